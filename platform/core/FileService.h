@@ -1,0 +1,54 @@
+#pragma once
+
+#include "core/Result.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+namespace kav {
+
+enum class FileMode {
+    Input,  // the whole file is read at once; a missing file fails
+    Output, // replaces the file only when closed after every write succeeded
+    Append, // created if missing
+};
+
+// The bytes of a file opened for reading and how far they have been read.
+struct InputCursor
+{
+    QByteArray bytes;
+    qsizetype pos = 0;
+
+    bool atEnd() const { return pos >= bytes.size(); }
+    // 1-based line of the next byte, for messages.
+    int line() const;
+};
+
+// Numbered files (1 and 2) relative to one folder, names compared without regard
+// to letter case. A name that is empty, absolute, holds "/" or NUL, or is "." or
+// ".." is refused: nothing reaches outside the folder.
+class FileService
+{
+public:
+    static constexpr int MaxNumber = 2;
+
+    virtual ~FileService() = default;
+
+    virtual Status open(int number, const QString& name, FileMode mode) = 0;
+    // The open input file's bytes; nullptr when the number is not open for input.
+    virtual InputCursor* input(int number) = 0;
+    virtual Status write(int number, QByteArrayView bytes) = 0;
+    // Closing an output file is what replaces the old file; it can fail.
+    virtual Status close(int number) = 0;
+    // Drops an output file's pending bytes, leaving the old file as it was.
+    virtual void discard(int number) = 0;
+    virtual Status closeAll() = 0;
+    virtual Status remove(const QString& name) = 0;
+    virtual bool exists(const QString& name) = 0;
+
+    // The refusal rule above, for callers that check before they start writing.
+    static bool isSafeName(const QString& name);
+};
+
+} // namespace kav

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+
+#include <utility>
+#include <variant>
+
+namespace kav {
+
+// What went wrong, in words the app layer can put in front of the user.
+struct Error
+{
+    QString file;    // the file concerned, empty when none
+    QString message; // Japanese reason, one line
+    int line = 0;    // 1-based line of the file, 0 when not known
+};
+
+template <typename T>
+class [[nodiscard]] Result
+{
+public:
+    Result(T value) : m_data(std::move(value)) {}
+    Result(Error error) : m_data(std::move(error)) {}
+
+    bool ok() const { return std::holds_alternative<T>(m_data); }
+    explicit operator bool() const { return ok(); }
+    const T& value() const { return std::get<T>(m_data); }
+    T& value() { return std::get<T>(m_data); }
+    const Error& error() const { return std::get<Error>(m_data); }
+
+private:
+    std::variant<T, Error> m_data;
+};
+
+class [[nodiscard]] Status
+{
+public:
+    Status() = default;
+    Status(Error error) : m_failed(true), m_error(std::move(error)) {}
+
+    static Status success() { return {}; }
+    bool ok() const { return !m_failed; }
+    explicit operator bool() const { return ok(); }
+    const Error& error() const { return m_error; }
+
+private:
+    bool m_failed = false;
+    Error m_error;
+};
+
+} // namespace kav

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "core/FileService.h"
+#include "core/Result.h"
+
+#include <QString>
+
+#include <initializer_list>
+#include <variant>
+
+// The record encoding every data file shares: fields separated by ",", strings in
+// double quotes, integers as plain decimal digits, CR LF after each record, CP932.
+namespace kav::storage {
+
+using Field = std::variant<QString, qint16>;
+
+// The bytes of one record, CR LF included. Fails on a string that CP932 cannot hold.
+Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields);
+Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields);
+
+// The next field, on whatever line it stands; consumes the comma or line end that
+// closes it. Fails past the end, on bytes that are not CP932, and (integers) on a
+// value outside -32768..32767. A text that is not a number reads as 0.
+Result<QString> ReadString(InputCursor& in);
+Result<qint16> ReadInteger(InputCursor& in);
+
+// True when nothing but empty lines (and an end-of-file marker) is left: the end of
+// the data of a file a text editor saved with trailing line ends.
+bool OnlyBlankLinesLeft(const InputCursor& in);
+
+} // namespace kav::storage

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/FileService.h"
+#include "core/Result.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace kav::storage {
+
+constexpr int FlagCount = 50;
+// Slot 0 unused; flags 1..50.
+using Flags = std::array<qint16, FlagCount + 1>;
+
+enum class OnReadFailure {
+    SkipGroup, // skip the rest of that group of ten, go on with the next group
+    Stop,      // keep what was read before the failure, read no further
+};
+
+struct FlagsRead
+{
+    bool missing = false;          // the file does not exist (or could not be opened)
+    std::optional<Error> failure;  // first read that failed, if any
+};
+
+// Sets all 51 slots to 0, then reads the first 50 integer fields of fileName as
+// five groups of ten. Never fails as a whole: a missing or short file gives 0
+// where it gives no value. Creates no file.
+FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan, int number = 1,
+                      OnReadFailure onFailure = OnReadFailure::SkipGroup);
+
+// Five lines of ten flags; the old file is replaced only when all was written.
+Status SaveVolumes(FileService& files, const QString& fileName, const Flags& intKan, int number = 1);
+
+// Creates (or empties) fileName with 50 flags 0.
+Status CreateVolumes(FileService& files, const QString& fileName, int number = 1);
+
+} // namespace kav::storage
