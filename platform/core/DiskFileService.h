@@ -46,6 +46,8 @@ private:
     QHash<QString, QString> m_index;
     QDateTime m_indexStamp;
     bool m_indexValid = false;
+    // The stamp is old enough that any later change would have moved it, so a miss is believed.
+    bool m_indexSettled = false;
 };
 
 } // namespace kav
