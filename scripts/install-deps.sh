@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that are missing. "run" needs the build and the
+# desktop packages; "test" adds what the tests drive: Xvfb, CUPS, PDF tools, clang.
+set -euo pipefail
+
+what=${1:-run}
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-qpa-plugins libgl-dev libchm-dev fp-utils-3.2.2
+    fonts-ipafont-gothic fonts-liberation
+)
+if [ "$what" = test ]; then
+    packages+=(
+        xvfb xauth x11-utils xdotool openbox imagemagick
+        cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin
+        clang libclang-rt-14-dev python3
+    )
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace kav::test {
+
+// A real X server (Xvfb, with openbox when installed) and the real kavurio
+// binary in it, driven only with real X input through xdotool.
+class XSession
+{
+public:
+    XSession();
+    ~XSession();
+    Q_DISABLE_COPY_MOVE(XSession)
+
+    // Empty when the server is up; otherwise why the tests cannot run.
+    QString start();
+    QString display() const { return m_display; }
+
+    // Starts kavurio in folder and waits for its window; false on a timeout.
+    bool launch(const QString& program, const QString& folder);
+    bool isRunning() const;
+    // Waits for the program to end by itself.
+    bool waitForExit(int ms);
+
+    QRect windowGeometry() const; // client area on the screen
+    QImage screenshot() const;    // the whole screen
+    QImage windowImage() const;   // just the client area
+
+    // Input, in client-area coordinates of the main window.
+    void click(QPoint at);
+    void key(const QString& keys); // xdotool key names: "Return", "Escape", "ctrl+a"
+    void type(const QString& text);
+    // Waits until a window other than the main one (a dialog) has the focus.
+    bool waitForDialog(int ms = 10000);
+    bool waitForMainWindowActive(int ms = 10000);
+    QString activeWindowName() const;
+
+    QString run(const QStringList& command, bool* ok = nullptr) const;
+
+private:
+    QString xdotool(const QStringList& args, bool* ok = nullptr) const;
+
+    QString m_display;
+    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<QProcess> m_wm;
+    std::unique_ptr<QProcess> m_program;
+    QString m_window; // X window id of the main window
+};
+
+} // namespace kav::test

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "ui/Printer.h"
+
+#include <QImage>
+#include <QList>
+#include <QStringList>
+
+namespace kav::test {
+
+class RecordingPrinter final : public Printer
+{
+public:
+    struct Document
+    {
+        QList<QStringList> lines; // text documents
+        QImage image;             // image documents
+        bool ended = false;
+    };
+
+    Status printLine(const QStringList& items) override;
+    Status endDoc() override;
+    Status printImage(const QImage& image) override;
+
+    QList<Document> documents;
+    bool failing = false; // every call fails, as with no printer
+
+private:
+    bool m_open = false;
+};
+
+} // namespace kav::test

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "ui/Dialogs.h"
+
+#include <QList>
+#include <QQueue>
+#include <QString>
+
+namespace kav::test {
+
+// Records every dialog it is asked for and answers from queues; an unscripted
+// message box answers OK, an unscripted input box the empty text (Cancel).
+class ScriptedDialogs final : public Dialogs
+{
+public:
+    struct Call
+    {
+        enum Kind { Message, Input } kind;
+        QString prompt;
+        QString caption;
+        int style = 0;       // message boxes
+        QString defaultText; // input boxes
+    };
+
+    void answerMessage(int result) { m_messageAnswers.enqueue(result); }
+    void answerInput(const QString& text) { m_inputAnswers.enqueue(text); }
+
+    int MsgBox(const QString& prompt, int style, const QString& caption) override;
+    QString InputBox(const QString& prompt, const QString& caption, const QString& defaultText) override;
+
+    QList<Call> calls;
+    int unscripted = 0; // dialogs asked for with no answer queued
+    bool allAnswersUsed() const { return m_messageAnswers.isEmpty() && m_inputAnswers.isEmpty(); }
+    QStringList captions() const;
+
+private:
+    QQueue<int> m_messageAnswers;
+    QQueue<QString> m_inputAnswers;
+};
+
+} // namespace kav::test

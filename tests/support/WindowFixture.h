@@ -1,0 +1,120 @@
+#pragma once
+
+#include "frmMain.h"
+#include "support/FailingFileService.h"
+#include "support/FixedClock.h"
+#include "support/RecordingHelpViewer.h"
+#include "support/RecordingPrinter.h"
+#include "support/ScriptedDialogs.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QScrollBar>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace kav::test {
+
+// A window over a scratch folder, with every platform service scripted or recorded.
+struct WindowFixture
+{
+    QTemporaryDir dir;
+    FailingFileService files{dir.path()};
+    ScriptedDialogs dialogs;
+    RecordingPrinter printer;
+    RecordingHelpViewer help;
+    FixedClock clock{QDate(2026, 12, 6)};
+    std::unique_ptr<frmMain> window;
+
+    QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+
+    // Text in code page 932 with the line breaks as given.
+    static QByteArray sjis(const QString& text)
+    {
+        QStringEncoder encoder("windows-31j", QStringEncoder::Flag::Stateless);
+        QByteArray bytes = encoder.encode(text);
+        if (encoder.hasError())
+            qFatal("test text not representable in code page 932");
+        return bytes;
+    }
+
+    void write(const QString& name, const QByteArray& bytes) const
+    {
+        QFile file(path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+    void writeText(const QString& name, const QString& text) const { write(name, sjis(text)); }
+
+    QByteArray read(const QString& name) const
+    {
+        QFile file(path(name));
+        if (!file.open(QIODevice::ReadOnly))
+            return QByteArrayLiteral("<missing>");
+        return file.readAll();
+    }
+    bool exists(const QString& name) const { return QFile::exists(path(name)); }
+
+    // A flag file: five lines of ten, with the given indexes set to value.
+    static QByteArray flagFile(std::initializer_list<int> indexes, int value = 1)
+    {
+        int flags[51] = {};
+        for (int i : indexes)
+            flags[i] = value;
+        QByteArray out;
+        for (int k = 0; k < 5; ++k) {
+            for (int j = 1; j <= 10; ++j) {
+                out += QByteArray::number(flags[k * 10 + j]);
+                out += j < 10 ? "," : "\r\n";
+            }
+        }
+        return out;
+    }
+
+    frmMain& start()
+    {
+        window = std::make_unique<frmMain>(Services{dialogs, files, printer, help, clock});
+        window->Form_Load();
+        return *window;
+    }
+
+    template <typename T>
+    T* child(const QString& name) const
+    {
+        T* found = window->findChild<T*>(name);
+        if (!found)
+            qFatal("no child %s", qPrintable(name));
+        return found;
+    }
+    QComboBox* cboName() const { return child<QComboBox>(QStringLiteral("cboName")); }
+    QComboBox* cboSyo() const { return child<QComboBox>(QStringLiteral("cboSyo")); }
+    QLabel* lblKansu() const { return child<QLabel>(QStringLiteral("lblKansu")); }
+    QLabel* lblKensu() const { return child<QLabel>(QStringLiteral("lblKensu")); }
+    QScrollBar* hsbData() const { return child<QScrollBar>(QStringLiteral("hsbData")); }
+
+    // Captions of the visible volume labels, in index order.
+    QStringList visibleCaptions() const
+    {
+        QStringList out;
+        for (int i = 1; i <= 50; ++i) {
+            if (!window->volumeLabel(i)->isHidden())
+                out.append(window->volumeLabel(i)->text());
+        }
+        return out;
+    }
+
+    // The colour painted in the middle-left of a volume label, read from the screen image.
+    QColor labelColour(int index) const
+    {
+        QLabel* label = window->volumeLabel(index);
+        const QImage image = label->grab().toImage();
+        return image.pixelColor(4, image.height() / 2);
+    }
+};
+
+} // namespace kav::test

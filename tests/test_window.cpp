@@ -1,0 +1,394 @@
+// The window as created and as it browses the catalogue.
+#include "support/WindowFixture.h"
+
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QSignalSpy>
+#include <QToolButton>
+
+using namespace kav;
+using namespace kav::test;
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void controlGeometry_data();
+    void controlGeometry();
+    void volumeGrid();
+    void creationState();
+    void fonts_data();
+    void fonts();
+    void tabOrder();
+    void emptyCatalogue();
+    void browseThreeTitles();
+    void selectorPickAlreadyShown();
+    void volumeDisplay_data();
+    void volumeDisplay();
+    void coloursOnScreen();
+    void missingFlagFileCreatesNothing();
+    void japaneseTitles();
+    void largeCatalogue();
+    void unreadableTitleListLocksWrites_data();
+    void unreadableTitleListLocksWrites();
+    void trailingBlankLinesAreFine();
+};
+
+void TestWindow::controlGeometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    // Twips as the window is drawn on paper; pixels are twips / 15.
+    QTest::newRow("Image1") << "Image1" << QRect(150, 225, 3645, 915);
+    QTest::newRow("cmdNew") << "cmdNew" << QRect(4050, 150, 765, 990);
+    QTest::newRow("cmdDel") << "cmdDel" << QRect(4800, 150, 765, 990);
+    QTest::newRow("cmdHozon") << "cmdHozon" << QRect(5550, 150, 765, 990);
+    QTest::newRow("cmdPrint") << "cmdPrint" << QRect(6300, 150, 765, 990);
+    QTest::newRow("cmdHelp") << "cmdHelp" << QRect(7050, 150, 765, 990);
+    QTest::newRow("cmdShoukai") << "cmdShoukai" << QRect(7800, 150, 765, 990);
+    QTest::newRow("cmdEnd") << "cmdEnd" << QRect(8550, 150, 765, 990);
+    QTest::newRow("cboName") << "cboName" << QRect(150, 1575, 7530, 645);
+    QTest::newRow("Label1(0)") << "Label1_0" << QRect(7770, 1470, 465, 390);
+    QTest::newRow("lblKansu") << "lblKansu" << QRect(8235, 1470, 1065, 390);
+    QTest::newRow("Label1(1)") << "Label1_1" << QRect(7770, 1920, 465, 390);
+    QTest::newRow("cboSyo") << "cboSyo" << QRect(8235, 1920, 1065, 405);
+    QTest::newRow("Frame1") << "Frame1" << QRect(150, 2325, 9165, 3885);
+    QTest::newRow("hsbData") << "hsbData" << QRect(150, 6390, 7635, 240);
+    QTest::newRow("lblKensu") << "lblKensu" << QRect(7920, 6390, 1320, 240);
+}
+
+void TestWindow::controlGeometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    WindowFixture f;
+    f.start();
+    const QRect pixels(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
+    QCOMPARE(f.child<QWidget>(name)->geometry(), pixels);
+    QVERIFY(f.child<QWidget>(name)->isEnabled());
+}
+
+void TestWindow::volumeGrid()
+{
+    WindowFixture f;
+    f.start();
+    for (int i = 1; i <= 50; ++i) {
+        QLabel* label = f.window->volumeLabel(i);
+        QCOMPARE(label->parentWidget(), f.child<QWidget>(QStringLiteral("Frame1")));
+        const int c = (i - 1) % 10, r = (i - 1) / 10;
+        QCOMPARE(label->geometry(), QRect((465 + 825 * c) / 15, (345 + 675 * r) / 15, 51, 41));
+    }
+    QCOMPARE(f.window->volumeLabel(50)->geometry().bottomRight(), QPoint(576 + 50, 203 + 40));
+}
+
+void TestWindow::creationState()
+{
+    // Nothing in the folder is read until Load.
+    WindowFixture f;
+    f.window = std::make_unique<frmMain>(Services{f.dialogs, f.files, f.printer, f.help, f.clock});
+    frmMain& w = *f.window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("カヴリオ"));
+    QCOMPARE(w.minimumSize(), QSize(631, 452));
+    QCOMPARE(w.maximumSize(), QSize(631, 452));
+    QCOMPARE(f.cboName()->currentText(), QStringLiteral("Combo1"));
+    QCOMPARE(f.cboName()->count(), 0);
+    QCOMPARE(f.cboSyo()->currentText(), QStringLiteral("1"));
+    QCOMPARE(f.cboSyo()->count(), 0);
+    QCOMPARE(f.lblKansu()->text(), QStringLiteral("50"));
+    QCOMPARE(f.lblKensu()->text(), QStringLiteral("1000/1000"));
+    QCOMPARE(f.hsbData()->minimum(), 1);
+    QCOMPARE(f.hsbData()->value(), 1);
+    QCOMPARE(f.child<QToolButton>(QStringLiteral("cmdShoukai"))->toolTip(), QStringLiteral("カヴリオＰｒｏの紹介です"));
+    QCOMPARE(f.child<QToolButton>(QStringLiteral("cmdNew"))->text(), QStringLiteral("登録"));
+    QCOMPARE(f.child<QToolButton>(QStringLiteral("cmdNew"))->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QVERIFY(!f.child<QToolButton>(QStringLiteral("cmdNew"))->icon().isNull());
+    QVERIFY(!w.windowIcon().isNull());
+    QVERIFY(!f.child<QLabel>(QStringLiteral("Image1"))->pixmap().isNull());
+    QCOMPARE(f.child<QLabel>(QStringLiteral("Image1"))->pixmap().size(), QSize(243, 61));
+    for (int i = 1; i <= 50; ++i) {
+        QVERIFY(!w.volumeLabel(i)->isHidden());
+        QVERIFY(w.volumeLabel(i)->text().isEmpty());
+    }
+    QVERIFY(!f.exists(QStringLiteral("データ.TXT")));
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // Load ran on show: the folder now holds the empty title list.
+    QVERIFY(f.exists(QStringLiteral("データ.TXT")));
+}
+
+void TestWindow::fonts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("pixels");
+    QTest::newRow("cboName") << "cboName" << "IPAPGothic" << 35;
+    QTest::newRow("lblKansu") << "lblKansu" << "IPAPGothic" << 21;
+    QTest::newRow("Label1(0)") << "Label1_0" << "IPAPGothic" << 21;
+    QTest::newRow("cboSyo") << "cboSyo" << "IPAPGothic" << 19;
+    QTest::newRow("lblKensu") << "lblKensu" << "IPAPGothic" << 16;
+    QTest::newRow("lblKan(1)") << "lblKan_1" << "Liberation Serif" << 27;
+}
+
+void TestWindow::fonts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, family);
+    QFETCH(int, pixels);
+    WindowFixture f;
+    f.start();
+    const QFont font = f.child<QWidget>(name)->font();
+    QCOMPARE(font.pixelSize(), pixels);
+    QCOMPARE(font.weight(), QFont::Normal);
+    QVERIFY(!font.italic());
+    // The family the window names is mapped onto the installed font.
+    QCOMPARE(QFontInfo(font).family(), family);
+}
+
+void TestWindow::tabOrder()
+{
+    WindowFixture f;
+    f.start();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    QCOMPARE(QApplication::focusWidget(), f.hsbData());
+    const QStringList expected = {QStringLiteral("cmdNew"),  QStringLiteral("cmdDel"),  QStringLiteral("cmdHozon"),
+                                  QStringLiteral("cmdPrint"), QStringLiteral("cmdHelp"), QStringLiteral("cmdEnd"),
+                                  QStringLiteral("cboName"), QStringLiteral("cboSyo"),  QStringLiteral("cmdShoukai"),
+                                  QStringLiteral("hsbData")};
+    for (const QString& name : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // The combo boxes hand their focus to their line edit.
+        while (focus && focus->objectName().isEmpty())
+            focus = focus->parentWidget();
+        QCOMPARE(focus ? focus->objectName() : QString(), name);
+    }
+}
+
+void TestWindow::emptyCatalogue()
+{
+    WindowFixture f;
+    f.start();
+    QCOMPARE(f.read(QStringLiteral("データ.TXT")), QByteArray());
+    QCOMPARE(f.cboName()->count(), 0);
+    QCOMPARE(f.cboName()->currentText(), QString());
+    QCOMPARE(f.lblKansu()->text(), QStringLiteral("0巻"));
+    QCOMPARE(f.cboSyo()->currentText(), QStringLiteral("1"));
+    QCOMPARE(f.visibleCaptions(), QStringList());
+    QCOMPARE(f.lblKensu()->text(), QStringLiteral("1 / 0"));
+    QCOMPARE(f.hsbData()->minimum(), 1);
+    QCOMPARE(f.hsbData()->value(), 1);
+    QCOMPARE(f.cboSyo()->count(), 11);
+    QCOMPARE(f.cboSyo()->itemText(10), QStringLiteral("501"));
+    QVERIFY(f.dialogs.calls.isEmpty());
+}
+
+void TestWindow::browseThreeTitles()
+{
+    WindowFixture f;
+    f.writeText(QStringLiteral("データ.txt"), QStringLiteral("\"A\",12,0\r\n\"B\",50,50\r\n\"C\",3,0\r\n"));
+    f.write(QStringLiteral("B.TXT"), WindowFixture::flagFile({1, 50}));
+    f.start();
+    QCOMPARE(f.cboName()->count(), 3);
+    QCOMPARE(f.cboName()->currentText(), QStringLiteral("A"));
+    QCOMPARE(f.cboName()->currentIndex(), 0);
+    QCOMPARE(f.lblKensu()->text(), QStringLiteral("1 / 3"));
+    QCOMPARE(f.lblKansu()->text(), QStringLiteral("12巻"));
+    QCOMPARE(f.visibleCaptions().size(), 12);
+    QCOMPARE(f.hsbData()->maximum(), 3);
+
+    // One step of the bar shows the next title; the selector follows.
+    f.hsbData()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(f.lblKensu()->text(), QStringLiteral("2 / 3"));
+    QCOMPARE(f.cboName()->currentText(), QStringLiteral("B"));
+    QCOMPARE(f.cboName()->currentIndex(), 1);
+    QCOMPARE(f.cboSyo()->currentText(), QStringLiteral("51"));
+    QCOMPARE(f.window->volumeFile(), QStringLiteral("B.TXT"));
+    QCOMPARE(f.visibleCaptions().first(), QStringLiteral("51"));
+    QCOMPARE(f.visibleCaptions().last(), QStringLiteral("100"));
+    QCOMPARE(f.window->flags()[1], qint16(1));
+    QCOMPARE(f.window->flags()[50], qint16(1));
+
+    // A pick in the selector moves the bar, which shows the title.
+    f.window->cboName_Click(2);
+    QCOMPARE(f.hsbData()->value(), 3);
+    QCOMPARE(f.lblKensu()->text(), QStringLiteral("3 / 3"));
+    QCOMPARE(f.cboName()->currentText(), QStringLiteral("C"));
+    // Flags of the earlier title never survive into the next one.
+    QCOMPARE(f.window->flags()[1], qint16(0));
+}
+
+void TestWindow::selectorPickAlreadyShown()
+{
+    WindowFixture f;
+    f.writeText(QStringLiteral("データ.txt"), QStringLiteral("\"A\",12,0\r\n\"B\",5,0\r\n"));
+    f.start();
+    QSignalSpy changes(f.hsbData(), &QScrollBar::valueChanged);
+    f.cboName()->setEditText(QStringLiteral("typed"));
+    f.window->cboName_Click(0);
+    QCOMPARE(changes.count(), 0);
+    // Nothing was shown again, so the typed text stands.
+    QCOMPARE(f.cboName()->currentText(), QStringLiteral("typed"));
+    QCOMPARE(f.lblKensu()->text(), QStringLiteral("1 / 2"));
+}
+
+void TestWindow::volumeDisplay_data()
+{
+    QTest::addColumn<QString>("record");
+    QTest::addColumn<QStringList>("captions");
+    QTest::addColumn<QString>("start");
+    auto range = [](int first, int last) {
+        QStringList out;
+        for (int v = first; v <= last; ++v)
+            out.append(QString::number(v));
+        return out;
+    };
+    QTest::newRow("count 12") << "\"T\",12,0" << range(1, 12) << "1";
+    QTest::newRow("count 50") << "\"T\",50,0" << range(1, 50) << "1";
+    QTest::newRow("offset 50") << "\"T\",50,50" << range(51, 100) << "51";
+    QTest::newRow("count 0 shows none") << "\"T\",0,0" << QStringList() << "1";
+    QTest::newRow("count above 50 shows 50") << "\"T\",120,0" << range(1, 50) << "1";
+    QTest::newRow("negative count shows none") << "\"T\",-4,0" << QStringList() << "1";
+    QTest::newRow("offset 500") << "\"T\",3,500" << range(501, 503) << "501";
+}
+
+void TestWindow::volumeDisplay()
+{
+    QFETCH(QString, record);
+    QFETCH(QStringList, captions);
+    QFETCH(QString, start);
+    WindowFixture f;
+    f.writeText(QStringLiteral("データ.TXT"), record + QStringLiteral("\r\n"));
+    f.start();
+    QCOMPARE(f.visibleCaptions(), captions);
+    QCOMPARE(f.cboSyo()->currentText(), start);
+}
+
+void TestWindow::coloursOnScreen()
+{
+    WindowFixture f;
+    f.writeText(QStringLiteral("データ.TXT"), QStringLiteral("\"T\",5,0\r\n"));
+    QByteArray flags = WindowFixture::flagFile({2});
+    flags.replace(0, 1, "2"); // flag 1 holds 2, flag 2 holds 1
+    f.write(QStringLiteral("T.TXT"), flags);
+    f.start();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    QCOMPARE(f.labelColour(1), QColor(0, 0, 0));
+    QCOMPARE(f.labelColour(2), QColor(0xFF, 0xC0, 0xFF));
+    QCOMPARE(f.labelColour(3), QColor(0xC0, 0xFF, 0xC0));
+
+    // The two start colours of a window that has not loaded yet.
+    WindowFixture fresh;
+    fresh.window = std::make_unique<frmMain>(Services{fresh.dialogs, fresh.files, fresh.printer, fresh.help, fresh.clock});
+    QCOMPARE(fresh.labelColour(9), QColor(0xFF, 0xC0, 0xFF));
+    QCOMPARE(fresh.labelColour(10), QColor(0xC0, 0xFF, 0xC0));
+    QVERIFY(fresh.labelColour(8) != QColor(0xC0, 0xFF, 0xC0));
+    QVERIFY(fresh.labelColour(8) != QColor(0xFF, 0xC0, 0xFF));
+}
+
+void TestWindow::missingFlagFileCreatesNothing()
+{
+    WindowFixture f;
+    f.writeText(QStringLiteral("データ.TXT"), QStringLiteral("\"T\",5,0\r\n"));
+    f.start();
+    for (int i = 1; i <= 5; ++i)
+        QCOMPARE(f.labelColour(i), QColor(0xC0, 0xFF, 0xC0));
+    QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("データ.TXT")});
+}
+
+void TestWindow::japaneseTitles()
+{
+    WindowFixture f;
+    // Bytes as a Windows editor saves them: 0x81 0x60 is the wave dash of code page 932.
+    const QByteArray list = QByteArrayLiteral("\"\x83\x52\x83\x7e\x83\x62\x83\x4e\x81\x60\",10,0\r\n"
+                                              "\"\x8e\xc4\x8a\xdb(51_100)\",50,50\r\n");
+    f.write(QStringLiteral("データ.txt"), list);
+    f.write(QStringLiteral("\xe3\x82\xb3\xe3\x83\x9f\xe3\x83\x83\xe3\x82\xaf\xef\xbd\x9e.TXT"), WindowFixture::flagFile({3}));
+    f.start();
+    QCOMPARE(f.cboName()->itemText(0), QStringLiteral("コミック～"));
+    QCOMPARE(f.cboName()->itemText(1), QStringLiteral("示丸(51_100)"));
+    QCOMPARE(f.window->flags()[3], qint16(1));
+    f.window->cboName_Click(1);
+    QCOMPARE(f.cboSyo()->currentText(), QStringLiteral("51"));
+    QCOMPARE(f.lblKansu()->text(), QStringLiteral("50巻"));
+    // Loading never rewrites the list.
+    QCOMPARE(f.read(QStringLiteral("データ.txt")), list);
+}
+
+void TestWindow::largeCatalogue()
+{
+    WindowFixture f;
+    QByteArray list;
+    for (int i = 1; i <= 2000; ++i)
+        list += "\"T" + QByteArray::number(i) + "\",10,0\r\n";
+    f.write(QStringLiteral("データ.TXT"), list);
+    f.start();
+    QCOMPARE(f.window->catalogue().intKensu, qint16(2000));
+    QCOMPARE(f.cboName()->count(), 2000);
+    QCOMPARE(f.hsbData()->maximum(), 2000);
+    f.hsbData()->setValue(2000);
+    QCOMPARE(f.lblKensu()->text(), QStringLiteral("2000 / 2000"));
+    QCOMPARE(f.cboName()->currentText(), QStringLiteral("T2000"));
+    QVERIFY(f.dialogs.calls.isEmpty());
+    QVERIFY(!f.window->titlesLocked());
+}
+
+void TestWindow::unreadableTitleListLocksWrites_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<int>("kept");
+    QTest::addColumn<QString>("line");
+    QByteArray many;
+    for (int i = 1; i <= 2001; ++i)
+        many += "\"T" + QByteArray::number(i) + "\",10,0\r\n";
+    QTest::newRow("2001 records") << many << 2000 << "2001行目";
+    QTest::newRow("short last record") << QByteArray("\"A\",1,0\r\n\"B\",2\r\n") << 1 << "2行目";
+    QTest::newRow("number out of range") << QByteArray("\"A\",1,0\r\n\"B\",40000,0\r\n") << 1 << "2行目";
+    QTest::newRow("bytes not cp932") << QByteArray("\"A\",1,0\r\n\"B\",1,0\r\n\"\x81\",1,0\r\n") << 2 << "3行目";
+}
+
+void TestWindow::unreadableTitleListLocksWrites()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(int, kept);
+    QFETCH(QString, line);
+    WindowFixture f;
+    f.write(QStringLiteral("データ.TXT"), list);
+    f.start();
+    QCOMPARE(int(f.window->catalogue().intKensu), kept);
+    QCOMPARE(f.cboName()->count(), kept);
+    QCOMPARE(f.hsbData()->maximum(), kept);
+    QVERIFY(f.window->titlesLocked());
+    QCOMPARE(f.dialogs.calls.size(), 1);
+    QCOMPARE(f.dialogs.calls[0].caption, QStringLiteral("読み込みエラー"));
+    QVERIFY2(f.dialogs.calls[0].prompt.contains(line), qPrintable(f.dialogs.calls[0].prompt));
+    QVERIFY(f.dialogs.calls[0].prompt.contains(QStringLiteral("データ.TXT")));
+
+    // Every command that would write the list refuses; the file stays as it was.
+    f.dialogs.calls.clear();
+    f.window->cmdNew_Click();
+    f.window->lblKansu_Click();
+    f.window->cmdDel_Click();
+    QCOMPARE(f.dialogs.captions(), QStringList(3, QStringLiteral("読み込みエラー")));
+    QCOMPARE(f.read(QStringLiteral("データ.TXT")), list);
+
+    // Marking volumes goes on.
+    f.window->lblKan_Click(1);
+    QCOMPARE(f.read(QStringLiteral("A.txt")), WindowFixture::flagFile({1}));
+}
+
+void TestWindow::trailingBlankLinesAreFine()
+{
+    WindowFixture f;
+    f.write(QStringLiteral("データ.TXT"), "\"A\",1,0\r\n\"B\",2,0\r\n\r\n\r\n");
+    f.start();
+    QCOMPARE(f.window->catalogue().intKensu, qint16(2));
+    QVERIFY(!f.window->titlesLocked());
+    QVERIFY(f.dialogs.calls.isEmpty());
+}
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"
