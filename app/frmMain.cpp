@@ -71,6 +71,22 @@ bool hasControlCharacter(const QString& text)
     return false;
 }
 
+// Characters that input methods on Linux type where a Windows user's code page 932
+// text holds a look-alike: the title is stored as such a file would hold it.
+QString windowsForms(QString text)
+{
+    static const std::pair<char16_t, char16_t> map[] = {
+        {u'\u301C', u'\uFF5E'}, // wave dash -> full-width tilde (0x8160)
+        {u'\u2212', u'\uFF0D'}, // minus sign -> full-width hyphen-minus (0x817C)
+        {u'\u2016', u'\u2225'}, // double vertical line -> parallel to (0x8161)
+        {u'\u2014', u'\u2015'}, // em dash -> horizontal bar (0x815C)
+        {u'\u00A2', u'\uFFE0'}, {u'\u00A3', u'\uFFE1'}, {u'\u00AC', u'\uFFE2'},
+    };
+    for (const auto& [from, to] : map)
+        text.replace(QChar(from), QChar(to));
+    return text;
+}
+
 struct Piece
 {
     QString name;
@@ -467,6 +483,7 @@ void frmMain::cmdNew_Click()
         title = dialogs.InputBox(QStringLiteral("題名を入力して下さい"), QStringLiteral("題名入力"), defaultText);
         if (title.isEmpty())
             return;
+        title = windowsForms(title);
         const bool forbidden =
             std::any_of(ForbiddenCharacters.begin(), ForbiddenCharacters.end(), [&](QChar c) { return title.contains(c); });
         if (forbidden) {

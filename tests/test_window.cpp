@@ -304,7 +304,7 @@ void TestWindow::japaneseTitles()
     WindowFixture f;
     // Bytes as a Windows editor saves them: 0x81 0x60 is the wave dash of code page 932.
     const QByteArray list = QByteArrayLiteral("\"\x83\x52\x83\x7e\x83\x62\x83\x4e\x81\x60\",10,0\r\n"
-                                              "\"\x8e\xc4\x8a\xdb(51_100)\",50,50\r\n");
+                                              "\"\x8e\xa6\x8a\xdb(51_100)\",50,50\r\n");
     f.write(QStringLiteral("データ.txt"), list);
     f.write(QStringLiteral("\xe3\x82\xb3\xe3\x83\x9f\xe3\x83\x83\xe3\x82\xaf\xef\xbd\x9e.TXT"), WindowFixture::flagFile({3}));
     f.start();
