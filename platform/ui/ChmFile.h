@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct chmFile;
+
+namespace kav {
+
+// One entry of a help file's table of contents; local is an object path such as
+// "/pages/intro.html", or empty for a heading without a page.
+struct TocEntry
+{
+    QString name;
+    QString local;
+    std::vector<TocEntry> children;
+};
+
+// A compiled HTML help file opened read-only. Object paths are absolute inside
+// the file ("/index.html"), without fragment, and compare without regard to letter case.
+class ChmFile final
+{
+public:
+    // nullptr when path is not a readable help file.
+    static std::unique_ptr<ChmFile> open(const QString& path);
+    ~ChmFile();
+    Q_DISABLE_COPY_MOVE(ChmFile)
+
+    QString path() const { return m_path; }
+    // The ordinary files, without directories and internal objects.
+    QStringList objects() const;
+    bool contains(const QString& objectPath) const;
+    std::optional<QByteArray> read(const QString& objectPath) const;
+
+    QString title() const { return m_title; }
+    quint32 lcid() const { return m_lcid; }
+    QString defaultTopic() const { return m_defaultTopic; }
+    const std::vector<TocEntry>& contents() const { return m_contents; }
+
+    // Text of a page, contents file or stylesheet: by its own charset declaration,
+    // else by the file's language, else UTF-8.
+    QString decode(const QByteArray& bytes) const;
+
+    // "pages\a.htm", "/pages/a.htm" and "ms-its:x.chm::/pages/a.htm" all give "/pages/a.htm".
+    static QString normalizePath(const QString& link);
+    static std::vector<TocEntry> parseSitemap(const QString& html);
+
+private:
+    ChmFile(::chmFile* handle, const QString& path);
+    void readSystem();
+    // A normalized link that names a file of this help file.
+    bool isObject(const QString& link) const;
+    QString findContentsFile() const;
+    QString findDefaultTopic() const;
+    QByteArray languageCodec() const;
+
+    ::chmFile* m_handle;
+    QString m_path;
+    QString m_title;
+    quint32 m_lcid = 0;
+    QString m_contentsFile;
+    QString m_defaultTopic;
+    std::vector<TocEntry> m_contents;
+};
+
+} // namespace kav

@@ -1,0 +1,380 @@
+#include "ui/ChmFile.h"
+#include "ui/ChmHelpViewer.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using kav::ChmFile;
+using kav::ChmHelpViewer;
+using kav::HH_CLOSE_ALL;
+using kav::HH_DISPLAY_TOPIC;
+
+namespace {
+
+const QString TestChm = QStringLiteral(KAVURIO_TEST_CHM);
+const QString OtherChm = QStringLiteral(KAVURIO_OTHER_CHM);
+const QString Sources = QStringLiteral(KAVURIO_TEST_DATA "/helpchm/");
+const QString FirstPageText = u"巻ラベルをクリックすると収集状況が切り替わります～①。"_s;
+const QString SecondPageText = u"未収集の巻は薄いピンクで表示されます。"_s;
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void put(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QList<QWidget*> viewerWindows(const QWidget& owner)
+{
+    QList<QWidget*> windows = owner.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    windows.removeIf([](const QWidget* w) { return !w->isWindow() || !w->isVisible(); });
+    return windows;
+}
+
+// Where the link to href starts in the page the browser shows, -1 when it has none.
+int anchorPosition(const QTextBrowser& browser, const QString& href)
+{
+    for (QTextBlock block = browser.document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            if (it.fragment().charFormat().anchorHref() == href)
+                return it.fragment().position();
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestHelpViewer final : public QObject
+{
+    Q_OBJECT
+
+public Q_SLOTS:
+    void openUrl(const QUrl& url) { m_openedUrls << url; }
+
+private:
+    QList<QUrl> m_openedUrls;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QWidget> m_owner;
+    QString m_oldCurrent;
+
+    QTextBrowser* onlyBrowser() const
+    {
+        const QList<QWidget*> windows = viewerWindows(*m_owner);
+        return windows.size() == 1 ? windows.first()->findChild<QTextBrowser*>() : nullptr;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_oldCurrent = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        m_owner = std::make_unique<QWidget>();
+    }
+
+    void cleanup()
+    {
+        m_owner.reset();
+        QDir::setCurrent(m_oldCurrent);
+        m_dir.reset();
+    }
+
+    void readsSystemInformation()
+    {
+        const auto chm = ChmFile::open(TestChm);
+        QVERIFY(chm);
+        QCOMPARE(chm->title(), u"テスト用ヘルプ"_s);
+        QCOMPARE(chm->lcid(), 0x0411u);
+        QCOMPARE(chm->defaultTopic(), u"/index.html"_s);
+        const QStringList objects = chm->objects();
+        for (const QString& path : {u"/index.html"_s, u"/pages/second.html"_s, u"/images/logo.png"_s, u"/toc.hhc"_s})
+            QVERIFY2(objects.contains(path), qPrintable(path));
+        QVERIFY(!objects.contains(u"/pages/"_s));
+        QVERIFY(!objects.contains(u"/#SYSTEM"_s));
+    }
+
+    void readsContents()
+    {
+        const auto chm = ChmFile::open(TestChm);
+        QVERIFY(chm);
+        const std::vector<kav::TocEntry>& toc = chm->contents();
+        QCOMPARE(toc.size(), 2u);
+        QCOMPARE(toc[0].name, u"はじめに"_s);
+        QCOMPARE(toc[0].local, u"/index.html"_s);
+        QCOMPARE(toc[0].children.size(), 1u);
+        QCOMPARE(toc[0].children[0].name, u"使い方 & 操作"_s);
+        QCOMPARE(toc[0].children[0].local, u"/pages/second.html"_s);
+        QCOMPARE(toc[1].name, u"章のみ"_s);
+        QVERIFY(toc[1].local.isEmpty());
+    }
+
+    void readsObjects_data()
+    {
+        QTest::addColumn<QString>("object");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("page") << u"/index.html"_s << u"index.html"_s;
+        QTest::newRow("picture in a folder") << u"/images/logo.png"_s << u"images/logo.png"_s;
+        QTest::newRow("letter case ignored") << u"/PAGES/Second.HTML"_s << u"pages/second.html"_s;
+        QTest::newRow("missing") << u"/nothing.html"_s << QString();
+    }
+
+    void readsObjects()
+    {
+        QFETCH(QString, object);
+        QFETCH(QString, source);
+        const auto chm = ChmFile::open(TestChm);
+        QVERIFY(chm);
+        const std::optional<QByteArray> bytes = chm->read(object);
+        QCOMPARE(bytes.has_value(), !source.isEmpty());
+        if (bytes)
+            QCOMPARE(*bytes, fileBytes(Sources + source));
+    }
+
+    // No title, no language, no default topic, no named contents file, no index.html.
+    void fallsBackWhenSystemSaysLittle()
+    {
+        const auto chm = ChmFile::open(OtherChm);
+        QVERIFY(chm);
+        QVERIFY(chm->title().isEmpty());
+        QCOMPARE(chm->lcid(), 0u);
+        QCOMPARE(chm->contents().size(), 2u);
+        QCOMPARE(chm->defaultTopic(), u"/pages/second.html"_s);
+    }
+
+    void decodesByDeclarationThenLanguage_data()
+    {
+        QTest::addColumn<QString>("chmPath");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        const QByteArray sjis = "\x8a\xaa\x81\x60\x87\x40"; // 巻～① in code page 932
+        QTest::newRow("Shift_JIS label") << OtherChm << "<meta charset=\"Shift_JIS\">" + sjis << u"巻～①"_s;
+        QTest::newRow("Japanese file, no label") << TestChm << sjis << u"巻～①"_s;
+        QTest::newRow("label beats language")
+            << TestChm << QByteArray("<meta content=\"text/html; charset=windows-1252\">caf\xe9") << u"café"_s;
+        QTest::newRow("unknown label, language") << TestChm << "<meta charset=\"no-such\">" + sjis << u"巻～①"_s;
+        QTest::newRow("no language, UTF-8") << OtherChm << u"巻～①"_s.toUtf8() << u"巻～①"_s;
+        QTest::newRow("UTF-8 mark") << TestChm << "\xEF\xBB\xBF" + u"①"_s.toUtf8() << u"①"_s;
+    }
+
+    void decodesByDeclarationThenLanguage()
+    {
+        QFETCH(QString, chmPath);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        const auto chm = ChmFile::open(chmPath);
+        QVERIFY(chm);
+        QVERIFY2(chm->decode(bytes).endsWith(expected), qPrintable(chm->decode(bytes)));
+    }
+
+    void normalizesLinks_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("relative") << u"index.html"_s << u"/index.html"_s;
+        QTest::newRow("backslashes") << u"pages\\second.html"_s << u"/pages/second.html"_s;
+        QTest::newRow("storage link") << u"ms-its:QvHelp.chm::/pages/a.htm#top"_s << u"/pages/a.htm#top"_s;
+        QTest::newRow("store with drive") << u"mk:@MSITStore:C:\\x.chm::/a.htm"_s << u"/a.htm"_s;
+        QTest::newRow("no climbing out") << u"../../secret.htm"_s << u"/secret.htm"_s;
+        QTest::newRow("web address kept") << u"http://example.com/a"_s << u"http://example.com/a"_s;
+    }
+
+    void normalizesLinks()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, expected);
+        QCOMPARE(ChmFile::normalizePath(link), expected);
+    }
+
+    void parsesOddSitemaps_data()
+    {
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QString>("shape"); // names, "(" and ")" around children
+        QTest::newRow("entries without lists") << u"<object type=text/sitemap><param name=Name value=A></object>"
+                                                  "<OBJECT type='text/sitemap'><PARAM NAME='name' VALUE='B'></OBJECT>"_s
+                                               << u"A B"_s;
+        QTest::newRow("stray closing list") << u"</ul><ul><li><object type=\"text/sitemap\"><param name=\"Name\" "
+                                               "value=\"A\"></object></ul></ul>"_s
+                                            << u"A"_s;
+        QTest::newRow("properties are no entry")
+            << u"<object type=\"text/site properties\"><param name=\"Name\" value=\"X\"></object>"_s << QString();
+        QTest::newRow("merged names keep the first")
+            << u"<ul><li><object type=\"text/sitemap\"><param name=\"Name\" value=\"A\"><param name=\"Name\" "
+               "value=\"Z\"></object><ul><li><object type=\"text/sitemap\"><param name=\"Name\" value=\"&#x41;&lt;\">"
+               "</object></ul></ul>"_s
+            << u"A (A<)"_s;
+    }
+
+    void parsesOddSitemaps()
+    {
+        QFETCH(QString, html);
+        QFETCH(QString, shape);
+        const std::function<QString(const std::vector<kav::TocEntry>&)> flatten = [&](const auto& entries) {
+            QStringList parts;
+            for (const kav::TocEntry& e : entries)
+                parts << (e.children.empty() ? e.name : e.name + u" ("_s + flatten(e.children) + u')');
+            return parts.join(u' ');
+        };
+        QCOMPARE(flatten(ChmFile::parseSitemap(html)), shape);
+    }
+
+    void refusesWhatIsNoHelpFile_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("text") << QByteArray("not a help file\r\n");
+        QTest::newRow("cut short") << fileBytes(TestChm).left(40);
+    }
+
+    void refusesWhatIsNoHelpFile()
+    {
+        QFETCH(QByteArray, bytes);
+        put(u"Broken.chm"_s, bytes);
+        QVERIFY(!ChmFile::open(u"Broken.chm"_s));
+        ChmHelpViewer viewer;
+        QCOMPARE(viewer.HtmlHelpA(m_owner.get(), u"broken.chm"_s, HH_DISPLAY_TOPIC, 0), 0);
+        QVERIFY(viewerWindows(*m_owner).isEmpty());
+    }
+
+    void missingFileShowsNothing()
+    {
+        const int before = QApplication::topLevelWidgets().size();
+        ChmHelpViewer viewer;
+        QCOMPARE(viewer.HtmlHelpA(m_owner.get(), u"NoSuchHelp.chm"_s, HH_DISPLAY_TOPIC, 0), 0);
+        QCOMPARE(viewer.HtmlHelpA(m_owner.get(), QString(), HH_DISPLAY_TOPIC, 0), 0);
+        QCOMPARE(QApplication::topLevelWidgets().size(), before);
+        QCOMPARE(viewer.HtmlHelpA(m_owner.get(), TestChm, 7, 0), 0);
+        QVERIFY(viewerWindows(*m_owner).isEmpty());
+    }
+
+    void showsDefaultTopicAndFollowsLinks()
+    {
+        QVERIFY(QFile::copy(TestChm, u"qvhelp.CHM"_s));
+        ChmHelpViewer viewer;
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), u"QvHelp.chm"_s, HH_DISPLAY_TOPIC, 0) != 0);
+        QTextBrowser* browser = onlyBrowser();
+        QVERIFY(browser);
+        QWidget* window = browser->window();
+        QCOMPARE(window->parentWidget(), m_owner.get());
+        QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
+        QCOMPARE(window->windowTitle(), u"テスト用ヘルプ"_s);
+        QVERIFY2(browser->toPlainText().contains(FirstPageText), qPrintable(browser->toPlainText()));
+
+        const QImage logo =
+            browser->loadResource(QTextDocument::ImageResource, QUrl(u"images/logo.png"_s)).value<QImage>();
+        QCOMPARE(logo.size(), QSize(4, 3));
+        QVERIFY(browser->loadResource(QTextDocument::StyleSheetResource, QUrl(u"style.css"_s))
+                    .toString()
+                    .contains(u"h1"_s));
+        QVERIFY(!browser->loadResource(QTextDocument::HtmlResource, QUrl(u"file:///etc/hostname"_s)).isValid());
+
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const int link = anchorPosition(*browser, u"pages/second.html"_s);
+        QVERIFY(link >= 0);
+        QTextCursor cursor(browser->document());
+        cursor.setPosition(link + 1);
+        QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, browser->cursorRect(cursor).center());
+        QTRY_COMPARE(browser->source(), QUrl(u"chm:/pages/second.html"_s));
+        QVERIFY2(browser->toPlainText().contains(SecondPageText), qPrintable(browser->toPlainText()));
+        // The same picture, named relative to the page in its folder.
+        QVERIFY(!browser->loadResource(QTextDocument::ImageResource, QUrl(u"../images/logo.png"_s))
+                     .value<QImage>()
+                     .isNull());
+
+        // Web links go to the desktop's browser and leave the page alone.
+        QDesktopServices::setUrlHandler(u"https"_s, this, "openUrl");
+        Q_EMIT browser->anchorClicked(QUrl(u"https://example.com/"_s));
+        QDesktopServices::unsetUrlHandler(u"https"_s);
+        QCOMPARE(m_openedUrls, QList<QUrl>{QUrl(u"https://example.com/"_s)});
+        QCOMPARE(browser->source(), QUrl(u"chm:/pages/second.html"_s));
+
+        Q_EMIT browser->anchorClicked(QUrl(u"ms-its:Other.chm::/index.html"_s));
+        QVERIFY(browser->toPlainText().contains(FirstPageText));
+        Q_EMIT browser->anchorClicked(QUrl(u"ms-its:Other.chm::/only-in-other.html"_s));
+        QCOMPARE(browser->source(), QUrl(u"chm:/index.html"_s));
+        QVERIFY(browser->toPlainText().contains(FirstPageText));
+        auto* tree = window->findChild<QTreeWidget*>();
+        QVERIFY(tree);
+        QTreeWidgetItem* entry = tree->topLevelItem(0)->child(0);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(entry).center());
+        QCOMPARE(browser->source(), QUrl(u"chm:/pages/second.html"_s));
+
+        // A second display reuses the window and goes back to the default topic.
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), u"QVHELP.chm"_s, HH_DISPLAY_TOPIC, 0) != 0);
+        QCOMPARE(viewerWindows(*m_owner).size(), 1);
+        QCOMPARE(onlyBrowser(), browser);
+        QCOMPARE(browser->source(), QUrl(u"chm:/index.html"_s));
+    }
+
+    void closeAllClosesEveryWindow()
+    {
+        ChmHelpViewer viewer;
+        QCOMPARE(viewer.HtmlHelpA(m_owner.get(), u"x.chm"_s, HH_CLOSE_ALL, 0), 0);
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0) != 0);
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), OtherChm, HH_DISPLAY_TOPIC, 0) != 0);
+        const QList<QWidget*> windows = viewerWindows(*m_owner);
+        QCOMPARE(windows.size(), 2);
+        // Its contents start with a page the file lacks; focusing them must not leave the default topic.
+        windows[1]->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(windows[1]));
+        QCOMPARE(windows[1]->findChild<QTextBrowser*>()->source(), QUrl(u"chm:/pages/second.html"_s));
+        const QPointer<QWidget> first = windows[0], second = windows[1];
+        QCOMPARE(viewer.HtmlHelpA(m_owner.get(), u"QvHelp.chm"_s, HH_CLOSE_ALL, 0), 2);
+        QVERIFY(viewerWindows(*m_owner).isEmpty());
+        QTRY_VERIFY(first.isNull() && second.isNull());
+        QCOMPARE(viewer.HtmlHelpA(m_owner.get(), u"TandrelHelp.chm"_s, HH_CLOSE_ALL, 0), 0);
+        // A window the user closed is opened afresh.
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0) != 0);
+        QCOMPARE(viewerWindows(*m_owner).size(), 1);
+    }
+
+    void looksInCurrentFolderThenProgramThenData()
+    {
+        const QString program = QCoreApplication::applicationDirPath();
+        QCOMPARE(QFileInfo(TestChm).absolutePath(), program);
+        QCOMPARE(ChmHelpViewer::locate(u"HELPTEST.chm"_s), QFileInfo(TestChm).absoluteFilePath());
+        ChmHelpViewer viewer;
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), u"helptest.chm"_s, HH_DISPLAY_TOPIC, 0) != 0);
+        QCOMPARE(viewerWindows(*m_owner).value(0)->windowTitle(), u"テスト用ヘルプ"_s);
+
+        QVERIFY(QFile::copy(OtherChm, u"HelpTest.CHM"_s));
+        QCOMPARE(ChmHelpViewer::locate(u"helptest.chm"_s), QDir::current().absoluteFilePath(u"HelpTest.CHM"_s));
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), u"helptest.chm"_s, HH_DISPLAY_TOPIC, 0) != 0);
+        QCOMPARE(viewerWindows(*m_owner).size(), 2);
+        QVERIFY(viewerWindows(*m_owner).last()->windowTitle() == u"HelpTest.CHM"_s);
+
+        const QString data = QDir::cleanPath(program + u"/../share/kavurio"_s);
+        const bool made = !QFileInfo::exists(data);
+        QVERIFY(QDir().mkpath(data));
+        const QString installed = data + u"/kavurio-test-installed.chm"_s;
+        QFile::remove(installed);
+        QVERIFY(QFile::copy(OtherChm, installed));
+        const QString found = ChmHelpViewer::locate(u"Kavurio-Test-Installed.CHM"_s);
+        QFile::remove(installed);
+        if (made)
+            QDir().rmpath(data);
+        QCOMPARE(found, installed);
+    }
+};
+
+QTEST_MAIN(TestHelpViewer)
+#include "test_help_viewer.moc"
