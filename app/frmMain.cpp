@@ -110,6 +110,9 @@ frmMain::~frmMain() = default;
 void frmMain::setUpControls()
 {
     setFixedSize(631, 452);
+    // A fixed window: no maximize button, just the menu, minimize and close.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowIcon(QIcon(QStringLiteral(":/pictures/kavurio.ico")));
 
     ui->Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/logo.gif")));

@@ -3,9 +3,12 @@
 #include "core/FileService.h"
 #include "core/Result.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <initializer_list>
+#include <span>
 #include <variant>
 
 // The record encoding every data file shares: fields separated by ",", strings in
@@ -14,9 +17,16 @@ namespace kav::storage {
 
 using Field = std::variant<QString, qint16>;
 
-// The bytes of one record, CR LF included. Fails on a string that CP932 cannot hold.
+// The bytes of one record, CR LF included. Fails on a string that CP932 cannot hold
+// and on one holding a double quote, which would end the field early on reading.
+Result<QByteArray> EncodeRecord(std::span<const Field> fields);
 Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields);
+// One record with one write to the open file number.
 Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields);
+
+// Opens name in mode (Output or Append) as number, writes the encoded records and closes
+// it. Any failure discards the file, so an old file stays as it was.
+Status WriteFile(FileService& files, int number, const QString& name, FileMode mode, const QList<QByteArray>& records);
 
 // The next field, on whatever line it stands; consumes the comma or line end that
 // closes it. Fails past the end, on bytes that are not CP932, and (integers) on a

@@ -1,0 +1,522 @@
+#include "core/DiskFileService.h"
+#include "storage/Catalogue.h"
+#include "storage/Record.h"
+#include "storage/VolumeFlags.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace kav;
+using namespace kav::storage;
+
+Q_DECLARE_METATYPE(QList<kav::storage::Field>)
+Q_DECLARE_METATYPE(kav::storage::Flags)
+
+namespace {
+
+// The disk service, counting writes and failing the chosen one as a full disk would.
+class FlakyFiles final : public FileService
+{
+public:
+    explicit FlakyFiles(const QString& folder) : m_disk(folder) {}
+
+    int writes = 0;
+    int failAt = 0;         // the write that fails, counted from 1
+    bool failClose = false; // closing drops the file, as a failed commit does
+
+    Status open(int n, const QString& name, FileMode mode) override { return m_disk.open(n, name, mode); }
+    InputCursor* input(int n) override { return m_disk.input(n); }
+    Status write(int n, QByteArrayView bytes) override
+    {
+        if (++writes == failAt)
+            return Error{{}, u"full"_s, 0};
+        return m_disk.write(n, bytes);
+    }
+    Status close(int n) override
+    {
+        if (!failClose)
+            return m_disk.close(n);
+        m_disk.discard(n);
+        return Error{{}, u"commit"_s, 0};
+    }
+    void discard(int n) override { m_disk.discard(n); }
+    Status closeAll() override { return m_disk.closeAll(); }
+    Status remove(const QString& name) override { return m_disk.remove(name); }
+    bool exists(const QString& name) override { return m_disk.exists(name); }
+
+private:
+    DiskFileService m_disk;
+};
+
+const QString Unencodable = u"A😀"_s;
+
+QByteArray zeroLines(int lines)
+{
+    return QByteArray("0,0,0,0,0,0,0,0,0,0\r\n").repeated(lines);
+}
+
+QByteArray titleRecords(int count)
+{
+    QByteArray bytes;
+    for (int p = 1; p <= count; ++p)
+        bytes += "\"T" + QByteArray::number(p) + "\"," + QByteArray::number(p % 50) + ",0\r\n";
+    return bytes;
+}
+
+Flags flagsOf(std::initializer_list<std::pair<int, int>> set)
+{
+    Flags flags{};
+    for (const auto& [index, value] : set)
+        flags[index] = qint16(value);
+    return flags;
+}
+
+} // namespace
+
+class TestStorage final : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FlakyFiles> m_files;
+
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    void put(const QString& name, const QByteArray& bytes) const
+    {
+        QFile file(path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+    QByteArray contents(const QString& name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    QStringList entries() const { return QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_files = std::make_unique<FlakyFiles>(m_dir->path());
+    }
+
+    void encodeRecord_data()
+    {
+        QTest::addColumn<QList<Field>>("fields");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("title record") << QList<Field>{u"A"_s, qint16(5), qint16(0)} << "\"A\",5,0\r\n"_ba;
+        QTest::newRow("negative") << QList<Field>{qint16(-3)} << "-3\r\n"_ba;
+        QTest::newRow("16-bit limits") << QList<Field>{qint16(-32768), qint16(32767)} << "-32768,32767\r\n"_ba;
+        QTest::newRow("empty string") << QList<Field>{QString()} << "\"\"\r\n"_ba;
+        QTest::newRow("Japanese piece") << QList<Field>{u"進撃(51_100)"_s, qint16(50), qint16(50)}
+                                        << "\"\x90\x69\x8c\x82(51_100)\",50,50\r\n"_ba;
+        QTest::newRow("second byte 0x5C") << QList<Field>{u"ソ表"_s, u"1_3"_s} << "\"\x83\\\x95\\\",\"1_3\"\r\n"_ba;
+    }
+    void encodeRecord()
+    {
+        QFETCH(QList<Field>, fields);
+        QFETCH(QByteArray, bytes);
+        const Result<QByteArray> record = EncodeRecord(fields);
+        QVERIFY(record);
+        QCOMPARE(record.value(), bytes);
+    }
+
+    void writeRecordIsOneWrite()
+    {
+        QVERIFY(m_files->open(1, u"r.txt"_s, FileMode::Output));
+        QVERIFY(WriteRecord(*m_files, 1, {u"A"_s, qint16(5), qint16(0)}));
+        QVERIFY(m_files->close(1));
+        QCOMPARE(m_files->writes, 1);
+        QCOMPARE(contents(u"r.txt"_s), "\"A\",5,0\r\n"_ba);
+    }
+
+    void unwritableStringsWriteNothing_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("not in CP932") << Unencodable;
+        QTest::newRow("double quote") << u"a\"b"_s;
+    }
+    void unwritableStringsWriteNothing()
+    {
+        QFETCH(QString, text);
+        QVERIFY(!EncodeRecord({text, qint16(1)}));
+        QVERIFY(m_files->open(1, u"r.txt"_s, FileMode::Output));
+        const Status written = WriteRecord(*m_files, 1, {qint16(1), text});
+        QVERIFY(!written);
+        QVERIFY(!written.error().message.isEmpty());
+        QCOMPARE(m_files->writes, 0);
+        m_files->discard(1);
+    }
+
+    // reads: S string, I integer. expected: one value per read, or "!n" for a failure on line n.
+    void readField_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reads");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("atEnd");
+        QTest::newRow("comma inside quotes")
+            << "\"A,B\",5,0\r\n"_ba << u"SII"_s << QStringList{u"A,B"_s, u"5"_s, u"0"_s} << true;
+        QTest::newRow("leading blanks") << "  5,0\r\n"_ba << u"II"_s << QStringList{u"5"_s, u"0"_s} << true;
+        QTest::newRow("blank line as string") << "\r\n"_ba << u"S"_s << QStringList{QString()} << true;
+        QTest::newRow("blank line as integer") << "\r\n5"_ba << u"I"_s << QStringList{u"0"_s} << false;
+        QTest::newRow("letters as integer") << "abc\r\n"_ba << u"I"_s << QStringList{u"0"_s} << true;
+        QTest::newRow("digits then letters") << "12abc\r\n"_ba << u"I"_s << QStringList{u"0"_s} << true;
+        QTest::newRow("quoted integer") << "\"12\",-0\r\n"_ba << u"II"_s << QStringList{u"12"_s, u"0"_s} << true;
+        QTest::newRow("32767 and -32768")
+            << "32767,-32768"_ba << u"II"_s << QStringList{u"32767"_s, u"-32768"_s} << true;
+        QTest::newRow("32768 fails") << "1\r\n32768\r\n"_ba << u"II"_s << QStringList{u"1"_s, u"!2"_s} << true;
+        QTest::newRow("-32769 fails") << "-32769"_ba << u"I"_s << QStringList{u"!1"_s} << true;
+        QTest::newRow("huge value fails")
+            << "99999999999999999999,7"_ba << u"II"_s << QStringList{u"!1"_s, u"7"_s} << true;
+        QTest::newRow("empty file") << QByteArray() << u"S"_s << QStringList{u"!1"_s} << true;
+        QTest::newRow("past the last field") << "5\r\n"_ba << u"II"_s << QStringList{u"5"_s, u"!1"_s} << true;
+        QTest::newRow("blank line after record")
+            << "\"A\",5,0\r\n\r\n"_ba << u"SIISS"_s << QStringList{u"A"_s, u"5"_s, u"0"_s, QString(), u"!2"_s} << true;
+        QTest::newRow("ten on one line") << "1,2,3,4,5,6,7,8,9,10\r\n"_ba << u"IIIIIIIIII"_s
+                                         << QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s,
+                                                        u"6"_s, u"7"_s, u"8"_s, u"9"_s, u"10"_s}
+                                         << true;
+        QTest::newRow("ten over two lines")
+            << "1,2,3,4,5\r\n6,7,8,9,10\r\n"_ba << u"IIIIIIIIII"_s
+            << QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s, u"6"_s, u"7"_s, u"8"_s, u"9"_s, u"10"_s} << true;
+        QTest::newRow("LF line ends") << "\"A\",5\n7\n"_ba << u"SII"_s << QStringList{u"A"_s, u"5"_s, u"7"_s} << true;
+        QTest::newRow("CR line ends") << "\"A\",5\r7\r"_ba << u"SII"_s << QStringList{u"A"_s, u"5"_s, u"7"_s} << true;
+        QTest::newRow("unquoted trailing blanks")
+            << "ab c \t,x\r\n"_ba << u"SS"_s << QStringList{u"ab c"_s, u"x"_s} << true;
+        QTest::newRow("quoted blanks kept") << "\" a \",1"_ba << u"SI"_s << QStringList{u" a "_s, u"1"_s} << true;
+        QTest::newRow("junk after closing quote") << "\"A\"xy,5"_ba << u"SI"_s << QStringList{u"A"_s, u"5"_s} << true;
+        QTest::newRow("unclosed quote") << "\"AB"_ba << u"S"_s << QStringList{u"AB"_s} << true;
+        QTest::newRow("end-of-file marker")
+            << "5,0\r\n\x1a"_ba << u"III"_s << QStringList{u"5"_s, u"0"_s, u"!1"_s} << true;
+        QTest::newRow("marker right after field") << "5\x1a"_ba << u"I"_s << QStringList{u"5"_s} << true;
+        QTest::newRow("Japanese") << "\"\x83\\\x95\\\",\x90\x69\r\n"_ba << u"SS"_s << QStringList{u"ソ表"_s, u"進"_s}
+                                  << true;
+        QTest::newRow("bad bytes on line 3") << "\"A\",1\r\n\"B\",2\r\n\"\x85\x40\",3\r\n"_ba << u"SISIS"_s
+                                             << QStringList{u"A"_s, u"1"_s, u"B"_s, u"2"_s, u"!3"_s} << false;
+        QTest::newRow("lead byte cut off") << "\x81,4"_ba << u"SI"_s << QStringList{u"!1"_s, u"4"_s} << true;
+        QTest::newRow("bad bytes as integer") << "\x85\x40,4"_ba << u"II"_s << QStringList{u"!1"_s, u"4"_s} << true;
+    }
+    void readField()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reads);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, atEnd);
+        InputCursor in{bytes};
+        const auto failure = [](const Error& e) {
+            return e.message.isEmpty() ? u"!no message"_s : u"!"_s + QString::number(e.line);
+        };
+        for (qsizetype i = 0; i < reads.size(); ++i) {
+            QString got;
+            if (reads[i] == u'I') {
+                const Result<qint16> value = ReadInteger(in);
+                got = value ? QString::number(value.value()) : failure(value.error());
+            } else {
+                const Result<QString> text = ReadString(in);
+                got = text ? text.value() : failure(text.error());
+            }
+            QCOMPARE(got, expected[i]);
+        }
+        QCOMPARE(in.atEnd(), atEnd);
+    }
+
+    void onlyBlankLinesLeft_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("blank");
+        QTest::newRow("nothing") << QByteArray() << true;
+        QTest::newRow("line ends") << "\r\n\n\r"_ba << true;
+        QTest::newRow("line ends and marker") << "\r\n\x1a"_ba << true;
+        QTest::newRow("blank on a line") << "\r\n \r\n"_ba << false;
+        QTest::newRow("marker not last") << "\x1a\r\n"_ba << false;
+        QTest::newRow("a record") << "\r\n5"_ba << false;
+    }
+    void onlyBlankLinesLeft()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, blank);
+        QCOMPARE(OnlyBlankLinesLeft(InputCursor{bytes}), blank);
+        QVERIFY(!OnlyBlankLinesLeft(InputCursor{"5\r\n"_ba + bytes}));
+    }
+
+    void missingTitleListIsCreatedEmpty()
+    {
+        Catalogue catalogue;
+        catalogue.intKensu = 3;
+        const LoadReport report = LoadTitles(*m_files, catalogue);
+        QVERIFY(report.created);
+        QVERIFY(!report.failure);
+        QCOMPARE(catalogue.intKensu, 0);
+        QCOMPARE(entries(), QStringList{TitleListUpper()});
+        QCOMPARE(contents(TitleListUpper()), QByteArray());
+
+        const LoadReport again = LoadTitles(*m_files, catalogue);
+        QVERIFY(!again.created);
+        QVERIFY(!again.failure);
+    }
+
+    // A failure keeps the records read whole before it; the file is never touched.
+    void loadTitles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("failureLine");
+        QTest::newRow("four titles")
+            << "\"A(1_50)\",50,0\r\n\"A(51_100)\",50,50\r\n\"A(101_120)\",20,100\r\n\"B\",12,0\r\n"_ba << 4 << 0;
+        QTest::newRow("trailing empty lines") << "\"A\",5,0\r\n\"B\",6,0\r\n\r\n\r\n"_ba << 2 << 0;
+        QTest::newRow("no final line end") << "\"A\",5,0\r\n\"B\",6,0"_ba << 2 << 0;
+        QTest::newRow("end-of-file marker") << "\"A\",5,0\r\n\x1a"_ba << 1 << 0;
+        QTest::newRow("short last record") << "\"A\",5,0\r\n\"B\",6\r\n"_ba << 1 << 2;
+        QTest::newRow("number out of range") << "\"A\",5,0\r\n\"B\",99999,0\r\n\"C\",1,0\r\n"_ba << 1 << 2;
+        QTest::newRow("bad bytes on line 3")
+            << "\"A\",5,0\r\n\"B\",6,0\r\n\"\x85\x40\",7,0\r\n\"D\",8,0\r\n"_ba << 2 << 3;
+        QTest::newRow("2000 titles") << titleRecords(2000) << 2000 << 0;
+        QTest::newRow("2001 titles") << titleRecords(2001) << 2000 << 2001;
+    }
+    void loadTitles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, count);
+        QFETCH(int, failureLine);
+        put(TitleListUpper(), bytes);
+        Catalogue catalogue;
+        const LoadReport report = LoadTitles(*m_files, catalogue);
+        QCOMPARE(catalogue.intKensu, count);
+        QCOMPARE(report.failure.has_value(), failureLine != 0);
+        if (report.failure) {
+            QCOMPARE(report.failure->line, failureLine);
+            QCOMPARE(report.failure->file, TitleListUpper());
+        }
+        if (count < MaxTitles)
+            QVERIFY(catalogue.strName[count + 1].isEmpty()); // no half-read record
+        QCOMPARE(contents(TitleListUpper()), bytes);
+        QVERIFY(m_files->open(1, TitleListUpper(), FileMode::Input)); // every file was closed
+    }
+
+    void titlesReadInOrder()
+    {
+        put(TitleListUpper(), "\"A(51_100)\",50,50\r\n\"\x90\x69\x8c\x82\",-1,7\r\n"_ba);
+        Catalogue catalogue;
+        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
+        QCOMPARE(catalogue.intKensu, 2);
+        QCOMPARE(catalogue.strName[1], u"A(51_100)"_s);
+        QCOMPARE(catalogue.intKansu[1], 50);
+        QCOMPARE(catalogue.intSyo[1], 50);
+        QCOMPARE(catalogue.strName[2], u"進撃"_s);
+        QCOMPARE(catalogue.intKansu[2], -1);
+        QCOMPARE(catalogue.intSyo[2], 7);
+    }
+
+    void lowerCaseTitleListIsFound()
+    {
+        put(TitleListLower(), "\"A\",5,0\r\n"_ba);
+        Catalogue catalogue;
+        const LoadReport report = LoadTitles(*m_files, catalogue);
+        QVERIFY(!report.created);
+        QCOMPARE(catalogue.intKensu, 1);
+        QCOMPARE(entries(), QStringList{TitleListLower()});
+    }
+
+    void unreadableTitleListIsLeftAlone()
+    {
+        QVERIFY(QDir(m_dir->path()).mkdir(TitleListUpper()));
+        Catalogue catalogue;
+        catalogue.intKensu = 5;
+        const LoadReport report = LoadTitles(*m_files, catalogue);
+        QVERIFY(report.failure);
+        QVERIFY(!report.created);
+        QCOMPARE(catalogue.intKensu, 0);
+        QVERIFY(QFileInfo(path(TitleListUpper())).isDir());
+    }
+
+    void saveTitlesLeavingOutOne()
+    {
+        put(TitleListUpper(), "\"A\",1,0\r\n\"B\",2,0\r\n\"C\",3,50\r\n"_ba);
+        Catalogue catalogue;
+        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
+        QVERIFY(SaveTitles(*m_files, catalogue, 2, TitleListUpper()));
+        QCOMPARE(contents(TitleListUpper()), "\"A\",1,0\r\n\"C\",3,50\r\n"_ba);
+        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
+        QCOMPARE(catalogue.intKensu, 2);
+        QCOMPARE(catalogue.strName[2], u"C"_s);
+        QCOMPARE(catalogue.strName[3], u"C"_s); // left from the longer load
+        QCOMPARE(catalogue.intSyo[3], 50);
+    }
+
+    void saveTitlesRewritesByteForByte()
+    {
+        const QByteArray bytes = "\"A(1_50)\",50,0\r\n\"\x90\x69\x8c\x82\",-3,0\r\n\"\",0,32767\r\n"_ba;
+        put(TitleListUpper(), bytes);
+        Catalogue catalogue;
+        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
+        QVERIFY(SaveTitles(*m_files, catalogue, 0, TitleListLower()));
+        QCOMPARE(entries(), QStringList{TitleListUpper()});
+        QCOMPARE(contents(TitleListUpper()), bytes);
+    }
+
+    void failedSaveKeepsOldTitleList_data()
+    {
+        QTest::addColumn<QString>("secondName");
+        QTest::addColumn<int>("failAt");
+        QTest::addColumn<bool>("failClose");
+        QTest::addColumn<int>("writes");
+        QTest::newRow("unencodable name") << Unencodable << 0 << false << 0;
+        QTest::newRow("second write fails") << u"B"_s << 2 << false << 2;
+        QTest::newRow("commit fails") << u"B"_s << 0 << true << 3;
+    }
+    void failedSaveKeepsOldTitleList()
+    {
+        QFETCH(QString, secondName);
+        QFETCH(int, failAt);
+        QFETCH(bool, failClose);
+        QFETCH(int, writes);
+        const QByteArray old = "\"A\",1,0\r\n\"B\",2,0\r\n\"C\",3,0\r\n"_ba;
+        put(TitleListUpper(), old);
+        Catalogue catalogue;
+        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
+        catalogue.strName[2] = secondName;
+        catalogue.intKansu[1] = 9;
+        m_files->failAt = failAt;
+        m_files->failClose = failClose;
+        QVERIFY(!SaveTitles(*m_files, catalogue, 0, TitleListLower()));
+        QCOMPARE(m_files->writes, writes);
+        QCOMPARE(contents(TitleListUpper()), old);
+        QCOMPARE(entries(), QStringList{TitleListUpper()});
+    }
+
+    void appendTitle()
+    {
+        QVERIFY(AppendTitle(*m_files, u"進撃"_s, 50, 0));
+        QCOMPARE(entries(), QStringList{TitleListLower()});
+        QVERIFY(AppendTitle(*m_files, u"B(51_60)"_s, 10, 50));
+        QVERIFY(!AppendTitle(*m_files, Unencodable, 1, 0));
+        QCOMPARE(contents(TitleListLower()), "\"\x90\x69\x8c\x82\",50,0\r\n\"B(51_60)\",10,50\r\n"_ba);
+    }
+
+    void appendUnencodableTitleCreatesNothing()
+    {
+        QVERIFY(!AppendTitle(*m_files, Unencodable, 1, 0));
+        QCOMPARE(entries(), QStringList());
+    }
+
+    void missingVolumeFileGivesZeros()
+    {
+        Flags flags;
+        flags.fill(7);
+        const FlagsRead read = LoadVolumes(*m_files, u"A.TXT"_s, flags);
+        QVERIFY(read.missing);
+        QCOMPARE(flags, Flags{});
+        QCOMPARE(entries(), QStringList());
+    }
+
+    void loadVolumes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("onFailure");
+        QTest::addColumn<Flags>("flags");
+        QTest::addColumn<int>("failureLine");
+        const int skip = int(OnReadFailure::SkipGroup);
+        const int stop = int(OnReadFailure::Stop);
+        QTest::newRow("two values") << "1,1\r\n"_ba << skip << flagsOf({{1, 1}, {2, 1}}) << 1;
+        const QByteArray five = "0,0,1,0,0,0,0,0,0,0\r\n0,1,0,0,0,0,0,0,0,0\r\n"_ba + zeroLines(3);
+        QTest::newRow("five lines") << five << skip << flagsOf({{3, 1}, {12, 1}}) << 0;
+        QTest::newRow("one line") << QByteArray(five).replace("\r\n", ",").chopped(1) << skip
+                                  << flagsOf({{3, 1}, {12, 1}}) << 0;
+        QTest::newRow("other values kept")
+            << "2,-1,32767\r\n"_ba << skip << flagsOf({{1, 2}, {2, -1}, {3, 32767}}) << 1;
+        QTest::newRow("after the fiftieth ignored") << zeroLines(5) + "1,1,x\"\r\n"_ba << skip << Flags{} << 0;
+
+        // Field n holds n; field 13 is out of range.
+        QByteArray numbered;
+        for (int n = 1; n <= 60; ++n)
+            numbered += (n == 13 ? "40000"_ba : QByteArray::number(n)) + (n % 10 ? "," : "\r\n");
+        Flags skipped{};
+        Flags stopped{};
+        for (int i = 1; i <= 12; ++i)
+            skipped[i] = stopped[i] = qint16(i);
+        for (int i = 21; i <= 50; ++i)
+            skipped[i] = qint16(i - 7); // the next group starts at the field after the failure
+        QTest::newRow("out of range, skip the group") << numbered << skip << skipped << 2;
+        QTest::newRow("out of range, stop") << numbered << stop << stopped << 2;
+    }
+    void loadVolumes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, onFailure);
+        QFETCH(Flags, flags);
+        QFETCH(int, failureLine);
+        put(u"a(1_50).txt"_s, bytes);
+        Flags loaded;
+        loaded.fill(7);
+        const FlagsRead read = LoadVolumes(*m_files, u"A(1_50).TXT"_s, loaded, 1, OnReadFailure(onFailure));
+        QVERIFY(!read.missing);
+        QCOMPARE(loaded, flags);
+        QCOMPARE(read.failure ? read.failure->line : 0, failureLine);
+        QVERIFY(m_files->open(1, u"A(1_50).TXT"_s, FileMode::Input)); // closed again
+    }
+
+    void flagFileReadBesideAnOpenReport()
+    {
+        put(u"A.txt"_s, "1,0,1\r\n"_ba);
+        QVERIFY(m_files->open(1, u"report.txt"_s, FileMode::Output));
+        Flags flags{};
+        QVERIFY(!LoadVolumes(*m_files, u"A.txt"_s, flags, 2, OnReadFailure::Stop).missing);
+        QVERIFY(CreateVolumes(*m_files, u"B.txt"_s, 2));
+        QVERIFY(WriteRecord(*m_files, 1, {u"A"_s}));
+        QVERIFY(m_files->close(1));
+        QCOMPARE(contents(u"report.txt"_s), "\"A\"\r\n"_ba);
+        QCOMPARE(flags, flagsOf({{1, 1}, {3, 1}}));
+    }
+
+    void saveVolumesWritesFiveLines()
+    {
+        put(u"A.TXT"_s, "1,1\r\n"_ba);
+        Flags flags;
+        (void)LoadVolumes(*m_files, u"A.TXT"_s, flags);
+        flags[50] = -2;
+        QVERIFY(SaveVolumes(*m_files, u"A.TXT"_s, flags));
+        QCOMPARE(contents(u"A.TXT"_s), "1,1,0,0,0,0,0,0,0,0\r\n"_ba + zeroLines(3) + "0,0,0,0,0,0,0,0,0,-2\r\n"_ba);
+        QCOMPARE(m_files->writes, 5);
+    }
+
+    void createVolumesEmptiesFlags()
+    {
+        put(u"A.TXT"_s, "1,1,1\r\n"_ba);
+        QVERIFY(CreateVolumes(*m_files, u"a.txt"_s));
+        QCOMPARE(contents(u"A.TXT"_s), zeroLines(5));
+        QCOMPARE(contents(u"A.TXT"_s).size(), 105);
+        QCOMPARE(entries(), QStringList{u"A.TXT"_s});
+    }
+
+    void failedSaveVolumesKeepsOldFile_data()
+    {
+        QTest::addColumn<int>("failAt");
+        QTest::addColumn<bool>("failClose");
+        QTest::newRow("third write fails") << 3 << false;
+        QTest::newRow("commit fails") << 0 << true;
+    }
+    void failedSaveVolumesKeepsOldFile()
+    {
+        QFETCH(int, failAt);
+        QFETCH(bool, failClose);
+        put(u"A.TXT"_s, "1,1\r\n"_ba);
+        m_files->failAt = failAt;
+        m_files->failClose = failClose;
+        QVERIFY(!SaveVolumes(*m_files, u"A.TXT"_s, Flags{}));
+        m_files->writes = 0;
+        QVERIFY(!CreateVolumes(*m_files, u"A.TXT"_s));
+        QCOMPARE(contents(u"A.TXT"_s), "1,1\r\n"_ba);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStorage)
+#include "test_storage.moc"
