@@ -1,0 +1,339 @@
+#!/usr/bin/env python3
+"""Draws the window's pictures and writes them, byte for byte the same on every run.
+
+    python3 resources/tools/make_pictures.py [output folder]
+
+Icons are Windows ICO files (16-colour 32x32 + 16x16, or one 256-colour 32x32);
+the logo is a GIF89a whose palette colour 31 is transparent. Standard library only.
+"""
+import base64
+import math
+import os
+import struct
+import sys
+import zlib
+
+# The 16-colour palette every 4-bit icon uses (the classic VGA colours).
+VGA = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128), (0, 128, 128),
+       (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0), (255, 255, 0), (0, 0, 255),
+       (255, 0, 255), (0, 255, 255), (255, 255, 255)]
+BLACK, MAROON, GREEN, OLIVE, NAVY, PURPLE, TEAL, SILVER, GRAY, RED, LIME, YELLOW, BLUE, FUCHSIA, AQUA, WHITE = range(16)
+CLEAR = -1
+
+
+class Canvas:
+    def __init__(self, size):
+        self.size = size
+        self.px = [[CLEAR] * size for _ in range(size)]
+
+    def put(self, x, y, c):
+        if 0 <= x < self.size and 0 <= y < self.size:
+            self.px[y][x] = c
+
+    def rect(self, x0, y0, x1, y1, fill, edge=None):
+        for y in range(y0, y1 + 1):
+            for x in range(x0, x1 + 1):
+                border = x in (x0, x1) or y in (y0, y1)
+                self.put(x, y, edge if (border and edge is not None) else fill)
+
+    def line(self, x0, y0, x1, y1, c, width=1):
+        steps = max(abs(x1 - x0), abs(y1 - y0), 1)
+        for i in range(steps + 1):
+            x = round(x0 + (x1 - x0) * i / steps)
+            y = round(y0 + (y1 - y0) * i / steps)
+            for dx in range(width):
+                for dy in range(width):
+                    self.put(x + dx, y + dy, c)
+
+    def disc(self, cx, cy, r, fill, edge=None):
+        for y in range(self.size):
+            for x in range(self.size):
+                d = math.hypot(x + 0.5 - cx, y + 0.5 - cy)
+                if d <= r:
+                    self.put(x, y, edge if (edge is not None and d > r - 1.2) else fill)
+
+    def glyph(self, rows, x0, y0, c, scale=1):
+        for j, row in enumerate(rows):
+            for i, ch in enumerate(row):
+                if ch == '#':
+                    for dx in range(scale):
+                        for dy in range(scale):
+                            self.put(x0 + i * scale + dx, y0 + j * scale + dy, c)
+
+    def scaled(self, size):
+        out = Canvas(size)
+        k = self.size // size
+        for y in range(size):
+            for x in range(size):
+                # Keep the most frequent visible colour of each block.
+                block = [self.px[y * k + j][x * k + i] for j in range(k) for i in range(k)]
+                seen = [c for c in block if c != CLEAR]
+                out.px[y][x] = max(set(seen), key=seen.count) if len(seen) * 2 >= len(block) else CLEAR
+        return out
+
+
+def book(cv, x0, y0, x1, y1, cover):
+    cv.rect(x0, y0, x1, y1, cover, BLACK)
+    cv.rect(x0 + 2, y1 - 3, x1 - 1, y1 - 1, WHITE)  # the pages
+    cv.line(x0 + 3, y0, x0 + 3, y1 - 4, BLACK)       # the spine
+
+
+QUESTION = [" #### ", "##  ##", "    ##", "   ## ", "  ##  ", "  ##  ", "      ", "  ##  "]
+
+
+def draw(name):
+    cv = Canvas(32)
+    if name == 'kavurio':  # a stack of three comic volumes
+        for i, colour in enumerate((RED, BLUE, GREEN)):
+            y = 22 - i * 8
+            cv.rect(3 + i, y, 28 - i, y + 7, colour, BLACK)
+            cv.rect(24 - i, y + 2, 27 - i, y + 5, WHITE)
+    elif name == 'new':  # a book and a plus
+        book(cv, 3, 4, 20, 28, BLUE)
+        cv.disc(23, 21, 8, LIME, GREEN)
+        cv.rect(22, 15, 24, 27, WHITE)
+        cv.rect(17, 20, 29, 22, WHITE)
+    elif name == 'del':  # a book struck out
+        book(cv, 3, 4, 20, 28, BLUE)
+        cv.line(14, 14, 28, 28, RED, 3)
+        cv.line(28, 14, 14, 28, RED, 3)
+    elif name == 'hozon':  # a list of what is still missing
+        cv.rect(5, 2, 26, 29, WHITE, BLACK)
+        for y in range(7, 27, 5):
+            cv.rect(8, y, 10, y + 2, FUCHSIA, PURPLE)
+            cv.line(13, y + 1, 23, y + 1, GRAY)
+    elif name == 'print':  # a printer with a sheet coming out
+        cv.rect(9, 2, 22, 12, WHITE, BLACK)
+        cv.rect(3, 11, 28, 22, SILVER, BLACK)
+        cv.rect(23, 14, 25, 15, LIME)
+        cv.rect(8, 19, 23, 29, WHITE, BLACK)
+        for y in (22, 25):
+            cv.line(10, y, 21, y, GRAY)
+    elif name == 'help':  # a question mark in a blue disc
+        cv.disc(16, 16, 14, BLUE, NAVY)
+        cv.glyph(QUESTION, 10, 7, WHITE, 2)
+    elif name == 'end':  # an open door
+        cv.rect(6, 2, 24, 29, OLIVE, BLACK)
+        cv.rect(9, 5, 21, 29, BLACK)
+        cv.rect(9, 5, 16, 29, MAROON, BLACK)
+        cv.rect(14, 16, 15, 18, YELLOW)
+        cv.line(19, 16, 29, 16, RED, 2)
+        cv.line(25, 12, 29, 16, RED, 2)
+        cv.line(25, 20, 29, 16, RED, 2)
+    return cv
+
+
+def dib4(cv):
+    """BITMAPINFOHEADER, palette, 4-bit colours bottom-up, then the AND mask."""
+    n = cv.size
+    header = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 4, 0, 0, 0, 0, 16, 0)
+    palette = b''.join(struct.pack('BBBB', b, g, r, 0) for r, g, b in VGA)
+    xor = bytearray()
+    mask = bytearray()
+    for y in reversed(range(n)):
+        row = [max(c, 0) for c in cv.px[y]]
+        xor += bytes((row[x] << 4) | row[x + 1] for x in range(0, n, 2))
+        bits = 0
+        for x in range(n):
+            bits = (bits << 1) | (1 if cv.px[y][x] == CLEAR else 0)
+        mask += bits.to_bytes(n // 8, 'big') + b'\0' * ((4 - n // 8 % 4) % 4)
+    return header + palette + bytes(xor) + bytes(mask)
+
+
+def ico(images):
+    """images: list of (size, colour count, bits per pixel, dib bytes)."""
+    out = struct.pack('<HHH', 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, colours, bpp, data in images:
+        out += struct.pack('<BBBBHHII', size, size, colours % 256, 0, 1, bpp, len(data), offset)
+        offset += len(data)
+    return out + b''.join(d for _, _, _, d in images)
+
+
+def pro_icon():
+    """A gold star on a ribbon, 256 colours."""
+    palette = [(0, 0, 0)] * 256
+    for i in range(64):  # gold shades
+        palette[i] = (255, 140 + i * 115 // 63, i * 3)
+    for i in range(64):  # ribbon reds
+        palette[64 + i] = (120 + i * 2, 10, 30 + i)
+    palette[255] = (0, 0, 0)
+    n = 32
+    px = [[None] * n for _ in range(n)]
+    star = []
+    for k in range(10):
+        r = 14 if k % 2 == 0 else 6
+        a = -math.pi / 2 + k * math.pi / 5
+        star.append((16 + r * math.cos(a), 13 + r * math.sin(a)))
+
+    def inside(x, y):
+        hit = False
+        for i in range(10):
+            (x1, y1), (x2, y2) = star[i], star[(i + 1) % 10]
+            if (y1 > y) != (y2 > y) and x < x1 + (y - y1) * (x2 - x1) / (y2 - y1):
+                hit = not hit
+        return hit
+
+    for y in range(n):
+        for x in range(n):
+            if 22 <= y <= 31 and (9 <= x <= 13 or 18 <= x <= 22) and not (y > 28 and (x in (11, 20))):
+                px[y][x] = 64 + (y - 22) * 6
+            if inside(x + 0.5, y + 0.5):
+                px[y][x] = max(0, min(63, 63 - int(math.hypot(x - 12, y - 8) * 3)))
+    header = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 8, 0, 0, 0, 0, 256, 0)
+    pal = b''.join(struct.pack('BBBB', b, g, r, 0) for r, g, b in palette)
+    xor = bytearray()
+    mask = bytearray()
+    for y in reversed(range(n)):
+        xor += bytes(c if c is not None else 255 for c in px[y])
+        bits = 0
+        for x in range(n):
+            bits = (bits << 1) | (1 if px[y][x] is None else 0)
+        mask += bits.to_bytes(4, 'big')
+    return ico([(32, 256, 8, header + pal + bytes(xor) + bytes(mask))])
+
+
+# "カヴリオ" set in a proportional gothic, 243 x 61, one bit a pixel, rows padded to bytes.
+LOGO_MASK = 'eNrt1LFSxCAQBmCcFLGjtcPHsOO17IhzRezySjgU1/kKZ55ArqPIsO4uON6tCd5oYXNUMN8fsgM7ALTGG1z5As6uyYtt8qtZ50yfJTciH2m2zkHPELd5npp8hL8w/J4Hpfo2d5+s7Cl7pdQX42SFJ4BwCXvJeFWReF//7UVpP7FjHis/t/m2yflOcCo8VX5YZ42M3bJ8Yzjl9Cg4ckXZIM+4SltMVwqzZN6ztDlyaHMvOZT2djzNWvKOORZORjIdV12OEK1kzfxS2DvBufCuJG9kKyZzQM59SY6Sow0BQ5qTcJDsne9wZTiJkftzfgKPGw+Ok9Tm5xwgagrhGOj0BL8DWGrEWv3SbT5c++uD/b/8AcqT494='
+
+
+def lzw(indices, min_size):
+    """GIF's variable-length LZW, with a clear code whenever the table fills."""
+    clear, end = 1 << min_size, (1 << min_size) + 1
+    out, acc, nbits = bytearray(), 0, 0
+    size = min_size + 1
+
+    def emit(code):
+        nonlocal acc, nbits
+        acc |= code << nbits
+        nbits += size
+        while nbits >= 8:
+            out.append(acc & 0xFF)
+            acc >>= 8
+            nbits -= 8
+
+    table = {(i,): i for i in range(clear)}
+    emit(clear)
+    prefix = ()
+    for c in indices:
+        word = prefix + (c,)
+        if word in table:
+            prefix = word
+            continue
+        emit(table[prefix])
+        nxt = len(table) + 2
+        if nxt < 4096:
+            table[word] = nxt
+            if nxt == (1 << size) and size < 12:
+                size += 1
+        else:
+            emit(clear)
+            table = {(i,): i for i in range(clear)}
+            size = min_size + 1
+        prefix = (c,)
+    if prefix:
+        emit(table[prefix])
+    emit(end)
+    if nbits:
+        out.append(acc & 0xFF)
+    return bytes(out)
+
+
+def logo(target_size=4349):
+    w, h = 243, 61
+    bits = zlib.decompress(base64.b64decode(LOGO_MASK))
+    stride = (w + 7) // 8
+    # A set bit is the dark background of the rendering the mask was taken from.
+    text = [[1 - ((bits[y * stride + x // 8] >> (7 - x % 8)) & 1) for x in range(w)] for y in range(h)]
+    palette = []
+    for i in range(16):  # background: a cool gradient, dark blue at the top to light blue
+        palette.append((40 + i * 10, 70 + i * 10, 150 + i * 6))
+    for i in range(15):  # lettering: white to pale pink, and its shadow
+        palette.append((255 - i * 4, 235 - i * 10, 255 - i * 3) if i < 12 else (20 + i, 20, 60))
+    palette.append((255, 0, 255))  # 31: transparent
+    pixels = []
+    for y in range(h):
+        for x in range(w):
+            corner = min(x, w - 1 - x, y, h - 1 - y)
+            rx, ry = min(x, w - 1 - x), min(y, h - 1 - y)
+            if rx < 8 and ry < 8 and math.hypot(8 - rx, 8 - ry) > 8.5 or corner < 0:
+                pixels.append(31)
+            elif text[y][x]:
+                pixels.append(16 + min(11, y * 12 // h))
+            elif y > 2 and x > 2 and text[y - 2][x - 2]:
+                pixels.append(28)  # the lettering's shadow
+            else:
+                pixels.append(min(15, y * 16 // h))
+    body = bytearray(b'GIF89a')
+    body += struct.pack('<HHBBB', w, h, 0xF4, 0, 0)  # global table of 32 colours
+    body += b''.join(bytes(c) for c in palette)
+    body += b'\x21\xF9\x04\x01\x00\x00\x1F\x00'  # colour 31 is transparent
+    image = b'\x2C' + struct.pack('<HHHHB', 0, 0, w, h, 0)
+    data = lzw(pixels, 5)
+    blocks = b''.join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
+    image += b'\x05' + blocks + b'\x00'
+    # A comment block brings the file to its fixed size.
+    room = target_size - len(body) - len(image) - 1 - 3
+    if room < 0:
+        raise SystemExit('logo too large: %d bytes over' % -room)
+    comment = (b'kavurio logo ' + b'.' * room)[:room]
+    chunks = b''
+    while comment:
+        # A sub-block costs one byte more than it holds.
+        take = min(255, len(comment) - (1 if len(comment) > 255 and len(comment) % 256 == 0 else 0))
+        chunks += bytes([take]) + comment[:take]
+        comment = comment[take:]
+    extension = b'\x21\xFE' + chunks + b'\x00'
+    out = bytes(body) + image + extension + b'\x3B'
+    # Sub-block length bytes shift the total; trim the comment until it fits exactly.
+    while len(out) > target_size:
+        room -= len(out) - target_size
+        comment = (b'kavurio logo ' + b'.' * room)[:room]
+        chunks = b''.join(bytes([len(comment[i:i + 255])]) + comment[i:i + 255] for i in range(0, len(comment), 255))
+        out = bytes(body) + image + b'\x21\xFE' + chunks + b'\x00\x3B'
+    return out
+
+
+def png(cv, path):
+    """A plain PNG of an icon, for the desktop's icon theme."""
+    raw = b''
+    for row in cv.px:
+        raw += b'\0' + b''.join(bytes(VGA[c]) + (b'\xff' if c != CLEAR else b'\0') if c != CLEAR else b'\0\0\0\0'
+                                for c in row)
+
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+    data = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', cv.size, cv.size, 8, 6, 0, 0, 0))
+    data += chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b'')
+    with open(path, 'wb') as f:
+        f.write(data)
+
+
+def main():
+    folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), '..', 'pictures')
+    os.makedirs(folder, exist_ok=True)
+    for name in ('kavurio', 'new', 'del', 'hozon', 'print', 'help', 'end'):
+        big = draw(name)
+        small = Canvas(64)
+        # Drawn again at twice the size and reduced, so the 16 x 16 image stays readable.
+        small = big.scaled(16)
+        data = ico([(32, 16, 4, dib4(big)), (16, 16, 4, dib4(small))])
+        assert len(data) == 1078, (name, len(data))
+        with open(os.path.join(folder, name + '.ico'), 'wb') as f:
+            f.write(data)
+        if name == 'kavurio':
+            png(big, os.path.join(folder, 'kavurio-32.png'))
+            png(small, os.path.join(folder, 'kavurio-16.png'))
+    data = pro_icon()
+    assert len(data) == 2238, len(data)
+    with open(os.path.join(folder, 'pro.ico'), 'wb') as f:
+        f.write(data)
+    data = logo()
+    assert len(data) == 4349, len(data)
+    with open(os.path.join(folder, 'logo.gif'), 'wb') as f:
+        f.write(data)
+
+
+if __name__ == '__main__':
+    main()

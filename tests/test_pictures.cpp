@@ -1,0 +1,121 @@
+// The pictures are fixed in format and size, and the script that draws them
+// must give the same bytes again.
+#include <QtEndian>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestPictures : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void icons_data();
+    void icons();
+    void logo();
+    void scriptReproducesTheFiles();
+};
+
+namespace {
+QString picture(const QString& name)
+{
+    return QStringLiteral(KAVURIO_PICTURES "/") + name;
+}
+} // namespace
+
+void TestPictures::icons_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::addColumn<int>("colours");
+    for (const char* name : {"kavurio", "new", "del", "hozon", "print", "help", "end"})
+        QTest::newRow(name) << QString::fromLatin1(name) + QStringLiteral(".ico") << qint64(1078) << QList<int>{32, 16}
+                            << 16;
+    QTest::newRow("pro") << QStringLiteral("pro.ico") << qint64(2238) << QList<int>{32} << 256;
+}
+
+void TestPictures::icons()
+{
+    QFETCH(QString, file);
+    QFETCH(qint64, bytes);
+    QFETCH(QList<int>, sizes);
+    QFETCH(int, colours);
+    QFile raw(picture(file));
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    QCOMPARE(raw.size(), bytes);
+    const QByteArray data = raw.readAll();
+    // ICONDIR: reserved 0, type 1, then the image count.
+    QCOMPARE(data.left(4), QByteArray("\0\0\1\0", 4));
+    QCOMPARE(int(uchar(data[4])), int(sizes.size()));
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QByteArray entry = data.mid(6 + 16 * i, 16);
+        QCOMPARE(int(uchar(entry[0])), sizes[i]);
+        QCOMPARE(int(uchar(entry[2])), colours % 256);
+        // The bit count of the image's own header: 4 for 16 colours, 8 for 256.
+        const int offset = qFromLittleEndian<quint32>(entry.constData() + 12);
+        QCOMPARE(int(qFromLittleEndian<quint16>(data.constData() + offset + 14)), colours == 16 ? 4 : 8);
+    }
+    QImageReader reader(picture(file));
+    QCOMPARE(reader.imageCount(), int(sizes.size()));
+    for (int i = 0; i < sizes.size(); ++i) {
+        QVERIFY(reader.jumpToImage(i));
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        QCOMPARE(image.size(), QSize(sizes[i], sizes[i]));
+        // Something is drawn, and something is left transparent.
+        QVERIFY(image.hasAlphaChannel());
+    }
+}
+
+void TestPictures::logo()
+{
+    QFile raw(picture(QStringLiteral("logo.gif")));
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    QCOMPARE(raw.size(), qint64(4349));
+    const QByteArray data = raw.readAll();
+    QCOMPARE(data.left(6), QByteArray("GIF89a"));
+    QCOMPARE(qFromLittleEndian<quint16>(data.constData() + 6), quint16(243));
+    QCOMPARE(qFromLittleEndian<quint16>(data.constData() + 8), quint16(61));
+    // A global table of 32 colours.
+    QCOMPARE(uchar(data[10]) & 0x87, 0x84);
+    // The graphic control extension marks colour 31 transparent.
+    const qsizetype gce = data.indexOf(QByteArray("\x21\xF9\x04", 3));
+    QVERIFY(gce > 0);
+    QCOMPARE(uchar(data[gce + 3]) & 1, 1);
+    QCOMPARE(int(uchar(data[gce + 6])), 31);
+    QImageReader reader(picture(QStringLiteral("logo.gif")));
+    QCOMPARE(reader.imageCount(), 1);
+    const QImage image = reader.read();
+    QCOMPARE(image.size(), QSize(243, 61));
+    QCOMPARE(qAlpha(image.pixel(0, 0)), 0); // the rounded corner is colour 31
+    QCOMPARE(qAlpha(image.pixel(120, 30)), 255);
+}
+
+void TestPictures::scriptReproducesTheFiles()
+{
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        QSKIP("python3 is not installed");
+    QTemporaryDir dir;
+    QProcess script;
+    script.start(python, {QStringLiteral(KAVURIO_PICTURE_SCRIPT), dir.path()});
+    QVERIFY(script.waitForFinished(60000));
+    QCOMPARE(script.exitCode(), 0);
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    QVERIFY(files.contains(QStringLiteral("logo.gif")));
+    for (const QString& name : files) {
+        QFile made(QDir(dir.path()).filePath(name));
+        QFile kept(picture(name));
+        QVERIFY(made.open(QIODevice::ReadOnly));
+        QVERIFY2(kept.open(QIODevice::ReadOnly), qPrintable(name));
+        QVERIFY2(made.readAll() == kept.readAll(), qPrintable(name));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPictures)
+#include "test_pictures.moc"
