@@ -19,6 +19,12 @@
 
 #include <cmath>
 
+// The pictures live in a static library: pull them in by name.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace kav {
 
 namespace {
@@ -99,6 +105,7 @@ struct Piece
 frmMain::frmMain(const Services& services, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::frmMain>()), m_services(services)
 {
+    initResources();
     installFontSubstitutes();
     ui->setupUi(this);
     setUpControls();
