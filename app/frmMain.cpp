@@ -276,6 +276,8 @@ void frmMain::setLabelColour(QLabel* label, const QColor& colour)
 {
     if (!label)
         return;
+    if (label->autoFillBackground() && label->palette().color(QPalette::Window) == colour)
+        return;
     QPalette palette = label->palette();
     palette.setColor(QPalette::Window, colour);
     label->setPalette(palette);
@@ -385,18 +387,20 @@ void frmMain::ShowTitle()
 
 void frmMain::ShowVolumes()
 {
-    for (int i = 1; i <= storage::FlagCount; ++i)
-        lblKan[i]->setVisible(false);
-
     storage::LoadVolumes(m_services.files, strFile, intKan);
 
+    // Each label is shown or hidden once, so the grid does not flicker.
+    const double count = LeadingValue(ui->lblKansu->text());
+    const double first = LeadingValue(ui->cboSyo->currentText());
     for (int i = 1; i <= storage::FlagCount; ++i) {
-        if (LeadingValue(ui->lblKansu->text()) < i)
-            break;
         QLabel* label = lblKan[i];
-        label->setVisible(true);
-        label->setText(RealText(i + LeadingValue(ui->cboSyo->currentText()) - 1));
+        if (count < i) {
+            label->setVisible(false);
+            continue;
+        }
+        label->setText(RealText(i + first - 1));
         setLabelColour(label, flagColour(intKan[i]));
+        label->setVisible(true);
     }
 }
 

@@ -3,6 +3,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
+
 namespace kav::cp932 {
 
 namespace {
@@ -12,8 +14,12 @@ constexpr const char* CodecName = "windows-31j";
 
 Result<QByteArray> encode(QStringView text)
 {
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return text.toLatin1();
     // Stateless: each call stands alone, so nothing is held back for a later call.
-    QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
+    // One converter per thread: opening ICU's converter costs more than most fields.
+    thread_local QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
+    encoder.resetState();
     QByteArray bytes = encoder.encode(text);
     if (!encoder.isValid() || encoder.hasError())
         return Error{{}, QStringLiteral("シフトJIS（コードページ932）で表せない文字が含まれています"), 0};
@@ -22,8 +28,12 @@ Result<QByteArray> encode(QStringView text)
 
 Result<QString> decode(QByteArrayView bytes)
 {
+    // Code page 932 holds ASCII as it stands; most fields (numbers, Latin titles) need no converter.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
     // Stateless also makes a lead byte cut off at the end an error instead of pending input.
-    QStringDecoder decoder(CodecName, QStringConverter::Flag::Stateless);
+    thread_local QStringDecoder decoder(CodecName, QStringConverter::Flag::Stateless);
+    decoder.resetState();
     QString text = decoder.decode(bytes);
     if (!decoder.isValid() || decoder.hasError())
         return Error{{}, QStringLiteral("シフトJIS（コードページ932）として読めないバイトがあります"), 0};

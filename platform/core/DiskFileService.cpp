@@ -50,9 +50,23 @@ DiskFileService::Slot* DiskFileService::slot(int number)
     return number >= 1 && number <= MaxNumber ? m_slots[number].get() : nullptr;
 }
 
+QDateTime DiskFileService::folderStamp() const
+{
+    return QFileInfo(m_dir.path()).lastModified();
+}
+
+void DiskFileService::keepIndexAfter(const QDateTime& before)
+{
+    // Our own change moves the folder's time stamp too; when nobody else changed the
+    // folder since the index was built, the index (updated by the caller) still holds,
+    // and a rebuild of a big folder's list on every save is spared.
+    if (m_indexValid && before == m_indexStamp)
+        m_indexStamp = folderStamp();
+}
+
 void DiskFileService::refreshIndex()
 {
-    const QDateTime stamp = QFileInfo(m_dir.path()).lastModified();
+    const QDateTime stamp = folderStamp();
     if (m_indexValid && stamp == m_indexStamp)
         return;
     m_index.clear();
@@ -87,6 +101,15 @@ QString DiskFileService::resolve(const QString& name)
 }
 
 Status DiskFileService::open(int number, const QString& name, FileMode mode)
+{
+    const QDateTime before = folderStamp();
+    Status status = openSlot(number, name, mode);
+    if (mode != FileMode::Input)
+        keepIndexAfter(before);
+    return status;
+}
+
+Status DiskFileService::openSlot(int number, const QString& name, FileMode mode)
 {
     if (number < 1 || number > MaxNumber)
         return numberError(name);
@@ -164,6 +187,14 @@ Status DiskFileService::write(int number, QByteArrayView bytes)
 
 Status DiskFileService::close(int number)
 {
+    const QDateTime before = folderStamp();
+    Status status = closeSlot(number);
+    keepIndexAfter(before);
+    return status;
+}
+
+Status DiskFileService::closeSlot(int number)
+{
     if (number < 1 || number > MaxNumber)
         return numberError({});
     Slot* s = slot(number);
@@ -191,6 +222,7 @@ void DiskFileService::discard(int number)
 {
     if (!slot(number))
         return;
+    const QDateTime before = folderStamp();
     const std::unique_ptr<Slot> s = std::move(m_slots[number]);
     if (s->output)
         s->output->cancelWriting();
@@ -205,6 +237,7 @@ void DiskFileService::discard(int number)
             QFile::resize(path, s->appendStart);
         }
     }
+    keepIndexAfter(before);
 }
 
 Status DiskFileService::closeAll()
@@ -226,7 +259,10 @@ Status DiskFileService::remove(const QString& name)
     QFile file(m_dir.filePath(spelling));
     if (!file.exists())
         return fileError(name, QStringLiteral("ファイルが見つかりません"));
-    if (!file.remove())
+    const QDateTime before = folderStamp();
+    const bool removed = file.remove();
+    keepIndexAfter(before);
+    if (!removed)
         return fileError(name, QStringLiteral("ファイルを削除できませんでした: ") + file.errorString());
     m_index.remove(spelling.toCaseFolded());
     return {};

@@ -38,6 +38,10 @@ public:
 private:
     struct Slot;
     Slot* slot(int number);
+    Status openSlot(int number, const QString& name, FileMode mode);
+    Status closeSlot(int number);
+    QDateTime folderStamp() const;
+    void keepIndexAfter(const QDateTime& before);
     void refreshIndex();
 
     QDir m_dir;
