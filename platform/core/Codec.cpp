@@ -17,9 +17,7 @@ Result<QByteArray> encode(QStringView text)
     if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
         return text.toLatin1();
     // Stateless: each call stands alone, so nothing is held back for a later call.
-    // One converter per thread: opening ICU's converter costs more than most fields.
-    thread_local QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
-    encoder.resetState();
+    QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
     QByteArray bytes = encoder.encode(text);
     if (!encoder.isValid() || encoder.hasError())
         return Error{{}, QStringLiteral("シフトJIS（コードページ932）で表せない文字が含まれています"), 0};
@@ -32,8 +30,7 @@ Result<QString> decode(QByteArrayView bytes)
     if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
         return QString::fromLatin1(bytes);
     // Stateless also makes a lead byte cut off at the end an error instead of pending input.
-    thread_local QStringDecoder decoder(CodecName, QStringConverter::Flag::Stateless);
-    decoder.resetState();
+    QStringDecoder decoder(CodecName, QStringConverter::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (!decoder.isValid() || decoder.hasError())
         return Error{{}, QStringLiteral("シフトJIS（コードページ932）として読めないバイトがあります"), 0};

@@ -41,7 +41,7 @@ XSession::~XSession()
 
 QString XSession::start()
 {
-    for (const char* tool : {"Xvfb", "xdotool", "import"}) {
+    for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "import"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
     }
@@ -136,13 +136,19 @@ bool XSession::waitForExit(int ms)
 
 QRect XSession::windowGeometry() const
 {
-    // xdotool reports the client window's position on the root window.
-    const QString out = xdotool({QStringLiteral("getwindowgeometry"), m_window});
-    const QRegularExpressionMatch pos = QRegularExpression(QStringLiteral("Position: (-?\\d+),(-?\\d+)")).match(out);
-    const QRegularExpressionMatch size = QRegularExpression(QStringLiteral("Geometry: (\\d+)x(\\d+)")).match(out);
-    if (!pos.hasMatch() || !size.hasMatch())
+    // xwininfo gives the client area's absolute position; xdotool's figure can
+    // include the frame a window manager adds.
+    const QString out = run({QStringLiteral("xwininfo"), QStringLiteral("-id"), m_window});
+    auto number = [&](const char* label) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s*(-?\\d+)")).match(out);
+        return m.hasMatch() ? m.captured(1).toInt() : -1;
+    };
+    const int x = number("Absolute upper-left X"), y = number("Absolute upper-left Y");
+    const int w = number("Width"), h = number("Height");
+    if (x < 0 || y < 0 || w <= 0 || h <= 0)
         return {};
-    return {pos.captured(1).toInt(), pos.captured(2).toInt(), size.captured(1).toInt(), size.captured(2).toInt()};
+    return {x, y, w, h};
 }
 
 QImage XSession::screenshot() const
