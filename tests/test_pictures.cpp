@@ -1,13 +1,15 @@
 // The pictures are fixed in format and size, and the script that draws them
 // must give the same bytes again.
-#include <QtEndian>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QImageReader>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 class TestPictures : public QObject
 {
@@ -24,6 +26,29 @@ namespace {
 QString picture(const QString& name)
 {
     return QStringLiteral(KAVURIO_PICTURES "/") + name;
+}
+
+struct PixelCount
+{
+    int transparent = 0;
+    int opaque = 0;
+    QSet<QRgb> colours; // of the opaque pixels
+};
+
+PixelCount countPixels(const QImage& image)
+{
+    PixelCount count;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (qAlpha(pixel) == 0) {
+                ++count.transparent;
+            } else {
+                ++count.opaque;
+                count.colours.insert(pixel);
+            }
+        }
+    return count;
 }
 } // namespace
 
@@ -67,9 +92,20 @@ void TestPictures::icons()
         const QImage image = reader.read();
         QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
         QCOMPARE(image.size(), QSize(sizes[i], sizes[i]));
-        // Something is drawn, and something is left transparent.
-        QVERIFY(image.hasAlphaChannel());
+        // Something is drawn, something is left transparent, and the palette bounds the colours.
+        const PixelCount count = countPixels(image);
+        QVERIFY(count.transparent > 0);
+        QVERIFY(count.opaque > image.width() * image.height() / 4);
+        QVERIFY(count.colours.size() <= colours);
+        if (colours > 16)
+            QVERIFY2(count.colours.size() > 16, "a 256-colour icon that could have been a 16-colour one");
     }
+    // As the window and its buttons load them.
+    const QIcon icon(picture(file));
+    QList<QSize> expected;
+    for (int size : sizes)
+        expected << QSize(size, size);
+    QCOMPARE(icon.availableSizes(), expected);
 }
 
 void TestPictures::logo()
@@ -93,7 +129,12 @@ void TestPictures::logo()
     const QImage image = reader.read();
     QCOMPARE(image.size(), QSize(243, 61));
     QCOMPARE(qAlpha(image.pixel(0, 0)), 0); // the rounded corner is colour 31
+    QCOMPARE(qAlpha(image.pixel(242, 60)), 0);
     QCOMPARE(qAlpha(image.pixel(120, 30)), 255);
+    // Only the corners are cut out; the lettering adds colours to the background's gradient.
+    const PixelCount count = countPixels(image);
+    QVERIFY(count.transparent < 400);
+    QVERIFY(count.colours.size() > 16 && count.colours.size() <= 31);
 }
 
 void TestPictures::scriptReproducesTheFiles()
@@ -107,7 +148,8 @@ void TestPictures::scriptReproducesTheFiles()
     QVERIFY(script.waitForFinished(60000));
     QCOMPARE(script.exitCode(), 0);
     const QStringList files = QDir(dir.path()).entryList(QDir::Files);
-    QVERIFY(files.contains(QStringLiteral("logo.gif")));
+    // Every kept picture comes from the script, and the script makes nothing else.
+    QCOMPARE(files, QDir(QStringLiteral(KAVURIO_PICTURES)).entryList(QDir::Files));
     for (const QString& name : files) {
         QFile made(QDir(dir.path()).filePath(name));
         QFile kept(picture(name));
@@ -117,5 +159,5 @@ void TestPictures::scriptReproducesTheFiles()
     }
 }
 
-QTEST_GUILESS_MAIN(TestPictures)
+QTEST_MAIN(TestPictures)
 #include "test_pictures.moc"

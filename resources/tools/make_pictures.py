@@ -60,25 +60,16 @@ class Canvas:
                         for dy in range(scale):
                             self.put(x0 + i * scale + dx, y0 + j * scale + dy, c)
 
-    def scaled(self, size):
-        out = Canvas(size)
-        k = self.size // size
-        for y in range(size):
-            for x in range(size):
-                # Keep the most frequent visible colour of each block.
-                block = [self.px[y * k + j][x * k + i] for j in range(k) for i in range(k)]
-                seen = [c for c in block if c != CLEAR]
-                out.px[y][x] = max(set(seen), key=seen.count) if len(seen) * 2 >= len(block) else CLEAR
-        return out
-
 
 def book(cv, x0, y0, x1, y1, cover):
+    small = cv.size < 32
     cv.rect(x0, y0, x1, y1, cover, BLACK)
-    cv.rect(x0 + 2, y1 - 3, x1 - 1, y1 - 1, WHITE)  # the pages
-    cv.line(x0 + 3, y0, x0 + 3, y1 - 4, BLACK)       # the spine
+    cv.rect(x0 + 2, y1 - (1 if small else 3), x1 - 1, y1 - 1, WHITE)  # the pages
+    cv.line(x0 + (2 if small else 3), y0, x0 + (2 if small else 3), y1 - (2 if small else 4), BLACK)  # the spine
 
 
 QUESTION = [" #### ", "##  ##", "    ##", "   ## ", "  ##  ", "  ##  ", "      ", "  ##  "]
+QUESTION_SMALL = [" #### ", "##  ##", "   ## ", "  ##  ", "  ##  ", "      ", "  ##  "]
 
 
 def draw(name):
@@ -123,6 +114,53 @@ def draw(name):
     return cv
 
 
+def draw_small(name):
+    """The 16 x 16 images, drawn on their own: a reduced 32 x 32 one loses its strokes."""
+    cv = Canvas(16)
+    if name == 'kavurio':
+        for i, colour in enumerate((RED, BLUE, GREEN)):
+            y = 11 - i * 4
+            cv.rect(1 + i, y, 14 - i, y + 3, colour, BLACK)
+            cv.rect(11 - i, y + 1, 13 - i, y + 2, WHITE)
+    elif name == 'new':
+        book(cv, 1, 1, 10, 14, BLUE)
+        cv.disc(11.5, 10.5, 4.6, LIME, GREEN)
+        cv.rect(11, 7, 12, 14, WHITE)
+        cv.rect(8, 10, 15, 11, WHITE)
+    elif name == 'del':
+        book(cv, 1, 1, 10, 14, BLUE)
+        for dx in (0, 1):
+            cv.line(8 + dx, 7, 14 + dx, 13, RED)
+            cv.line(14 + dx, 7, 8 + dx, 13, RED)
+    elif name == 'hozon':
+        cv.rect(2, 0, 13, 15, WHITE, BLACK)
+        for y in (3, 7, 11):
+            cv.rect(4, y, 5, y + 1, FUCHSIA)
+            cv.line(7, y, 11, y, GRAY)
+            cv.line(7, y + 1, 9, y + 1, GRAY)
+    elif name == 'print':
+        cv.rect(4, 0, 11, 5, WHITE, BLACK)
+        cv.rect(1, 5, 14, 11, SILVER, BLACK)
+        cv.put(12, 7, LIME)
+        cv.rect(4, 9, 11, 15, WHITE, BLACK)
+        cv.line(6, 12, 9, 12, GRAY)
+    elif name == 'help':
+        cv.disc(8, 8, 7.4, BLUE, NAVY)
+        cv.glyph(QUESTION_SMALL, 5, 4, WHITE)
+    elif name == 'end':
+        cv.rect(1, 0, 11, 15, OLIVE, BLACK)
+        cv.rect(3, 2, 9, 15, BLACK)
+        cv.rect(3, 2, 6, 15, MAROON, BLACK)
+        cv.put(5, 8, YELLOW)
+        cv.line(8, 8, 14, 8, RED)
+        cv.line(8, 9, 14, 9, RED)
+        cv.line(12, 5, 15, 8, RED)
+        cv.line(12, 6, 14, 8, RED)
+        cv.line(12, 12, 15, 9, RED)
+        cv.line(12, 11, 14, 9, RED)
+    return cv
+
+
 def dib4(cv):
     """BITMAPINFOHEADER, palette, 4-bit colours bottom-up, then the AND mask."""
     n = cv.size
@@ -164,7 +202,7 @@ def pro_icon():
     for k in range(10):
         r = 14 if k % 2 == 0 else 6
         a = -math.pi / 2 + k * math.pi / 5
-        star.append((16 + r * math.cos(a), 13 + r * math.sin(a)))
+        star.append((16 + r * math.cos(a), 15 + r * math.sin(a)))
 
     def inside(x, y):
         hit = False
@@ -179,7 +217,7 @@ def pro_icon():
             if 22 <= y <= 31 and (9 <= x <= 13 or 18 <= x <= 22) and not (y > 28 and (x in (11, 20))):
                 px[y][x] = 64 + (y - 22) * 6
             if inside(x + 0.5, y + 0.5):
-                px[y][x] = max(0, min(63, 63 - int(math.hypot(x - 12, y - 8) * 3)))
+                px[y][x] = max(0, min(63, 63 - int(math.hypot(x - 12, y - 10) * 3)))
     header = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 8, 0, 0, 0, 0, 256, 0)
     pal = b''.join(struct.pack('BBBB', b, g, r, 0) for r, g, b in palette)
     xor = bytearray()
@@ -272,26 +310,34 @@ def logo(target_size=4349):
     data = lzw(pixels, 5)
     blocks = b''.join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
     image += b'\x05' + blocks + b'\x00'
-    # A comment block brings the file to its fixed size.
-    room = target_size - len(body) - len(image) - 1 - 3
+    # A comment extension brings the file to its fixed size.
+    room = target_size - len(body) - len(image) - 1
     if room < 0:
         raise SystemExit('logo too large: %d bytes over' % -room)
-    comment = (b'kavurio logo ' + b'.' * room)[:room]
-    chunks = b''
-    while comment:
-        # A sub-block costs one byte more than it holds.
-        take = min(255, len(comment) - (1 if len(comment) > 255 and len(comment) % 256 == 0 else 0))
-        chunks += bytes([take]) + comment[:take]
-        comment = comment[take:]
-    extension = b'\x21\xFE' + chunks + b'\x00'
-    out = bytes(body) + image + extension + b'\x3B'
-    # Sub-block length bytes shift the total; trim the comment until it fits exactly.
-    while len(out) > target_size:
-        room -= len(out) - target_size
-        comment = (b'kavurio logo ' + b'.' * room)[:room]
-        chunks = b''.join(bytes([len(comment[i:i + 255])]) + comment[i:i + 255] for i in range(0, len(comment), 255))
-        out = bytes(body) + image + b'\x21\xFE' + chunks + b'\x00\x3B'
+    out = bytes(body) + image + comment_extension(room) + b'\x3B'
+    assert len(out) == target_size
     return out
+
+
+def comment_extension(size):
+    """A GIF comment extension of exactly size bytes (none for 0)."""
+    if size == 0:
+        return b''
+    if size in (1, 2, 4):
+        raise SystemExit('no comment extension is %d bytes long' % size)
+    # Introducer, label and terminator take 3 bytes; every sub-block one more than it holds.
+    room = size - 3
+    blocks = -(-room // 256)
+    text = room - blocks
+    comment = (b'kavurio logo ' + b'.' * text)[:text]
+    out = bytearray(b'\x21\xFE')
+    # Sub-blocks of near-equal length, so none is left empty (an empty one would end the extension).
+    start = 0
+    for i in range(blocks):
+        n = text // blocks + (1 if i < text % blocks else 0)
+        out += bytes([n]) + comment[start:start + n]
+        start += n
+    return bytes(out + b'\x00')
 
 
 def png(cv, path):
@@ -315,9 +361,7 @@ def main():
     os.makedirs(folder, exist_ok=True)
     for name in ('kavurio', 'new', 'del', 'hozon', 'print', 'help', 'end'):
         big = draw(name)
-        small = Canvas(64)
-        # Drawn again at twice the size and reduced, so the 16 x 16 image stays readable.
-        small = big.scaled(16)
+        small = draw_small(name)
         data = ico([(32, 16, 4, dib4(big)), (16, 16, 4, dib4(small))])
         assert len(data) == 1078, (name, len(data))
         with open(os.path.join(folder, name + '.ico'), 'wb') as f:
