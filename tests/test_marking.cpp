@@ -93,10 +93,10 @@ void TestMarking::offsetTitleWritesSecondLine()
     QCOMPARE(f.window->volumeLabel(12)->text(), u"62"_s);
     f.window->lblKan_Click(12);
     QCOMPARE(readAnyCase(f, u"T.TXT"_s), QByteArrayLiteral("0,0,0,0,0,0,0,0,0,0\r\n"
-                                                   "0,1,0,0,0,0,0,0,0,0\r\n"
-                                                   "0,0,0,0,0,0,0,0,0,0\r\n"
-                                                   "0,0,0,0,0,0,0,0,0,0\r\n"
-                                                   "0,0,0,0,0,0,0,0,0,0\r\n"));
+                                                           "0,1,0,0,0,0,0,0,0,0\r\n"
+                                                           "0,0,0,0,0,0,0,0,0,0\r\n"
+                                                           "0,0,0,0,0,0,0,0,0,0\r\n"
+                                                           "0,0,0,0,0,0,0,0,0,0\r\n"));
     QCOMPARE(f.labelColour(12), Pink);
 }
 
@@ -156,8 +156,8 @@ void TestMarking::fileLayout_data()
     QTest::newRow("values past fifty dropped") << true << tooMany << WindowFixture::flagFile({3, 10, 50});
     QTest::newRow("no line end at the end")
         << true << QByteArray("0,0,0,0,0,0,0,0,0,1") << WindowFixture::flagFile({3, 10});
-    QTest::newRow("flag 3 already set")
-        << true << QByteArray("0,0,1,0,0,0,0,0,0,1\r\n") << WindowFixture::flagFile({10});
+    QTest::newRow("flag 3 already set") << true << QByteArray("0,0,1,0,0,0,0,0,0,1\r\n")
+                                        << WindowFixture::flagFile({10});
 }
 
 void TestMarking::fileLayout()
