@@ -11,7 +11,7 @@ packages=(
 )
 if [ "$what" = test ]; then
     packages+=(
-        xvfb xauth x11-utils xdotool openbox imagemagick
+        xvfb xauth x11-utils xdotool openbox imagemagick libx11-dev
         cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin
         clang libclang-rt-14-dev python3
     )

@@ -1,18 +1,74 @@
 #include "e2e/XSession.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
+
+#include <algorithm>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+#ifdef KAVURIO_HAVE_XLIB
+#include <X11/Xlib.h>
+#endif
 
 namespace kav::test {
 
 namespace {
+
+// Xvfb, openbox and kavurio go down with the test even if it crashes.
+void dieWithParent(QProcess& process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+#ifdef KAVURIO_HAVE_XLIB
+// Gives every character of text that the keyboard map lacks a key of its own.
+// Otherwise xdotool remaps a spare key for each such character and takes it back
+// at once, and a program that reloads its map a little late sees the wrong key
+// (the first character of a typed Japanese title went missing that way).
+bool mapCharacters(const QString& display, const QString& text)
+{
+    Display* dpy = XOpenDisplay(display.toLatin1().constData());
+    if (!dpy)
+        return false;
+    int minCode = 0, maxCode = 0, perCode = 0;
+    XDisplayKeycodes(dpy, &minCode, &maxCode);
+    KeySym* map = XGetKeyboardMapping(dpy, KeyCode(minCode), maxCode - minCode + 1, &perCode);
+    auto symbols = [&](int code) { return map + (code - minCode) * perCode; };
+    auto present = [&](KeySym sym) {
+        for (int i = 0; i < (maxCode - minCode + 1) * perCode; ++i)
+            if (map[i] == sym)
+                return true;
+        return false;
+    };
+    bool changed = false;
+    int code = maxCode;
+    for (const char32_t c : text.toUcs4()) {
+        const KeySym sym = c < 0x100 ? KeySym(c) : KeySym(0x01000000 + c);
+        if (c < 0x80 || present(sym))
+            continue;
+        auto isFree = [&](int k) {
+            return std::all_of(symbols(k), symbols(k) + perCode, [](KeySym s) { return s == 0; });
+        };
+        while (code >= minCode && !isFree(code))
+            --code;
+        if (code < minCode)
+            break; // no spare key left: xdotool's own remapping has to do
+        KeySym both[2] = {sym, sym};
+        XChangeKeyboardMapping(dpy, code, 2, both, 1);
+        symbols(code)[0] = sym;
+        changed = true;
+    }
+    XFree(map);
+    XSync(dpy, False);
+    XCloseDisplay(dpy);
+    return changed;
+}
+#endif
 
 void stop(std::unique_ptr<QProcess>& process)
 {
@@ -45,30 +101,39 @@ QString XSession::start()
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
     }
-    // A display number nobody uses yet.
-    int number = 90 + int(QCoreApplication::applicationPid() % 100);
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
-           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-        ++number;
-    m_display = QStringLiteral(":%1").arg(number);
+    // Xvfb picks a free display itself and tells its number: no race with other servers.
     m_server = std::make_unique<QProcess>();
+    dieWithParent(*m_server);
     m_server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_server->start(QStringLiteral("Xvfb"), {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                             QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                                             QStringLiteral("tcp")});
+    m_server->start(QStringLiteral("Xvfb"),
+                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                     QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     const QDeadlineTimer deadline(15000);
-    while (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))) {
+    QByteArray announced;
+    while (!announced.endsWith('\n')) {
         if (deadline.hasExpired() || m_server->state() == QProcess::NotRunning)
-            return QStringLiteral("Xvfb did not start on %1").arg(m_display);
-        QThread::msleep(50);
+            return QStringLiteral("Xvfb did not start");
+        m_server->waitForReadyRead(100);
+        announced += m_server->readAllStandardOutput();
     }
+    m_display = QStringLiteral(":%1").arg(QString::fromLatin1(announced.trimmed()));
     if (!QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty()) {
         m_wm = std::make_unique<QProcess>();
+        dieWithParent(*m_wm);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), m_display);
         m_wm->setProcessEnvironment(env);
         m_wm->start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        QThread::msleep(500);
+        // Windows mapped before the manager runs would get no frame and no focus.
+        const bool canAsk = !QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty();
+        const QDeadlineTimer managed(canAsk ? 10000 : 500);
+        while (!managed.hasExpired() && m_wm->state() == QProcess::Running &&
+               (!canAsk ||
+                !run({QStringLiteral("xprop"), QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                     .contains(QLatin1Char('#'))))
+            QThread::msleep(50);
+        // The property comes before openbox manages new windows.
+        QThread::msleep(300);
     }
     return {};
 }
@@ -93,7 +158,10 @@ QString XSession::xdotool(const QStringList& args, bool* ok) const
 
 bool XSession::launch(const QString& program, const QString& folder)
 {
+    stopProgram();
+    m_window.clear();
     m_program = std::make_unique<QProcess>();
+    dieWithParent(*m_program);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -106,13 +174,25 @@ bool XSession::launch(const QString& program, const QString& folder)
         return false;
     const QString pid = QString::number(m_program->processId());
     const QDeadlineTimer deadline(20000);
+    QDeadlineTimer remap(4000);
     while (!deadline.hasExpired()) {
+        // A window manager still starting can lose a map request: ask once more.
+        if (remap.hasExpired()) {
+            remap = QDeadlineTimer::Forever;
+            const QString hidden = xdotool({QStringLiteral("search"), QStringLiteral("--pid"), pid,
+                                            QStringLiteral("--name"), QStringLiteral("^カヴリオ$")})
+                                       .section(QLatin1Char('\n'), 0, 0);
+            if (!hidden.isEmpty()) {
+                qWarning("XSession: the window %s was not mapped after 4 s; mapping it again", qPrintable(hidden));
+                xdotool({QStringLiteral("windowmap"), hidden});
+            }
+        }
         bool ok = false;
-        const QStringList ids = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                         QStringLiteral("--pid"), pid, QStringLiteral("--name"),
-                                         QStringLiteral("^カヴリオ$")},
-                                        &ok)
-                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList ids =
+            xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), pid,
+                     QStringLiteral("--name"), QStringLiteral("^カヴリオ$")},
+                    &ok)
+                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         if (ok && !ids.isEmpty()) {
             m_window = ids.first();
             // Let the first paint land before anyone looks.
@@ -122,6 +202,11 @@ bool XSession::launch(const QString& program, const QString& folder)
         QThread::msleep(100);
     }
     return false;
+}
+
+void XSession::stopProgram()
+{
+    stop(m_program);
 }
 
 bool XSession::isRunning() const
@@ -153,11 +238,15 @@ QRect XSession::windowGeometry() const
 
 QImage XSession::screenshot() const
 {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("shot.png"));
-    run({QStringLiteral("import"), QStringLiteral("-display"), m_display, QStringLiteral("-window"),
-         QStringLiteral("root"), file});
-    return QImage(file).convertToFormat(QImage::Format_RGB32);
+    QProcess process;
+    process.start(QStringLiteral("import"),
+                  {QStringLiteral("-display"), m_display, QStringLiteral("-window"), QStringLiteral("root"),
+                   QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("ppm:-")});
+    if (!process.waitForFinished(30000))
+        return {};
+    QImage image;
+    image.loadFromData(process.readAllStandardOutput(), "PPM");
+    return image.convertToFormat(QImage::Format_RGB32);
 }
 
 QImage XSession::windowImage() const
@@ -173,6 +262,12 @@ void XSession::click(QPoint at)
     QThread::msleep(250);
 }
 
+void XSession::moveMouse(QPoint at)
+{
+    const QRect g = windowGeometry();
+    xdotool({QStringLiteral("mousemove"), QString::number(g.x() + at.x()), QString::number(g.y() + at.y())});
+}
+
 void XSession::key(const QString& keys)
 {
     xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
@@ -181,6 +276,10 @@ void XSession::key(const QString& keys)
 
 void XSession::type(const QString& text)
 {
+#ifdef KAVURIO_HAVE_XLIB
+    if (mapCharacters(m_display, text))
+        QThread::msleep(500); // let the programs load the new map
+#endif
     xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), text});
     QThread::msleep(200);
 }
@@ -198,6 +297,23 @@ bool XSession::waitForDialog(int ms)
         if (!active.isEmpty() && active != m_window)
             return true;
         QThread::msleep(100);
+    }
+    return false;
+}
+
+bool XSession::waitForDialog(const QString& caption, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        bool ok = false;
+        const QString active = xdotool({QStringLiteral("getactivewindow")}, &ok);
+        if (ok && !active.isEmpty() && active != m_window &&
+            xdotool({QStringLiteral("getwindowname"), active}) == caption) {
+            // The window is active; give its edit field a moment to take the focus.
+            QThread::msleep(150);
+            return true;
+        }
+        QThread::msleep(50);
     }
     return false;
 }

@@ -25,10 +25,13 @@ public:
     QString display() const { return m_display; }
 
     // Starts kavurio in folder and waits for its window; false on a timeout.
+    // A program still running from an earlier launch is stopped first.
     bool launch(const QString& program, const QString& folder);
     bool isRunning() const;
     // Waits for the program to end by itself.
     bool waitForExit(int ms);
+    // Ends the program if it still runs.
+    void stopProgram();
 
     QRect windowGeometry() const; // client area on the screen
     QImage screenshot() const;    // the whole screen
@@ -36,10 +39,14 @@ public:
 
     // Input, in client-area coordinates of the main window.
     void click(QPoint at);
+    // Moves the pointer without clicking, e.g. off a control with a tooltip.
+    void moveMouse(QPoint at);
     void key(const QString& keys); // xdotool key names: "Return", "Escape", "ctrl+a"
     void type(const QString& text);
     // Waits until a window other than the main one (a dialog) has the focus.
     bool waitForDialog(int ms = 10000);
+    // Waits until the active window is one with this caption.
+    bool waitForDialog(const QString& caption, int ms = 10000);
     bool waitForMainWindowActive(int ms = 10000);
     QString activeWindowName() const;
 
