@@ -2,11 +2,11 @@
 
 #include "ui_frmMain.h"
 
-#include "storage/Record.h"
 #include "core/Clock.h"
 #include "core/Codec.h"
 #include "core/Conversions.h"
 #include "core/FileService.h"
+#include "storage/Record.h"
 #include "ui/Dialogs.h"
 #include "ui/HelpViewer.h"
 #include "ui/Printer.h"
@@ -70,8 +70,8 @@ constexpr int MaxNameBytes = 240;
 bool hasControlCharacter(const QString& text)
 {
     for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
-            c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
             return true;
     }
     return false;
@@ -337,11 +337,12 @@ void frmMain::LoadTitles()
         m_titlesLocked = true;
         const Error& e = *report.failure;
         QString where = e.line > 0 ? QStringLiteral("%1行目").arg(e.line) : QString();
-        m_services.dialogs.MsgBox(QStringLiteral("「%1」の%2を読み込めませんでした。").arg(e.file, where) + crlf() +
-                                      QStringLiteral("（%1）").arg(e.message) + crlf() + crlf() +
-                                      QStringLiteral("読み込めた%1件だけを表示します。").arg(m_cat.intKensu) + crlf() +
-                                      QStringLiteral("ファイルを守るため、起動し直すまで登録・変更・削除はできません。"),
-                                  mb::Exclamation, QStringLiteral("読み込みエラー"));
+        m_services.dialogs.MsgBox(
+            QStringLiteral("「%1」の%2を読み込めませんでした。").arg(e.file, where) + crlf() +
+                QStringLiteral("（%1）").arg(e.message) + crlf() + crlf() +
+                QStringLiteral("読み込めた%1件だけを表示します。").arg(m_cat.intKensu) + crlf() +
+                QStringLiteral("ファイルを守るため、起動し直すまで登録・変更・削除はできません。"),
+            mb::Exclamation, QStringLiteral("読み込みエラー"));
     }
 }
 
@@ -448,8 +449,8 @@ bool frmMain::refuseWhileLocked()
     if (!m_titlesLocked)
         return false;
     m_services.dialogs.MsgBox(QStringLiteral("「データ.txt」を最後まで読み込めなかったため、") + crlf() +
-                                  QStringLiteral("ファイルを守るために登録・変更・削除はできません。") + crlf() + crlf() +
-                                  QStringLiteral("ファイルを直してから起動し直して下さい。"),
+                                  QStringLiteral("ファイルを守るために登録・変更・削除はできません。") + crlf() +
+                                  crlf() + QStringLiteral("ファイルを直してから起動し直して下さい。"),
                               mb::Exclamation, QStringLiteral("読み込みエラー"));
     return true;
 }
@@ -498,8 +499,8 @@ void frmMain::cmdNew_Click()
         if (title.isEmpty())
             return;
         title = windowsForms(title);
-        const bool forbidden =
-            std::any_of(ForbiddenCharacters.begin(), ForbiddenCharacters.end(), [&](QChar c) { return title.contains(c); });
+        const bool forbidden = std::any_of(ForbiddenCharacters.begin(), ForbiddenCharacters.end(),
+                                           [&](QChar c) { return title.contains(c); });
         if (forbidden) {
             dialogs.MsgBox(QStringLiteral("\\ / : , ; * ? < > |　の文字は使えません。"), mb::Exclamation,
                            QStringLiteral("入力制限"));
@@ -536,8 +537,8 @@ void frmMain::cmdNew_Click()
         break;
     }
 
-    const QString entry =
-        dialogs.InputBox(QStringLiteral("トータル巻数を入力して下さい。（半角入力で）"), QStringLiteral("巻数入力"), {});
+    const QString entry = dialogs.InputBox(QStringLiteral("トータル巻数を入力して下さい。（半角入力で）"),
+                                           QStringLiteral("巻数入力"), {});
     if (entry.isEmpty() || LeadingValue(entry) < 1)
         return;
     const std::optional<qint16> floored = FloorToInt16(LeadingValue(entry));
@@ -768,8 +769,7 @@ void frmMain::cmdHozon_Click()
         const QString name = m_cat.strName[p];
         const QString flagFile = name + QStringLiteral(".txt");
         storage::Flags flags{};
-        const storage::FlagsRead read =
-            storage::LoadVolumes(files, flagFile, flags, 2, storage::OnReadFailure::Stop);
+        const storage::FlagsRead read = storage::LoadVolumes(files, flagFile, flags, 2, storage::OnReadFailure::Stop);
         if (read.missing) {
             // Only a file that is really absent is created; one that exists but
             // would not open is left as it is.

@@ -107,11 +107,13 @@ int main(int argc, char* argv[])
         row("LoadTitles", ours, plain);
     }
     {
-        const double ours = medianMs(runs, [&] { f.window.reset(); }, [&] {
-            f.start();
-            f.window->show();
-            QApplication::processEvents();
-        });
+        const double ours = medianMs(
+            runs, [&] { f.window.reset(); },
+            [&] {
+                f.start();
+                f.window->show();
+                QApplication::processEvents();
+            });
         // The same widgets and the same bytes, without the program's logic.
         const double plain = medianMs(runs, {}, [&] {
             QWidget window;
@@ -149,7 +151,8 @@ int main(int argc, char* argv[])
     }
     {
         f.dialogs.calls.clear();
-        const double ours = medianMs(runs, [&] { f.dialogs.answerMessage(mb::No); }, [&] { f.window->cmdHozon_Click(); });
+        const double ours = medianMs(
+            runs, [&] { f.dialogs.answerMessage(mb::No); }, [&] { f.window->cmdHozon_Click(); });
         const double plain = medianMs(runs, {}, [&] {
             QByteArray report;
             for (int i = 1; i <= Titles; ++i) {
@@ -165,24 +168,29 @@ int main(int argc, char* argv[])
         // A count of 32767 makes 656 pieces: a fresh folder each run.
         std::unique_ptr<WindowFixture> g;
         const int few = std::max(1, runs / 5);
-        const double ours = medianMs(few, [&] {
-            g = std::make_unique<WindowFixture>();
-            g->start();
-            g->dialogs.answerInput(QStringLiteral("T"));
-            g->dialogs.answerInput(QStringLiteral("32767"));
-        }, [&] { g->window->cmdNew_Click(); });
-        const double plain = medianMs(few, [&] { g = std::make_unique<WindowFixture>(); }, [&] {
-            const QByteArray zeros = WindowFixture::flagFile({});
-            for (int j = 1; j <= 656; ++j) {
-                const QByteArray name = "T(" + QByteArray::number((j - 1) * 50 + 1) + "_" +
-                                        QByteArray::number(j < 656 ? j * 50 : 32767) + ")";
-                QFile list(g->path(QStringLiteral("データ.TXT")));
-                if (list.open(QIODevice::Append))
-                    list.write("\"" + name + "\",50,0\r\n");
-                list.close();
-                saveBytes(g->path(QString::fromLatin1(name + ".TXT")), zeros);
-            }
-        });
+        const double ours = medianMs(
+            few,
+            [&] {
+                g = std::make_unique<WindowFixture>();
+                g->start();
+                g->dialogs.answerInput(QStringLiteral("T"));
+                g->dialogs.answerInput(QStringLiteral("32767"));
+            },
+            [&] { g->window->cmdNew_Click(); });
+        const double plain = medianMs(
+            few, [&] { g = std::make_unique<WindowFixture>(); },
+            [&] {
+                const QByteArray zeros = WindowFixture::flagFile({});
+                for (int j = 1; j <= 656; ++j) {
+                    const QByteArray name = "T(" + QByteArray::number((j - 1) * 50 + 1) + "_" +
+                                            QByteArray::number(j < 656 ? j * 50 : 32767) + ")";
+                    QFile list(g->path(QStringLiteral("データ.TXT")));
+                    if (list.open(QIODevice::Append))
+                        list.write("\"" + name + "\",50,0\r\n");
+                    list.close();
+                    saveBytes(g->path(QString::fromLatin1(name + ".TXT")), zeros);
+                }
+            });
         row("register 32767 volumes (656)", ours, plain);
     }
     return 0;

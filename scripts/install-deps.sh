@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that are missing. "run" needs the build and the
-# desktop packages; "test" adds what the tests drive: Xvfb, CUPS, PDF tools, clang.
+# desktop packages; "test" adds what the tests drive: Xvfb, CUPS, PDF tools, clang and clang-format.
 set -euo pipefail
 
 what=${1:-run}
@@ -13,7 +13,7 @@ if [ "$what" = test ]; then
     packages+=(
         xvfb xauth x11-utils xdotool openbox imagemagick libx11-dev
         cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin
-        clang libclang-rt-14-dev python3
+        clang clang-format libclang-rt-14-dev python3
     )
 fi
 

@@ -13,8 +13,14 @@ namespace kav::storage {
 constexpr int MaxTitles = 2000;
 
 // The title list file; both spellings name one file.
-inline QString TitleListUpper() { return QStringLiteral("データ.TXT"); }
-inline QString TitleListLower() { return QStringLiteral("データ.txt"); }
+inline QString TitleListUpper()
+{
+    return QStringLiteral("データ.TXT");
+}
+inline QString TitleListLower()
+{
+    return QStringLiteral("データ.txt");
+}
 
 // Parallel arrays, slot 0 unused, positions 1..intKensu in use. Slots above
 // intKensu may hold titles of an earlier, longer load; nothing reads them.
@@ -28,9 +34,9 @@ struct Catalogue
 
 struct LoadReport
 {
-    bool created = false;          // the file was missing and was created empty
-    std::optional<Error> failure;  // set when the file could not be read to its end;
-                                   // the catalogue then holds the records read before it
+    bool created = false;         // the file was missing and was created empty
+    std::optional<Error> failure; // set when the file could not be read to its end;
+                                  // the catalogue then holds the records read before it
 };
 
 // Rebuilds the catalogue from the title list file (created empty when missing).

@@ -21,8 +21,8 @@ enum class OnReadFailure {
 
 struct FlagsRead
 {
-    bool missing = false;          // the file does not exist (or could not be opened)
-    std::optional<Error> failure;  // first read that failed, if any
+    bool missing = false;         // the file does not exist (or could not be opened)
+    std::optional<Error> failure; // first read that failed, if any
 };
 
 // Sets all 51 slots to 0, then reads the first 50 integer fields of fileName as

@@ -22,11 +22,16 @@ void TestHelpFile::opensAtItsDefaultTopicAndFollowsLinks_data()
 {
     QTest::addColumn<QString>("link");
     QTest::addColumn<QString>("text");
-    QTest::newRow("buttons") << "buttons.html" << "まだ集めていない巻の一覧";
-    QTest::newRow("colours") << "volumes.html" << "薄いピンク";
-    QTest::newRow("split") << "register.html" << "T(51_100)";
-    QTest::newRow("report") << "report.html" << "残巻データ.txt";
-    QTest::newRow("files") << "files.html" << "データ.txt";
+    QTest::newRow("buttons") << "buttons.html"
+                             << "まだ集めていない巻の一覧";
+    QTest::newRow("colours") << "volumes.html"
+                             << "薄いピンク";
+    QTest::newRow("split") << "register.html"
+                           << "T(51_100)";
+    QTest::newRow("report") << "report.html"
+                            << "残巻データ.txt";
+    QTest::newRow("files") << "files.html"
+                           << "データ.txt";
 }
 
 void TestHelpFile::opensAtItsDefaultTopicAndFollowsLinks()

@@ -124,12 +124,18 @@ void TestWindow::fonts_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("family");
     QTest::addColumn<int>("pixels");
-    QTest::newRow("cboName") << "cboName" << "IPAPGothic" << 35;
-    QTest::newRow("lblKansu") << "lblKansu" << "IPAPGothic" << 21;
-    QTest::newRow("Label1(0)") << "Label1_0" << "IPAPGothic" << 21;
-    QTest::newRow("cboSyo") << "cboSyo" << "IPAPGothic" << 19;
-    QTest::newRow("lblKensu") << "lblKensu" << "IPAPGothic" << 16;
-    QTest::newRow("lblKan(1)") << "lblKan_1" << "Liberation Serif" << 27;
+    QTest::newRow("cboName") << "cboName"
+                             << "IPAPGothic" << 35;
+    QTest::newRow("lblKansu") << "lblKansu"
+                              << "IPAPGothic" << 21;
+    QTest::newRow("Label1(0)") << "Label1_0"
+                               << "IPAPGothic" << 21;
+    QTest::newRow("cboSyo") << "cboSyo"
+                            << "IPAPGothic" << 19;
+    QTest::newRow("lblKensu") << "lblKensu"
+                              << "IPAPGothic" << 16;
+    QTest::newRow("lblKan(1)") << "lblKan_1"
+                               << "Liberation Serif" << 27;
 }
 
 void TestWindow::fonts()
@@ -154,9 +160,9 @@ void TestWindow::tabOrder()
     f.window->show();
     QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
     QCOMPARE(QApplication::focusWidget(), f.hsbData());
-    const QStringList expected = {QStringLiteral("cmdNew"),  QStringLiteral("cmdDel"),  QStringLiteral("cmdHozon"),
+    const QStringList expected = {QStringLiteral("cmdNew"),   QStringLiteral("cmdDel"),  QStringLiteral("cmdHozon"),
                                   QStringLiteral("cmdPrint"), QStringLiteral("cmdHelp"), QStringLiteral("cmdEnd"),
-                                  QStringLiteral("cboName"), QStringLiteral("cboSyo"),  QStringLiteral("cmdShoukai"),
+                                  QStringLiteral("cboName"),  QStringLiteral("cboSyo"),  QStringLiteral("cmdShoukai"),
                                   QStringLiteral("hsbData")};
     for (const QString& name : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -283,7 +289,8 @@ void TestWindow::coloursOnScreen()
 
     // The two start colours of a window that has not loaded yet.
     WindowFixture fresh;
-    fresh.window = std::make_unique<frmMain>(Services{fresh.dialogs, fresh.files, fresh.printer, fresh.help, fresh.clock});
+    fresh.window =
+        std::make_unique<frmMain>(Services{fresh.dialogs, fresh.files, fresh.printer, fresh.help, fresh.clock});
     QCOMPARE(fresh.labelColour(9), QColor(0xFF, 0xC0, 0xFF));
     QCOMPARE(fresh.labelColour(10), QColor(0xC0, 0xFF, 0xC0));
     QVERIFY(fresh.labelColour(8) != QColor(0xC0, 0xFF, 0xC0));

@@ -15,8 +15,7 @@ struct Error
     int line = 0;    // 1-based line of the file, 0 when not known
 };
 
-template <typename T>
-class [[nodiscard]] Result
+template <typename T> class [[nodiscard]] Result
 {
 public:
     Result(T value) : m_data(std::move(value)) {}

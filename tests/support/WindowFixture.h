@@ -83,8 +83,7 @@ struct WindowFixture
         return *window;
     }
 
-    template <typename T>
-    T* child(const QString& name) const
+    template <typename T> T* child(const QString& name) const
     {
         T* found = window->findChild<T*>(name);
         if (!found)
