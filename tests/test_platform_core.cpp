@@ -485,20 +485,28 @@ private Q_SLOTS:
     void failedWriteKeepsOldFile_data()
     {
         QTest::addColumn<FileMode>("mode");
-        QTest::newRow("output") << FileMode::Output;
-        QTest::newRow("append") << FileMode::Append;
+        QTest::addColumn<int>("limit");  // bytes any file may grow to
+        QTest::addColumn<int>("writes"); // of 1000 bytes each
+        for (const auto& [name, mode] :
+             {std::pair{"output", FileMode::Output}, std::pair{"append", FileMode::Append}}) {
+            QTest::addRow("%s, full after 4 KiB", name) << mode << 4096 << 100;
+            // Small enough to stay in a write buffer until the file is closed.
+            QTest::addRow("%s, one small write on a full disk", name) << mode << 0 << 1;
+        }
     }
     void failedWriteKeepsOldFile()
     {
         QFETCH(FileMode, mode);
+        QFETCH(int, limit);
+        QFETCH(int, writes);
         const QByteArray old = QByteArray("\"A\",5,0\r\n").repeated(20);
         put(u"データ.TXT"_s, old);
         DiskFileService files(m_dir->path());
         {
-            const FileSizeLimit limit(4096);
+            const FileSizeLimit fileSizeLimit(limit);
             QVERIFY(files.open(1, u"データ.txt"_s, mode).ok());
             kav::Status status;
-            for (int i = 0; i < 100 && status.ok(); ++i)
+            for (int i = 0; i < writes && status.ok(); ++i)
                 status = files.write(1, QByteArray(1000, 'x'));
             const kav::Status closed = files.close(1);
             QVERIFY(!closed.ok());

@@ -209,6 +209,13 @@ Status DiskFileService::closeSlot(int number)
     if (closing->output) {
         const QFileInfo target(closing->output->fileName());
         const bool created = !target.exists();
+        // commit() would not see a failure of the write that empties its buffer, and would
+        // put a short or empty file in place of the old one: the buffer is written first.
+        if (!closing->output->flush()) {
+            const QString reason = closing->output->errorString();
+            closing->output->cancelWriting(); // and the temporary file goes with the QSaveFile
+            return writeError(closing->name, reason);
+        }
         // commit() drops the temporary file on failure, so the old file stays whole.
         if (!closing->output->commit())
             return writeError(closing->name, closing->output->errorString());
