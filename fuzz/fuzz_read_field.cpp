@@ -1,5 +1,6 @@
 // Reads fields of both kinds from arbitrary bytes: no crash, the cursor only moves
-// forward, and every string read without a quote in it survives a write and a read.
+// forward, and every integer, and every string read without a quote in it, survives
+// a write and a read.
 #include "storage/Record.h"
 
 #include <cstdlib>
@@ -17,6 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const Result<qint16> value = storage::ReadInteger(in);
             if (!value)
                 break;
+            InputCursor again;
+            again.bytes = storage::EncodeRecord({value.value()}).value();
+            const Result<qint16> back = storage::ReadInteger(again);
+            if (!back || back.value() != value.value() || !again.atEnd())
+                std::abort();
         } else {
             const Result<QString> text = storage::ReadString(in);
             if (!text)

@@ -402,6 +402,49 @@ private Q_SLOTS:
         QCOMPARE(contents(TitleListLower()), "\"\x90\x69\x8c\x82\",50,0\r\n\"B(51_60)\",10,50\r\n"_ba);
     }
 
+    void appendAfterHandEditedEnd_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray z = "\"Z\",3,0\r\n"_ba;
+        QTest::newRow("program's own end") << "\"A\",5,0\r\n"_ba
+                                           << "\"A\",5,0\r\n"_ba + z;
+        QTest::newRow("LF line ends kept") << "A,5,0\n"_ba
+                                           << "A,5,0\n"_ba + z;
+        QTest::newRow("no line end after the last record") << "A , 5 ,0"_ba
+                                                           << "A , 5 ,0\r\n"_ba + z;
+        QTest::newRow("trailing blank lines") << "\"A\",5,0\r\n\r\n\n"_ba
+                                              << "\"A\",5,0\r\n"_ba + z;
+        QTest::newRow("end-of-file mark") << "\"A\",5,0\r\n\x1A"_ba
+                                          << "\"A\",5,0\r\n"_ba + z;
+        QTest::newRow("mark right after the record") << "\"A\",5,0\x1A"_ba
+                                                     << "\"A\",5,0\r\n"_ba + z;
+        QTest::newRow("lone CR") << "\"A\",5,0\r"_ba
+                                 << "\"A\",5,0\r\n"_ba + z;
+        QTest::newRow("empty file") << QByteArray() << z;
+        QTest::newRow("only blank lines") << "\r\n\r\n"_ba << z;
+        // The quote would take the line end and the new record into the last field.
+        QTest::newRow("unmatched quote in the last field") << "A,5,0\r\nB,6,\"0\r\n"_ba
+                                                           << "\"A\",5,0\r\n\"B\",6,0\r\n"_ba + z;
+    }
+    void appendAfterHandEditedEnd()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        put(TitleListUpper(), before);
+        Catalogue catalogue;
+        const bool wasWhole = !LoadTitles(*m_files, catalogue).failure;
+        QVERIFY(AppendTitle(*m_files, u"Z"_s, 3, 0));
+        QCOMPARE(contents(TitleListUpper()), after);
+        QCOMPARE(entries(), QStringList{TitleListUpper()});
+        // Whatever loaded whole before still does, one title longer.
+        const int titles = catalogue.intKensu;
+        QVERIFY(wasWhole);
+        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
+        QCOMPARE(int(catalogue.intKensu), titles + 1);
+        QCOMPARE(catalogue.strName[catalogue.intKensu], u"Z"_s);
+    }
+
     void appendUnencodableTitleCreatesNothing()
     {
         QVERIFY(!AppendTitle(*m_files, Unencodable, 1, 0));
