@@ -1,0 +1,617 @@
+// Faults from outside the program: a kill in the middle of a save, a disk that is
+// really full, and data files that a person edited by hand.
+#include "support/WindowFixture.h"
+
+#include "core/DiskFileService.h"
+#include "storage/Record.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+
+using namespace kav;
+using namespace kav::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString TitleList = u"データ.TXT"_s;
+const QString Report = u"残巻データ.txt"_s;
+constexpr char RewriteMode[] = "--rewrite-titles-until-killed";
+constexpr int Titles = storage::MaxTitles;
+
+QByteArray record(const QString& name, int count, int offset)
+{
+    return storage::EncodeRecord({name, qint16(count), qint16(offset)}).value();
+}
+
+// Two full catalogues that differ in every record and in length.
+std::unique_ptr<storage::Catalogue> version(int which)
+{
+    auto c = std::make_unique<storage::Catalogue>();
+    for (int p = 1; p <= Titles; ++p) {
+        c->strName[p] = which == 0 ? u"旧%1"_s.arg(p) : u"新しい題名%1"_s.arg(p);
+        c->intKansu[p] = qint16((p + which) % 50 + 1);
+        c->intSyo[p] = qint16(((p * 7 + which) % 11) * 50);
+    }
+    c->intKensu = Titles;
+    return c;
+}
+
+QByteArray bytesOf(const storage::Catalogue& c)
+{
+    QByteArray out;
+    for (int p = 1; p <= c.intKensu; ++p)
+        out += record(c.strName[p], c.intKansu[p], c.intSyo[p]);
+    return out;
+}
+
+bool sameTitles(const storage::Catalogue& a, const storage::Catalogue& b)
+{
+    if (a.intKensu != b.intKensu)
+        return false;
+    for (int p = 1; p <= a.intKensu; ++p) {
+        if (a.strName[p] != b.strName[p] || a.intKansu[p] != b.intKansu[p] || a.intSyo[p] != b.intSyo[p])
+            return false;
+    }
+    return true;
+}
+
+// The helper mode: rewrites the title list with the two versions in turn, under
+// both spellings of its name as the program does, until it is killed.
+int rewriteTitlesUntilKilled(const QString& folder)
+{
+    DiskFileService files(folder);
+    const std::unique_ptr<storage::Catalogue> versions[] = {version(0), version(1)};
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    for (unsigned i = 0;; ++i) {
+        const QString name = i % 2 ? storage::TitleListUpper() : storage::TitleListLower();
+        const Status saved = storage::SaveTitles(files, *versions[(i + 1) % 2], 0, name);
+        if (!saved) {
+            std::fprintf(stderr, "save %u failed: %s\n", i, qPrintable(saved.error().message));
+            return 2;
+        }
+    }
+}
+
+// Every entry under the folder, subfolders included, with its bytes; a folder shows as <dir>.
+QMap<QString, QByteArray> treeState(const QString& root)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(root, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        QByteArray bytes = QByteArrayLiteral("<dir>");
+        if (!info.isDir()) {
+            QFile file(info.filePath());
+            bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<unreadable>");
+        }
+        out.insert(QDir(root).relativeFilePath(info.filePath()), bytes);
+    }
+    return out;
+}
+
+QStringList messageCaptions(const ScriptedDialogs& dialogs)
+{
+    QStringList out;
+    for (const ScriptedDialogs::Call& call : dialogs.calls) {
+        if (call.kind == ScriptedDialogs::Call::Message)
+            out.append(call.caption);
+    }
+    return out;
+}
+
+// A tmpfs of 256 KiB mounted over a folder for as long as this lives.
+class SmallFileSystem
+{
+public:
+    explicit SmallFileSystem(const QString& folder) : m_path(QFile::encodeName(folder))
+    {
+        m_mounted =
+            ::mount("tmpfs", m_path.constData(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "size=256k,mode=0700") == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_mounted)
+            ::umount2(m_path.constData(), MNT_DETACH);
+    }
+    Q_DISABLE_COPY_MOVE(SmallFileSystem)
+    bool mounted() const { return m_mounted; }
+
+private:
+    QByteArray m_path;
+    bool m_mounted = false;
+};
+
+// No file of this process may grow past 0 bytes while this lives: every write fails
+// with EFBIG, as SIGXFSZ is ignored meanwhile.
+class NoFileGrowth
+{
+public:
+    NoFileGrowth()
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit none = m_old;
+        none.rlim_cur = 0;
+        m_set = ::setrlimit(RLIMIT_FSIZE, &none) == 0;
+    }
+    ~NoFileGrowth()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    Q_DISABLE_COPY_MOVE(NoFileGrowth)
+    bool set() const { return m_set; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_set = false;
+};
+
+enum class Action { Click, Register, Count, StartVolume, Delete, Report };
+
+// What the user does, with the dialogs answered.
+void act(WindowFixture& f, Action action)
+{
+    switch (action) {
+    case Action::Click:
+        f.window->lblKan_Click(3);
+        break;
+    case Action::Register:
+        f.dialogs.answerInput(u"新刊"_s);
+        f.dialogs.answerInput(u"3"_s);
+        f.window->cmdNew_Click();
+        break;
+    case Action::Count:
+        f.dialogs.answerInput(u"20"_s);
+        f.window->lblKansu_Click();
+        break;
+    case Action::StartVolume:
+        f.cboSyo()->setCurrentIndex(1); // "51", as a pick would leave it
+        f.window->cboSyo_Click(1);
+        break;
+    case Action::Delete:
+        f.dialogs.answerMessage(mb::OK);
+        f.window->cmdDel_Click();
+        break;
+    case Action::Report:
+        f.dialogs.answerMessage(mb::No);
+        f.window->cmdHozon_Click();
+        break;
+    }
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Action)
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void killedWhileRewritingTitles();
+    void fullDisk_data();
+    void fullDisk();
+    void handEditedTitleList_data();
+    void handEditedTitleList();
+    void pathInTitle_data();
+    void pathInTitle();
+};
+
+// ---- Killed in the middle of a save ----------------------------------------
+
+void TestFaults::killedWhileRewritingTitles()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::unique_ptr<storage::Catalogue> versions[] = {version(0), version(1)};
+    const QByteArray bytes[] = {bytesOf(*versions[0]), bytesOf(*versions[1])};
+    {
+        QFile file(QDir(dir.path()).filePath(TitleList));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes[0]), bytes[0].size());
+    }
+
+    // How long one rewrite takes here, so the kills spread over several of them.
+    qint64 saveMs = 0;
+    {
+        DiskFileService files(dir.path());
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(storage::SaveTitles(files, *versions[0], 0, storage::TitleListUpper()));
+        saveMs = std::max<qint64>(1, timer.elapsed());
+    }
+
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    qInfo("seed %u, one rewrite of %d titles (%lld bytes) takes %lld ms", seed, Titles, qlonglong(bytes[1].size()),
+          qlonglong(saveMs));
+
+    // QSaveFile's temporary file: the target's name and six more characters.
+    const QRegularExpression temporary(u"^データ\\.(TXT|txt)\\.[A-Za-z0-9]{6}$"_s);
+    int leftOver = 0;
+    int seen[2] = {0, 0};
+    const int kills = 30;
+    for (int k = 0; k < kills; ++k) {
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::SeparateChannels);
+        helper.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(RewriteMode), dir.path()});
+        QVERIFY2(helper.waitForStarted(10000), qPrintable(helper.errorString()));
+        QVERIFY2(helper.waitForReadyRead(30000), "the helper never got ready");
+        QCOMPARE(helper.readLine().trimmed(), QByteArrayLiteral("ready"));
+        QThread::usleep(random.bounded(quint32(saveMs * 4000)) + 200);
+        helper.kill();
+        QVERIFY(helper.waitForFinished(10000));
+        QVERIFY2(
+            helper.exitStatus() == QProcess::CrashExit,
+            qPrintable(u"the helper stopped by itself: "_s + QString::fromLocal8Bit(helper.readAllStandardError())));
+
+        DiskFileService files(dir.path());
+        auto loaded = std::make_unique<storage::Catalogue>();
+        const storage::LoadReport report = storage::LoadTitles(files, *loaded);
+        QVERIFY2(!report.failure,
+                 qPrintable(u"kill %1: "_s.arg(k) + (report.failure ? report.failure->message : QString())));
+        QVERIFY(!report.created);
+        const int which = sameTitles(*loaded, *versions[0]) ? 0 : sameTitles(*loaded, *versions[1]) ? 1 : -1;
+        QVERIFY2(which >= 0, qPrintable(u"kill %1: the list is neither version"_s.arg(k)));
+        ++seen[which];
+
+        // One title list, maybe with temporary files beside it; none of them can pass for a data
+        // file (the program's names all end in .txt), and none holds a version half written over the list.
+        const QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        int lists = 0;
+        for (const QString& entry : entries) {
+            if (entry.compare(TitleList, Qt::CaseInsensitive) == 0) {
+                ++lists;
+                QFile file(QDir(dir.path()).filePath(entry));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QCOMPARE(file.readAll(), bytes[which]);
+                continue;
+            }
+            QVERIFY2(temporary.match(entry).hasMatch(), qPrintable(u"stray file "_s + entry));
+            ++leftOver;
+            QVERIFY(QFile::remove(QDir(dir.path()).filePath(entry)));
+        }
+        QCOMPARE(lists, 1);
+        QCOMPARE(files.resolve(storage::TitleListLower()).toCaseFolded(), TitleList.toCaseFolded());
+    }
+    qInfo("%d kills: old version %d times, new %d times; %d temporary files left behind", kills, seen[0], seen[1],
+          leftOver);
+}
+
+// ---- A full disk -----------------------------------------------------------
+
+void TestFaults::fullDisk_data()
+{
+    QTest::addColumn<bool>("fileSystem"); // a real full file system, or a file size limit
+    QTest::addColumn<Action>("action");
+    const std::pair<const char*, Action> actions[] = {
+        {"click", Action::Click},      {"registration", Action::Register},
+        {"count edit", Action::Count}, {"start volume", Action::StartVolume},
+        {"deletion", Action::Delete},  {"report", Action::Report},
+    };
+    for (const auto& [name, action] : actions) {
+        QTest::addRow("%s, full tmpfs", name) << true << action;
+        QTest::addRow("%s, file size limit 0", name) << false << action;
+    }
+}
+
+void TestFaults::fullDisk()
+{
+    QFETCH(bool, fileSystem);
+    QFETCH(Action, action);
+
+    WindowFixture f;
+    // Declared after the fixture: unmounted before the folder is removed.
+    std::optional<SmallFileSystem> disk;
+    if (fileSystem) {
+        disk.emplace(f.dir.path());
+        if (!disk->mounted())
+            QSKIP("mounting a tmpfs is not allowed here (needs root); the file size limit rows still run");
+    }
+
+    // Titles whose list ends 4 bytes short of a 4 KiB block: an appended record then
+    // only half fits into the last block the list already has.
+    QStringList names = {u"A"_s, u"B"_s, u"C"_s};
+    QByteArray list = record(u"A"_s, 10, 0) + record(u"B"_s, 20, 0) + record(u"C"_s, 30, 0);
+    const int perByte = int(record(QString(), 5, 0).size()); // a record's bytes besides its name
+    while (list.size() < 4092) {
+        const int left = 4092 - int(list.size()) - perByte;
+        const int length = left > 250 ? 150 : left; // short enough to name a file
+        const QString name = u"P%1"_s.arg(names.size()).leftJustified(length, u'x');
+        names.append(name);
+        list += record(name, 5, 0);
+    }
+    QCOMPARE(list.size(), 4092);
+    f.write(TitleList, list);
+    f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
+    f.write(u"B.TXT"_s, WindowFixture::flagFile({2, 3}));
+    for (const QString& name : names.mid(2))
+        f.write(name + u".TXT"_s, WindowFixture::flagFile({}));
+    f.write(Report, "\"an earlier report\"\r\n");
+    f.start();
+    QVERIFY(f.dialogs.calls.isEmpty());
+
+    if (fileSystem) {
+        QFile filler(f.path(u"filler.bin"_s));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+        filler.close();
+        struct statvfs space
+        {
+        };
+        QCOMPARE(::statvfs(QFile::encodeName(f.dir.path()).constData(), &space), 0);
+        QCOMPARE(qulonglong(space.f_bavail), 0ull);
+    }
+    const QMap<QString, QByteArray> before = treeState(f.dir.path());
+
+    {
+        std::optional<NoFileGrowth> limit;
+        if (!fileSystem) {
+            limit.emplace();
+            QVERIFY(limit->set());
+        }
+        act(f, action);
+    }
+
+    // A message, and everything on disk as it was, with no temporary file left.
+    const QStringList captions = messageCaptions(f.dialogs);
+    QVERIFY2(captions.contains(u"保存エラー"_s), qPrintable(captions.join(u", "_s)));
+    QVERIFY(!captions.contains(u"保存終了"_s));
+    QCOMPARE(treeState(f.dir.path()), before);
+    // The window shows what the disk holds.
+    QCOMPARE(int(f.window->catalogue().intKensu), int(names.size()));
+    QCOMPARE(f.cboName()->currentText(), u"A"_s);
+    QCOMPARE(f.lblKansu()->text(), u"10巻"_s);
+    QCOMPARE(f.cboSyo()->currentText(), u"1"_s);
+    QCOMPARE(f.window->flags()[3], qint16(0));
+    QCOMPARE(f.visibleCaptions().size(), 10);
+
+    // With room again the program goes on: the same action now goes through.
+    if (fileSystem)
+        QVERIFY(QFile::remove(f.path(u"filler.bin"_s)));
+    f.dialogs.calls.clear();
+    act(f, action);
+    QVERIFY2(!messageCaptions(f.dialogs).contains(u"保存エラー"_s),
+             qPrintable(messageCaptions(f.dialogs).join(u", "_s)));
+    const QByteArray rest = list.mid(record(u"A"_s, 10, 0).size());
+    switch (action) {
+    case Action::Click:
+        QCOMPARE(f.read(u"A.TXT"_s), WindowFixture::flagFile({1, 3}));
+        break;
+    case Action::Register:
+        QCOMPARE(f.read(TitleList), list + record(u"新刊"_s, 3, 0));
+        QCOMPARE(f.read(u"新刊.TXT"_s), WindowFixture::flagFile({}));
+        break;
+    case Action::Count:
+        QCOMPARE(f.read(TitleList), record(u"A"_s, 20, 0) + rest);
+        break;
+    case Action::StartVolume:
+        QCOMPARE(f.read(TitleList), record(u"A"_s, 10, 50) + rest);
+        break;
+    case Action::Delete:
+        QCOMPARE(f.read(TitleList), rest);
+        QVERIFY(!f.exists(u"A.TXT"_s));
+        break;
+    case Action::Report:
+        QVERIFY(f.read(Report).startsWith(WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n"_s)));
+        QVERIFY(messageCaptions(f.dialogs).contains(u"保存終了"_s));
+        break;
+    }
+}
+
+// ---- Files edited by hand --------------------------------------------------
+
+void TestFaults::handEditedTitleList_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<QStringList>("names"); // what the window lists
+    QTest::addColumn<QList<int>>("labels"); // volume labels each title shows
+
+    const QStringList ab = {u"A"_s, u"B"_s};
+    QTest::newRow("trailing blank line") << "\"A\",5,0\r\n\"B\",7,0\r\n\r\n"_ba << true << ab << QList<int>{5, 7};
+    QTest::newRow("LF line ends") << "\"A\",5,0\n\"B\",7,0\n"_ba << true << ab << QList<int>{5, 7};
+    QTest::newRow("no line end after the last record") << "\"A\",5,0\r\n\"B\",7,0"_ba << true << ab << QList<int>{5, 7};
+    QTest::newRow("end-of-file marker") << "\"A\",5,0\r\n\"B\",7,0\r\n\x1A"_ba << true << ab << QList<int>{5, 7};
+    QTest::newRow("names without quotes") << "A,5,0\r\nB , 7 ,0\r\n"_ba << true << ab << QList<int>{5, 7};
+    QTest::newRow("16-bit extremes") << "\"A\",32767,32767\r\n\"B\",-32768,-32768\r\n\"C\",0,0\r\n"_ba << true
+                                     << QStringList{u"A"_s, u"B"_s, u"C"_s} << QList<int>{50, 0, 0};
+    QTest::newRow("count above 16 bits") << "\"A\",5,0\r\n\"B\",40000,0\r\n\"C\",3,0\r\n"_ba << false
+                                         << QStringList{u"A"_s} << QList<int>{5};
+    QTest::newRow("offset below 16 bits") << "\"A\",5,-40000\r\n"_ba << false << QStringList() << QList<int>();
+    QTest::newRow("short record in the middle")
+        << "\"A\",5\r\n\"B\",6,0\r\n"_ba << false << QStringList{u"A"_s} << QList<int>{5};
+    QTest::newRow("short last record") << "\"A\",5,0\r\n\"B\"\r\n"_ba << false << QStringList{u"A"_s} << QList<int>{5};
+    QTest::newRow("blank line between records")
+        << "\"A\",5,0\r\n\r\n\"B\",7,0\r\n"_ba << false << QStringList{u"A"_s, QString()} << QList<int>{5, 0};
+    QTest::newRow("saved as UTF-8 with a byte order mark")
+        << "\xEF\xBB\xBF\"\xE6\xBC\xAB\",5,0\r\n"_ba << false << QStringList() << QList<int>();
+}
+
+void TestFaults::handEditedTitleList()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(bool, whole);
+    QFETCH(QStringList, names);
+    QFETCH(QList<int>, labels);
+
+    WindowFixture f;
+    f.write(TitleList, list);
+    for (const QString& name : names) {
+        if (!name.isEmpty())
+            f.write(name + u".TXT"_s, WindowFixture::flagFile({1}));
+    }
+    f.start();
+    const storage::Catalogue loaded = f.window->catalogue();
+    QCOMPARE(f.window->titlesLocked(), !whole);
+    QCOMPARE(messageCaptions(f.dialogs), whole ? QStringList() : QStringList{u"読み込みエラー"_s});
+    QCOMPARE(f.read(TitleList), list);
+
+    // Every title loaded can be shown and its labels clicked.
+    QStringList listed;
+    for (int i = 0; i < f.cboName()->count(); ++i)
+        listed.append(f.cboName()->itemText(i));
+    QCOMPARE(listed, names);
+    for (int p = 1; p <= names.size(); ++p) {
+        f.hsbData()->setValue(p);
+        QCOMPARE(f.cboName()->currentText(), names[p - 1]);
+        QCOMPARE(int(f.visibleCaptions().size()), labels[p - 1]);
+    }
+    if (!names.isEmpty() && labels[0] > 0) {
+        f.hsbData()->setValue(1);
+        f.window->lblKan_Click(2);
+        QCOMPARE(f.read(names[0] + u".TXT"_s), WindowFixture::flagFile({1, 2}));
+    }
+
+    // The report runs to its end over whatever was loaded.
+    f.dialogs.calls.clear();
+    f.dialogs.answerMessage(mb::No);
+    f.window->cmdHozon_Click();
+    QCOMPARE(messageCaptions(f.dialogs).last(), u"保存終了"_s);
+    const QByteArray reported = f.read(Report);
+    for (const QString& name : names) {
+        if (!name.isEmpty())
+            QVERIFY2(reported.contains(WindowFixture::sjis(u"\"%1\",\"1"_s.arg(name))), reported.constData());
+    }
+
+    f.hsbData()->setValue(1);
+    f.dialogs.calls.clear();
+    if (!whole) {
+        // Nothing may write the list that was only read in part.
+        f.dialogs.answerInput(u"新刊"_s);
+        f.dialogs.answerInput(u"3"_s);
+        f.window->cmdNew_Click();
+        f.dialogs.answerInput(u"7"_s);
+        f.window->lblKansu_Click();
+        f.cboSyo()->setCurrentIndex(1);
+        f.window->cboSyo_Click(1);
+        f.dialogs.answerMessage(mb::OK);
+        f.window->cmdDel_Click();
+        for (const QString& caption : messageCaptions(f.dialogs))
+            QCOMPARE(caption, u"読み込みエラー"_s);
+        QVERIFY(!messageCaptions(f.dialogs).isEmpty());
+        QCOMPARE(f.read(TitleList), list);
+        return;
+    }
+
+    // A title registered after the hand-edited ones still leaves a list that loads whole.
+    f.dialogs.answerInput(u"新刊"_s);
+    f.dialogs.answerInput(u"3"_s);
+    f.window->cmdNew_Click();
+    QCOMPARE(messageCaptions(f.dialogs), QStringList());
+    QVERIFY(!f.window->titlesLocked());
+    QStringList withNew = names;
+    withNew.append(u"新刊"_s);
+    const storage::Catalogue& c = f.window->catalogue();
+    QCOMPARE(QStringList(c.strName.begin() + 1, c.strName.begin() + 1 + c.intKensu), withNew);
+
+    // An edit rewrites the list in the program's own form, every other value as it was read.
+    f.hsbData()->setValue(2);
+    f.hsbData()->setValue(1);
+    f.dialogs.answerInput(u"7"_s);
+    f.window->lblKansu_Click();
+    QCOMPARE(messageCaptions(f.dialogs), QStringList());
+    QByteArray expected;
+    for (int p = 1; p <= loaded.intKensu; ++p)
+        expected += record(loaded.strName[p], p == 1 ? 7 : loaded.intKansu[p], loaded.intSyo[p]);
+    expected += record(u"新刊"_s, 3, 0);
+    QCOMPARE(f.read(TitleList), expected);
+}
+
+void TestFaults::pathInTitle_data()
+{
+    QTest::addColumn<QString>("title"); // %1: the data folder, %2: its name
+
+    QTest::newRow("into a subfolder") << u"a/b"_s;
+    QTest::newRow("out and back in") << u"../%2/a/b"_s;
+    QTest::newRow("absolute path") << u"%1/a/b"_s;
+    QTest::newRow("into a folder that does not exist") << u"x/y"_s;
+    QTest::newRow("a trailing slash") << u"a/"_s;
+    QTest::newRow("the root") << u"/"_s;
+}
+
+void TestFaults::pathInTitle()
+{
+    QFETCH(QString, title);
+
+    WindowFixture f;
+    title.replace(u"%1"_s, f.dir.path()).replace(u"%2"_s, QFileInfo(f.dir.path()).fileName());
+    QVERIFY(QDir(f.dir.path()).mkdir(u"a"_s));
+    // What the title would name if its path were followed: flags 1 to 3 set.
+    f.write(u"a/b.TXT"_s, WindowFixture::flagFile({1, 2, 3}));
+    f.write(TitleList, record(u"Good"_s, 5, 0) + record(title, 5, 0) + record(u"Last"_s, 5, 0));
+    f.write(u"Good.TXT"_s, WindowFixture::flagFile({1}));
+    f.write(u"Last.TXT"_s, WindowFixture::flagFile({2}));
+    f.start();
+    QVERIFY(!f.window->titlesLocked());
+    QCOMPARE(int(f.window->catalogue().intKensu), 3);
+    QCOMPARE(f.window->catalogue().strName[2], title);
+    const QMap<QString, QByteArray> before = treeState(f.dir.path());
+
+    // Shown: no flag comes from outside the folder.
+    f.hsbData()->setValue(2);
+    QCOMPARE(f.cboName()->currentText(), title);
+    QCOMPARE(f.visibleCaptions().size(), 5);
+    for (int i = 1; i <= 5; ++i)
+        QCOMPARE(f.window->flags()[i], qint16(0));
+
+    // Clicked: a message, the flag back as it was, no file and no folder made anywhere.
+    f.window->lblKan_Click(1);
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"保存エラー"_s});
+    QCOMPARE(f.window->flags()[1], qint16(0));
+    QCOMPARE(treeState(f.dir.path()), before);
+    QVERIFY(!QFileInfo::exists(f.dir.path() + u"/x"_s));
+
+    // The report goes on past it and lists the titles around it.
+    f.dialogs.calls.clear();
+    f.dialogs.answerMessage(mb::No);
+    f.window->cmdHozon_Click();
+    QCOMPARE(messageCaptions(f.dialogs).last(), u"保存終了"_s);
+    QByteArray expected = WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n"_s);
+    expected += "\"Good\",\"1\"\r\n\"Last\",\"2\"\r\n";
+    QCOMPARE(f.read(Report), expected);
+    QMap<QString, QByteArray> after = treeState(f.dir.path());
+    after.remove(Report);
+    QCOMPARE(after, before);
+
+    // Deleted: the record goes, the file its path would name stays.
+    f.hsbData()->setValue(2);
+    f.dialogs.calls.clear();
+    f.dialogs.answerMessage(mb::OK);
+    f.window->cmdDel_Click();
+    QCOMPARE(f.read(TitleList), record(u"Good"_s, 5, 0) + record(u"Last"_s, 5, 0));
+    QCOMPARE(f.read(u"a/b.TXT"_s), WindowFixture::flagFile({1, 2, 3}));
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], RewriteMode) == 0)
+        return rewriteTitlesUntilKilled(QFile::decodeName(argv[2]));
+    QApplication app(argc, argv);
+    TestFaults test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_faults.moc"
