@@ -653,6 +653,33 @@ private Q_SLOTS:
         QVERIFY(!files.exists(u"C.txt"_s));
     }
 
+    void otherSpellingFoundAfterOneIsRemoved()
+    {
+        DiskFileService files(m_dir->path());
+        QVERIFY(!files.exists(u"k.txt"_s)); // the index is built on an empty folder
+        put(u"K.TXT"_s, "upper");
+        put(u"k.Txt"_s, "mixed");
+        QVERIFY(QFile::remove(path(u"K.TXT"_s)));
+        QCOMPARE(files.resolve(u"k.txt"_s), u"k.Txt"_s);
+        QVERIFY(files.remove(u"K.txt"_s).ok());
+        QCOMPARE(entries(), QStringList());
+        QVERIFY(!files.exists(u"k.txt"_s));
+    }
+
+    void folderMovedAwayAndMadeAgain()
+    {
+        const QString folder = path(u"data"_s);
+        QVERIFY(QDir().mkpath(folder));
+        DiskFileService files(folder);
+        QVERIFY(!files.exists(u"q.txt"_s));
+        QVERIFY(QDir().rename(folder, path(u"old"_s)));
+        QVERIFY(QDir().mkpath(folder));
+        QFile theirs(folder + u"/Q.TXT"_s);
+        QVERIFY(theirs.open(QIODevice::WriteOnly));
+        theirs.close();
+        QCOMPARE(files.resolve(u"q.txt"_s), u"Q.TXT"_s);
+    }
+
     void folderIsFixedAtConstruction()
     {
         const QString before = QDir::currentPath();

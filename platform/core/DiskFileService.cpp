@@ -7,6 +7,11 @@
 
 #include <optional>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace kav {
 
 struct DiskFileService::Slot
@@ -41,75 +46,97 @@ Error numberError(const QString& name)
 
 } // namespace
 
-DiskFileService::DiskFileService(const QString& folder) : m_dir(QDir(folder).absolutePath()) {}
+DiskFileService::DiskFileService(const QString& folder) : m_dir(QDir(folder).absolutePath())
+{
+    m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_notify >= 0 && ::inotify_add_watch(m_notify, QFile::encodeName(m_dir.path()).constData(),
+                                             IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                                                 IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+        ::close(m_notify);
+        m_notify = -1;
+    }
+}
 
-DiskFileService::~DiskFileService() = default; // unsaved output is dropped: QSaveFile never commits by itself
+DiskFileService::~DiskFileService()
+{
+    // Unsaved output is dropped with the slots: QSaveFile never commits by itself.
+    if (m_notify >= 0)
+        ::close(m_notify);
+}
 
 DiskFileService::Slot* DiskFileService::slot(int number)
 {
     return number >= 1 && number <= MaxNumber ? m_slots[number].get() : nullptr;
 }
 
-QDateTime DiskFileService::folderStamp() const
+bool DiskFileService::applyFolderEvents()
 {
-    return QFileInfo(m_dir.path()).lastModified();
-}
-
-void DiskFileService::keepIndexAfter(const QDateTime& before)
-{
-    // Our own change moves the folder's time stamp too; when nobody else changed the
-    // folder since the index was built, the index (updated by the caller) still holds,
-    // and a rebuild of a big folder's list on every save is spared.
-    if (m_indexValid && before == m_indexStamp)
-        m_indexStamp = folderStamp();
+    if (m_notify < 0)
+        return false;
+    alignas(inotify_event) char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(m_notify, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        if (got == 0)
+            return false;
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            // Lost notices: only a new listing can tell.
+            if (event->mask & IN_Q_OVERFLOW)
+                return false;
+            // The folder itself gone or moved: no more notices will come, so every miss lists it again.
+            if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+                ::close(m_notify);
+                m_notify = -1;
+                return false;
+            }
+            if (event->len == 0)
+                continue;
+            const QString name = QFile::decodeName(event->name);
+            const QString key = name.toCaseFolded();
+            if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
+                QStringList& spellings = m_index[key];
+                if (!spellings.contains(name))
+                    spellings.append(name);
+            } else if (const auto found = m_index.find(key); found != m_index.end()) {
+                found->removeAll(name);
+            }
+        }
+    }
 }
 
 void DiskFileService::refreshIndex()
 {
-    const QDateTime stamp = folderStamp();
-    if (m_indexValid && stamp == m_indexStamp)
+    // Notices queued before a listing only repeat what it shows, so they are kept for later.
+    if (m_indexValid && applyFolderEvents())
         return;
     m_index.clear();
     QDirIterator entries(m_dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (entries.hasNext()) {
         entries.next();
-        m_index.insert(entries.fileName().toCaseFolded(), entries.fileName());
+        m_index[entries.fileName().toCaseFolded()].append(entries.fileName());
     }
-    m_indexStamp = stamp;
-    m_indexValid = true;
-    // A change within the same tick of the folder's time stamp would not move it.
-    m_indexSettled = stamp.isValid() && stamp.msecsTo(QDateTime::currentDateTime()) > 2000;
+    m_indexValid = m_notify >= 0;
 }
 
 QString DiskFileService::resolve(const QString& name)
 {
     if (QFileInfo::exists(m_dir.filePath(name)))
         return name;
-    const QString key = name.toCaseFolded();
     refreshIndex();
-    for (int attempt = 0;; ++attempt) {
-        const auto found = m_index.constFind(key);
-        // An indexed spelling is checked, so a stale index never names a deleted file.
-        if (found != m_index.cend() && QFileInfo::exists(m_dir.filePath(*found)))
-            return *found;
-        // A miss is believed only from an index whose time stamp would have shown a later change.
-        if (attempt == 1 || (found == m_index.cend() && m_indexSettled))
-            return name;
-        m_indexValid = false;
-        refreshIndex();
+    // An indexed spelling is checked, so a stale index never names a deleted file.
+    for (const QString& spelling : m_index.value(name.toCaseFolded())) {
+        if (QFileInfo::exists(m_dir.filePath(spelling)))
+            return spelling;
     }
+    return name;
 }
 
 Status DiskFileService::open(int number, const QString& name, FileMode mode)
-{
-    const QDateTime before = folderStamp();
-    Status status = openSlot(number, name, mode);
-    if (mode != FileMode::Input)
-        keepIndexAfter(before);
-    return status;
-}
-
-Status DiskFileService::openSlot(int number, const QString& name, FileMode mode)
 {
     if (number < 1 || number > MaxNumber)
         return numberError(name);
@@ -150,8 +177,6 @@ Status DiskFileService::openSlot(int number, const QString& name, FileMode mode)
         if (!slot->append->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             return writeError(name, slot->append->errorString());
         slot->appendStart = slot->append->size();
-        if (slot->appendCreated)
-            m_index.insert(spelling.toCaseFolded(), spelling);
         break;
     }
     m_slots[number] = std::move(slot);
@@ -187,14 +212,6 @@ Status DiskFileService::write(int number, QByteArrayView bytes)
 
 Status DiskFileService::close(int number)
 {
-    const QDateTime before = folderStamp();
-    Status status = closeSlot(number);
-    keepIndexAfter(before);
-    return status;
-}
-
-Status DiskFileService::closeSlot(int number)
-{
     if (number < 1 || number > MaxNumber)
         return numberError({});
     Slot* s = slot(number);
@@ -207,8 +224,6 @@ Status DiskFileService::closeSlot(int number)
     }
     const std::unique_ptr<Slot> closing = std::move(m_slots[number]);
     if (closing->output) {
-        const QFileInfo target(closing->output->fileName());
-        const bool created = !target.exists();
         // commit() would not see a failure of the write that empties its buffer, and would
         // put a short or empty file in place of the old one: the buffer is written first.
         if (!closing->output->flush()) {
@@ -219,8 +234,6 @@ Status DiskFileService::closeSlot(int number)
         // commit() drops the temporary file on failure, so the old file stays whole.
         if (!closing->output->commit())
             return writeError(closing->name, closing->output->errorString());
-        if (created)
-            m_index.insert(target.fileName().toCaseFolded(), target.fileName());
     }
     return {};
 }
@@ -229,7 +242,6 @@ void DiskFileService::discard(int number)
 {
     if (!slot(number))
         return;
-    const QDateTime before = folderStamp();
     const std::unique_ptr<Slot> s = std::move(m_slots[number]);
     if (s->output)
         s->output->cancelWriting();
@@ -237,14 +249,11 @@ void DiskFileService::discard(int number)
         // Put the file back as it was before it was opened.
         const QString path = s->append->fileName();
         s->append->close();
-        if (s->appendCreated) {
+        if (s->appendCreated)
             QFile::remove(path);
-            m_index.remove(QFileInfo(path).fileName().toCaseFolded());
-        } else {
+        else
             QFile::resize(path, s->appendStart);
-        }
     }
-    keepIndexAfter(before);
 }
 
 Status DiskFileService::closeAll()
@@ -266,12 +275,8 @@ Status DiskFileService::remove(const QString& name)
     QFile file(m_dir.filePath(spelling));
     if (!file.exists())
         return fileError(name, QStringLiteral("ファイルが見つかりません"));
-    const QDateTime before = folderStamp();
-    const bool removed = file.remove();
-    keepIndexAfter(before);
-    if (!removed)
+    if (!file.remove())
         return fileError(name, QStringLiteral("ファイルを削除できませんでした: ") + file.errorString());
-    m_index.remove(spelling.toCaseFolded());
     return {};
 }
 

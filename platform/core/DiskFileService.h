@@ -2,7 +2,6 @@
 
 #include "core/FileService.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QHash>
 
@@ -38,20 +37,16 @@ public:
 private:
     struct Slot;
     Slot* slot(int number);
-    Status openSlot(int number, const QString& name, FileMode mode);
-    Status closeSlot(int number);
-    QDateTime folderStamp() const;
-    void keepIndexAfter(const QDateTime& before);
     void refreshIndex();
+    bool applyFolderEvents();
 
     QDir m_dir;
     std::array<std::unique_ptr<Slot>, MaxNumber + 1> m_slots;
-    // Case-folded name -> spelling on disk, rebuilt when the folder changes.
-    QHash<QString, QString> m_index;
-    QDateTime m_indexStamp;
+    // Case-folded name -> every spelling on disk, kept up to date by the kernel's
+    // notices of the folder's changes (inotify), ours and other programs' alike.
+    QHash<QString, QStringList> m_index;
     bool m_indexValid = false;
-    // The stamp is old enough that any later change would have moved it, so a miss is believed.
-    bool m_indexSettled = false;
+    int m_notify = -1; // -1: no notices; the folder is then listed again on each miss
 };
 
 } // namespace kav
