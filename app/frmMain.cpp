@@ -199,6 +199,11 @@ void frmMain::setUpControls()
     setLabelColour(lblKan[9], ColourFlagged);
     setLabelColour(lblKan[10], ColourUnflagged);
 
+    // What is typed into a selector stays as typed: a completed name would be a title
+    // the user never named (and completing walks the whole list on every change).
+    ui->cboName->setCompleter(nullptr);
+    ui->cboSyo->setCompleter(nullptr);
+
     ui->Image1->setFocusPolicy(Qt::NoFocus);
     ui->Frame1->setFocusPolicy(Qt::NoFocus);
     ui->hsbData->setFocus();

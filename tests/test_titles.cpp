@@ -1,8 +1,11 @@
 // Registering, editing and deleting titles, driven through the window with scripted dialogs.
 #include "support/WindowFixture.h"
 
+#include <QApplication>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QInputMethodEvent>
+#include <QLineEdit>
 
 using namespace kav;
 using namespace kav::test;
@@ -164,6 +167,8 @@ private Q_SLOTS:
     void deleteSameNameTwice();
     void deleteTypedText_data();
     void deleteTypedText();
+    void typedTextIsNotCompleted_data();
+    void typedTextIsNotCompleted();
     void deleteEmptyCatalogue();
     void deleteRewriteFails();
 };
@@ -943,6 +948,48 @@ void TestTitles::deleteTypedText()
     QCOMPARE(f.cboName()->currentIndex(), 0);
     QCOMPARE(f.lblKensu()->text(), u"1 / 2"_s);
     QCOMPARE(f.visibleCaptions(), range(1, 3));
+}
+
+void TestTitles::typedTextIsNotCompleted_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("lower case of a title") << u"b"_s;
+    QTest::newRow("start of a Japanese title") << u"コミ"_s;
+}
+
+// Typed keys stay what was typed: a completed name would be a title the user never named.
+void TestTitles::typedTextIsNotCompleted()
+{
+    QFETCH(QString, typed);
+    WindowFixture f;
+    f.write(TitleList, record("A", 3, 0) + record("B", 4, 0) + WindowFixture::sjis(u"\"コミック\",5,0\r\n"_s));
+    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"コミック.TXT"_s, WindowFixture::flagFile({3}));
+    f.start();
+    ageFiles(f);
+    const QMap<QString, QString> before = folderState(f);
+
+    f.window->show();
+    QApplication::setActiveWindow(f.window.get());
+    QLineEdit* edit = f.cboName()->lineEdit();
+    edit->setFocus();
+    edit->clear();
+    // Letters as key presses, Japanese as an input method hands it over.
+    for (const QChar c : typed) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(edit, char(c.unicode()));
+        } else {
+            QInputMethodEvent commit;
+            commit.setCommitString(QString(c));
+            QApplication::sendEvent(edit, &commit);
+        }
+    }
+    QCOMPARE(f.cboName()->currentText(), typed);
+    f.dialogs.answerMessage(mb::OK);
+    f.window->cmdDel_Click();
+    QCOMPARE(f.dialogs.calls.size(), 1);
+    QCOMPARE(f.dialogs.calls[0].prompt, typed + u"のデータを削除していいですか？"_s);
+    QCOMPARE(folderState(f), before);
 }
 
 void TestTitles::deleteEmptyCatalogue()
