@@ -132,6 +132,12 @@ public:
     }
     Q_DISABLE_COPY_MOVE(SmallFileSystem)
     bool mounted() const { return m_mounted; }
+    // Read-only even for root, unlike a folder without write permission.
+    bool setReadOnly(bool readOnly)
+    {
+        return ::mount(nullptr, m_path.constData(), nullptr,
+                       MS_REMOUNT | MS_NOSUID | MS_NODEV | MS_NOEXEC | (readOnly ? MS_RDONLY : 0), nullptr) == 0;
+    }
 
 private:
     QByteArray m_path;
@@ -208,8 +214,8 @@ class TestFaults : public QObject
 
 private Q_SLOTS:
     void killedWhileRewritingTitles();
-    void fullDisk_data();
-    void fullDisk();
+    void refusedWrites_data();
+    void refusedWrites();
     void handEditedTitleList_data();
     void handEditedTitleList();
     void pathInTitle_data();
@@ -297,11 +303,13 @@ void TestFaults::killedWhileRewritingTitles()
           leftOver);
 }
 
-// ---- A full disk -----------------------------------------------------------
+// ---- A full or read-only disk -----------------------------------------------------------
 
-void TestFaults::fullDisk_data()
+enum class Disk { FullTmpfs, SizeLimit, ReadOnlyMount };
+
+void TestFaults::refusedWrites_data()
 {
-    QTest::addColumn<bool>("fileSystem"); // a real full file system, or a file size limit
+    QTest::addColumn<int>("disk"); // Disk
     QTest::addColumn<Action>("action");
     const std::pair<const char*, Action> actions[] = {
         {"click", Action::Click},      {"registration", Action::Register},
@@ -309,22 +317,24 @@ void TestFaults::fullDisk_data()
         {"deletion", Action::Delete},  {"report", Action::Report},
     };
     for (const auto& [name, action] : actions) {
-        QTest::addRow("%s, full tmpfs", name) << true << action;
-        QTest::addRow("%s, file size limit 0", name) << false << action;
+        QTest::addRow("%s, full tmpfs", name) << int(Disk::FullTmpfs) << action;
+        QTest::addRow("%s, file size limit 0", name) << int(Disk::SizeLimit) << action;
+        QTest::addRow("%s, read-only mount", name) << int(Disk::ReadOnlyMount) << action;
     }
 }
 
-void TestFaults::fullDisk()
+void TestFaults::refusedWrites()
 {
-    QFETCH(bool, fileSystem);
+    QFETCH(int, disk);
     QFETCH(Action, action);
+    const bool fileSystem = Disk(disk) != Disk::SizeLimit;
 
     WindowFixture f;
     // Declared after the fixture: unmounted before the folder is removed.
-    std::optional<SmallFileSystem> disk;
+    std::optional<SmallFileSystem> small;
     if (fileSystem) {
-        disk.emplace(f.dir.path());
-        if (!disk->mounted())
+        small.emplace(f.dir.path());
+        if (!small->mounted())
             QSKIP("mounting a tmpfs is not allowed here (needs root); the file size limit rows still run");
     }
 
@@ -350,7 +360,9 @@ void TestFaults::fullDisk()
     f.start();
     QVERIFY(f.dialogs.calls.isEmpty());
 
-    if (fileSystem) {
+    if (Disk(disk) == Disk::ReadOnlyMount)
+        QVERIFY(small->setReadOnly(true));
+    if (Disk(disk) == Disk::FullTmpfs) {
         QFile filler(f.path(u"filler.bin"_s));
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         const QByteArray block(4096, 'f');
@@ -367,7 +379,7 @@ void TestFaults::fullDisk()
 
     {
         std::optional<NoFileGrowth> limit;
-        if (!fileSystem) {
+        if (Disk(disk) == Disk::SizeLimit) {
             limit.emplace();
             QVERIFY(limit->set());
         }
@@ -388,8 +400,10 @@ void TestFaults::fullDisk()
     QCOMPARE(f.visibleCaptions().size(), 10);
 
     // With room again the program goes on: the same action now goes through.
-    if (fileSystem)
+    if (Disk(disk) == Disk::FullTmpfs)
         QVERIFY(QFile::remove(f.path(u"filler.bin"_s)));
+    if (Disk(disk) == Disk::ReadOnlyMount)
+        QVERIFY(small->setReadOnly(false));
     f.dialogs.calls.clear();
     act(f, action);
     QVERIFY2(!messageCaptions(f.dialogs).contains(u"保存エラー"_s),
