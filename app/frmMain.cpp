@@ -660,18 +660,7 @@ void frmMain::lblKansu_Click()
     m_cat.intKansu[position] = RoundToInt16(LeadingValue(entry)).value_or(0);
     ui->lblKansu->setText(entry);
 
-    const Status saved = storage::SaveTitles(m_services.files, m_cat, 0, storage::TitleListLower());
-    if (!saved) {
-        tellWriteFailure(saved.error());
-        reloadAfterFailure();
-        return;
-    }
-    const int shown = m_shown;
-    LoadTitles();
-    m_shown = shown;
-    strFile = name + QStringLiteral(".TXT");
-    setSelectorText(name, m_shown);
-    ShowVolumes();
+    SaveEditedTitles(name, m_shown);
 }
 
 void frmMain::cboSyo_Click(int /*index*/)
@@ -686,6 +675,11 @@ void frmMain::cboSyo_Click(int /*index*/)
     setSelectorText(name, position);
     m_cat.intSyo[position] = RoundToInt16(LeadingValue(ui->cboSyo->currentText()) - 1).value_or(0);
 
+    SaveEditedTitles(name, position);
+}
+
+void frmMain::SaveEditedTitles(const QString& name, int position)
+{
     const Status saved = storage::SaveTitles(m_services.files, m_cat, 0, storage::TitleListLower());
     if (!saved) {
         tellWriteFailure(saved.error());

@@ -71,6 +71,8 @@ private:
     void ShowTitle();
     void ShowVolumes();
     void SaveVolumesOfShownTitle(int index, qint16 oldFlag);
+    // Rewrites the title list after an edit of the catalogue, and shows name again.
+    void SaveEditedTitles(const QString& name, int position);
 
     // Puts name into the title selector and selects item position - 1 (none
     // when position is 0), without raising a Click.
