@@ -137,9 +137,7 @@ Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16
         after->intSyo[n] == offset) {
         if (kept == old)
             return WriteFile(files, 1, TitleListLower(), FileMode::Append, {record.value()});
-        if (kept.startsWith(old)) // only the line end was missing
-            return WriteFile(files, 1, TitleListLower(), FileMode::Append, {kept.sliced(old.size()), record.value()});
-        // The rest in one replacement, so that no moment has the list cut short.
+        // A mended end goes in one replacement, so that no moment has the list half mended.
         return WriteFile(files, 1, TitleListLower(), FileMode::Output, {kept, record.value()});
     }
 
