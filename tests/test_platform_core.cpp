@@ -2,6 +2,7 @@
 #include "core/Codec.h"
 #include "core/Conversions.h"
 #include "core/DiskFileService.h"
+#include "support/ScratchFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,27 +57,13 @@ class TestPlatformCore final : public QObject
     Q_OBJECT
 
 private:
-    QString path(const QString& name) const { return m_dir->filePath(name); }
-    void put(const QString& name, const QByteArray& bytes) const
-    {
-        QFile file(path(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(bytes), bytes.size());
-    }
-    QByteArray contents(const QString& name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    QStringList entries() const { return QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<kav::test::ScratchFolder> m_dir;
 
 private Q_SLOTS:
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); }
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir = std::make_unique<kav::test::ScratchFolder>();
         QVERIFY(m_dir->isValid());
     }
 
@@ -322,11 +309,11 @@ private Q_SLOTS:
     {
         QFETCH(QString, name);
         // The service's folder sits beside a file it must never reach.
-        const QString folder = path(u"data"_s);
+        const QString folder = m_dir->filePath(u"data"_s);
         QVERIFY(QDir().mkpath(folder));
-        put(u"victim.txt"_s, "keep");
+        m_dir->put(u"victim.txt"_s, "keep");
         if (name == u"ABSOLUTE")
-            name = path(u"victim.txt"_s);
+            name = m_dir->filePath(u"victim.txt"_s);
 
         QVERIFY(!kav::FileService::isSafeName(name));
         DiskFileService files(folder);
@@ -339,7 +326,7 @@ private Q_SLOTS:
         QVERIFY(!files.remove(name).ok());
         QVERIFY(!files.exists(name));
         QVERIFY(files.closeAll().ok());
-        QCOMPARE(contents(u"victim.txt"_s), QByteArray("keep"));
+        QCOMPARE(m_dir->contents(u"victim.txt"_s), QByteArray("keep"));
         QVERIFY(QDir(folder).isEmpty());
     }
 
@@ -365,7 +352,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, onDisk);
         QFETCH(QString, asked);
-        put(onDisk, "old\r\n");
+        m_dir->put(onDisk, "old\r\n");
         DiskFileService files(m_dir->path());
 
         QCOMPARE(files.resolve(asked), onDisk);
@@ -377,23 +364,23 @@ private Q_SLOTS:
         QVERIFY(files.open(1, asked, FileMode::Output).ok());
         QVERIFY(files.write(1, "new\r\n").ok());
         QVERIFY(files.close(1).ok());
-        QCOMPARE(entries(), QStringList{onDisk});
-        QCOMPARE(contents(onDisk), QByteArray("new\r\n"));
+        QCOMPARE(m_dir->entries(), QStringList{onDisk});
+        QCOMPARE(m_dir->contents(onDisk), QByteArray("new\r\n"));
 
         QVERIFY(files.open(2, asked, FileMode::Append).ok());
         QVERIFY(files.write(2, "more\r\n").ok());
         QVERIFY(files.close(2).ok());
-        QCOMPARE(entries(), QStringList{onDisk});
-        QCOMPARE(contents(onDisk), QByteArray("new\r\nmore\r\n"));
+        QCOMPARE(m_dir->entries(), QStringList{onDisk});
+        QCOMPARE(m_dir->contents(onDisk), QByteArray("new\r\nmore\r\n"));
 
         QVERIFY(files.remove(asked).ok());
-        QVERIFY(entries().isEmpty());
+        QVERIFY(m_dir->entries().isEmpty());
         QVERIFY(!files.exists(asked));
     }
 
     void differentNamesStayApart()
     {
-        put(u"データ.TXT"_s, "x");
+        m_dir->put(u"データ.TXT"_s, "x");
         DiskFileService files(m_dir->path());
         QVERIFY(!files.exists(u"テータ.TXT"_s)); // voiced and unvoiced kana are different letters
         QVERIFY(!files.exists(u"データ.TXT.bak"_s));
@@ -405,7 +392,7 @@ private Q_SLOTS:
         QVERIFY(files.open(1, u"Ab.TXT"_s, FileMode::Output).ok());
         QVERIFY(files.open(2, u"Cd.txt"_s, FileMode::Append).ok());
         QVERIFY(files.closeAll().ok());
-        QCOMPARE(entries(), (QStringList{u"Ab.TXT"_s, u"Cd.txt"_s}));
+        QCOMPARE(m_dir->entries(), (QStringList{u"Ab.TXT"_s, u"Cd.txt"_s}));
         QCOMPARE(files.resolve(u"AB.txt"_s), u"Ab.TXT"_s);
     }
 
@@ -420,7 +407,7 @@ private Q_SLOTS:
         QCOMPARE(files.input(1), nullptr);
         QVERIFY(files.open(1, u"other.txt"_s, FileMode::Output).ok()); // the number stayed free
         files.discard(1);
-        QVERIFY(entries().isEmpty());
+        QVERIFY(m_dir->entries().isEmpty());
     }
 
     void inputOfDirectoryFails()
@@ -433,37 +420,37 @@ private Q_SLOTS:
 
     void outputReplacesOnlyOnClose()
     {
-        put(u"a.txt"_s, "old");
+        m_dir->put(u"a.txt"_s, "old");
         DiskFileService files(m_dir->path());
         QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
         QVERIFY(files.write(1, "new").ok());
-        QCOMPARE(contents(u"a.txt"_s), QByteArray("old"));
+        QCOMPARE(m_dir->contents(u"a.txt"_s), QByteArray("old"));
         QVERIFY(files.open(2, u"A.TXT"_s, FileMode::Input).ok());
         QCOMPARE(files.input(2)->bytes, QByteArray("old"));
         QVERIFY(files.closeAll().ok());
-        QCOMPARE(contents(u"a.txt"_s), QByteArray("new"));
-        QCOMPARE(entries(), QStringList{u"a.txt"_s});
+        QCOMPARE(m_dir->contents(u"a.txt"_s), QByteArray("new"));
+        QCOMPARE(m_dir->entries(), QStringList{u"a.txt"_s});
     }
 
     void outputWithNoWritesEmptiesFile()
     {
-        put(u"a.txt"_s, "old");
+        m_dir->put(u"a.txt"_s, "old");
         DiskFileService files(m_dir->path());
         QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
         QVERIFY(files.close(1).ok());
-        QCOMPARE(contents(u"a.txt"_s), QByteArray());
+        QCOMPARE(m_dir->contents(u"a.txt"_s), QByteArray());
     }
 
     void discardKeepsOldFile()
     {
-        put(u"a.txt"_s, "old");
+        m_dir->put(u"a.txt"_s, "old");
         DiskFileService files(m_dir->path());
         QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
         QVERIFY(files.write(1, "new").ok());
         files.discard(1);
         QVERIFY(files.close(1).ok()); // nothing left to close
-        QCOMPARE(contents(u"a.txt"_s), QByteArray("old"));
-        QCOMPARE(entries(), QStringList{u"a.txt"_s});
+        QCOMPARE(m_dir->contents(u"a.txt"_s), QByteArray("old"));
+        QCOMPARE(m_dir->entries(), QStringList{u"a.txt"_s});
     }
 
     void outputOverDirectoryFails()
@@ -478,8 +465,8 @@ private Q_SLOTS:
         QVERIFY(!status.ok());
         QCOMPARE(status.error().file, u"D.TXT"_s);
         QVERIFY(status.error().message.startsWith(u"書き込めませんでした"));
-        QVERIFY(QFileInfo(path(u"d.txt"_s)).isDir());
-        QCOMPARE(entries(), QStringList{u"d.txt"_s});
+        QVERIFY(QFileInfo(m_dir->filePath(u"d.txt"_s)).isDir());
+        QCOMPARE(m_dir->entries(), QStringList{u"d.txt"_s});
     }
 
     void failedWriteKeepsOldFile_data()
@@ -500,7 +487,7 @@ private Q_SLOTS:
         QFETCH(int, limit);
         QFETCH(int, writes);
         const QByteArray old = QByteArray("\"A\",5,0\r\n").repeated(20);
-        put(u"データ.TXT"_s, old);
+        m_dir->put(u"データ.TXT"_s, old);
         DiskFileService files(m_dir->path());
         {
             const FileSizeLimit fileSizeLimit(limit);
@@ -513,15 +500,15 @@ private Q_SLOTS:
             QCOMPARE(closed.error().file, u"データ.txt"_s);
             QVERIFY(closed.error().message.startsWith(u"書き込めませんでした"));
         }
-        QCOMPARE(contents(u"データ.TXT"_s), old);
-        QCOMPARE(entries(), QStringList{u"データ.TXT"_s});
+        QCOMPARE(m_dir->contents(u"データ.TXT"_s), old);
+        QCOMPARE(m_dir->entries(), QStringList{u"データ.TXT"_s});
         QVERIFY(files.open(1, u"データ.txt"_s, mode).ok()); // the number is free again
         files.discard(1);
     }
 
     void closeAllClosesBothAndReportsFirstFailure()
     {
-        put(u"one.txt"_s, "old");
+        m_dir->put(u"one.txt"_s, "old");
         DiskFileService files(m_dir->path());
         {
             const FileSizeLimit limit(4096);
@@ -533,8 +520,8 @@ private Q_SLOTS:
             QVERIFY(!closed.ok());
             QCOMPARE(closed.error().file, u"one.txt"_s);
         }
-        QCOMPARE(contents(u"one.txt"_s), QByteArray("old"));
-        QCOMPARE(contents(u"two.txt"_s), QByteArray("two"));
+        QCOMPARE(m_dir->contents(u"one.txt"_s), QByteArray("old"));
+        QCOMPARE(m_dir->contents(u"two.txt"_s), QByteArray("two"));
         QVERIFY(files.open(1, u"one.txt"_s, FileMode::Input).ok());
         QVERIFY(files.open(2, u"two.txt"_s, FileMode::Input).ok());
         QVERIFY(files.closeAll().ok());
@@ -544,7 +531,7 @@ private Q_SLOTS:
 
     void vanishedFolderFails()
     {
-        const QString folder = path(u"gone"_s);
+        const QString folder = m_dir->filePath(u"gone"_s);
         QVERIFY(QDir().mkpath(folder));
         DiskFileService files(folder);
         QVERIFY(QDir(folder).removeRecursively());
@@ -562,17 +549,17 @@ private Q_SLOTS:
         DiskFileService files(m_dir->path());
         QVERIFY(files.open(1, u"log.txt"_s, FileMode::Append).ok());
         QVERIFY(files.write(1, "a\r\n").ok());
-        QCOMPARE(contents(u"log.txt"_s), QByteArray("a\r\n")); // appending writes through at once
+        QCOMPARE(m_dir->contents(u"log.txt"_s), QByteArray("a\r\n")); // appending writes through at once
         QVERIFY(files.close(1).ok());
         QVERIFY(files.open(1, u"LOG.TXT"_s, FileMode::Append).ok());
         QVERIFY(files.write(1, "b\r\n").ok());
         QVERIFY(files.close(1).ok());
-        QCOMPARE(contents(u"log.txt"_s), QByteArray("a\r\nb\r\n"));
+        QCOMPARE(m_dir->contents(u"log.txt"_s), QByteArray("a\r\nb\r\n"));
     }
 
     void appendDiscardRestores()
     {
-        put(u"log.txt"_s, "a");
+        m_dir->put(u"log.txt"_s, "a");
         DiskFileService files(m_dir->path());
         QVERIFY(files.open(1, u"log.txt"_s, FileMode::Append).ok());
         QVERIFY(files.open(2, u"new.txt"_s, FileMode::Append).ok());
@@ -580,8 +567,8 @@ private Q_SLOTS:
         QVERIFY(files.write(2, "x").ok());
         files.discard(1);
         files.discard(2);
-        QCOMPARE(contents(u"log.txt"_s), QByteArray("a"));
-        QCOMPARE(entries(), QStringList{u"log.txt"_s});
+        QCOMPARE(m_dir->contents(u"log.txt"_s), QByteArray("a"));
+        QCOMPARE(m_dir->entries(), QStringList{u"log.txt"_s});
         QVERIFY(!files.exists(u"new.txt"_s));
     }
 
@@ -603,7 +590,7 @@ private Q_SLOTS:
         QVERIFY(!files.write(2, "x").ok()); // not open
         QVERIFY(files.write(1, "a").ok());
         QVERIFY(files.closeAll().ok());
-        QCOMPARE(entries(), QStringList{u"a.txt"_s});
+        QCOMPARE(m_dir->entries(), QStringList{u"a.txt"_s});
     }
 
     void removeMissingFails()
@@ -618,36 +605,36 @@ private Q_SLOTS:
     {
         DiskFileService files(m_dir->path());
         QVERIFY(!files.exists(u"a.txt"_s));
-        put(u"A.TXT"_s, "theirs"); // another program, within the same second
+        m_dir->put(u"A.TXT"_s, "theirs"); // another program, within the same second
         QVERIFY(files.exists(u"a.txt"_s));
         QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
         QVERIFY(files.write(1, "ours").ok());
         QVERIFY(files.close(1).ok());
-        QCOMPARE(entries(), QStringList{u"A.TXT"_s});
-        QCOMPARE(contents(u"A.TXT"_s), QByteArray("ours"));
+        QCOMPARE(m_dir->entries(), QStringList{u"A.TXT"_s});
+        QCOMPARE(m_dir->contents(u"A.TXT"_s), QByteArray("ours"));
 
-        QVERIFY(QFile::remove(path(u"A.TXT"_s)));
+        QVERIFY(QFile::remove(m_dir->filePath(u"A.TXT"_s)));
         QVERIFY(!files.exists(u"a.txt"_s));
         QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
         QVERIFY(files.close(1).ok());
-        QCOMPARE(entries(), QStringList{u"a.txt"_s});
+        QCOMPARE(m_dir->entries(), QStringList{u"a.txt"_s});
     }
 
     void settledIndexFollowsOtherWriters()
     {
         const time_t past = time(nullptr) - 3600;
-        put(u"C.TXT"_s, "c");
+        m_dir->put(u"C.TXT"_s, "c");
         setFolderTime(m_dir->path(), past);
         DiskFileService files(m_dir->path());
         QCOMPARE(files.resolve(u"c.txt"_s), u"C.TXT"_s); // the index is built on a settled time stamp
 
-        put(u"B.TXT"_s, "b"); // moves the folder's time stamp
+        m_dir->put(u"B.TXT"_s, "b"); // moves the folder's time stamp
         QCOMPARE(files.resolve(u"b.txt"_s), u"B.TXT"_s);
 
         // A deletion the time stamp does not show must not leave the old spelling in use.
         setFolderTime(m_dir->path(), past);
         QCOMPARE(files.resolve(u"b.txt"_s), u"B.TXT"_s);
-        QVERIFY(QFile::remove(path(u"C.TXT"_s)));
+        QVERIFY(QFile::remove(m_dir->filePath(u"C.TXT"_s)));
         setFolderTime(m_dir->path(), past);
         QCOMPARE(files.resolve(u"c.txt"_s), u"c.txt"_s);
         QVERIFY(!files.exists(u"C.txt"_s));
@@ -657,22 +644,22 @@ private Q_SLOTS:
     {
         DiskFileService files(m_dir->path());
         QVERIFY(!files.exists(u"k.txt"_s)); // the index is built on an empty folder
-        put(u"K.TXT"_s, "upper");
-        put(u"k.Txt"_s, "mixed");
-        QVERIFY(QFile::remove(path(u"K.TXT"_s)));
+        m_dir->put(u"K.TXT"_s, "upper");
+        m_dir->put(u"k.Txt"_s, "mixed");
+        QVERIFY(QFile::remove(m_dir->filePath(u"K.TXT"_s)));
         QCOMPARE(files.resolve(u"k.txt"_s), u"k.Txt"_s);
         QVERIFY(files.remove(u"K.txt"_s).ok());
-        QCOMPARE(entries(), QStringList());
+        QCOMPARE(m_dir->entries(), QStringList());
         QVERIFY(!files.exists(u"k.txt"_s));
     }
 
     void folderMovedAwayAndMadeAgain()
     {
-        const QString folder = path(u"data"_s);
+        const QString folder = m_dir->filePath(u"data"_s);
         QVERIFY(QDir().mkpath(folder));
         DiskFileService files(folder);
         QVERIFY(!files.exists(u"q.txt"_s));
-        QVERIFY(QDir().rename(folder, path(u"old"_s)));
+        QVERIFY(QDir().rename(folder, m_dir->filePath(u"old"_s)));
         QVERIFY(QDir().mkpath(folder));
         QFile theirs(folder + u"/Q.TXT"_s);
         QVERIFY(theirs.open(QIODevice::WriteOnly));
@@ -689,7 +676,7 @@ private Q_SLOTS:
         QVERIFY(files.open(1, u"here.txt"_s, FileMode::Append).ok());
         QVERIFY(files.close(1).ok());
         QVERIFY(QDir::setCurrent(before));
-        QCOMPARE(entries(), QStringList{u"here.txt"_s});
+        QCOMPARE(m_dir->entries(), QStringList{u"here.txt"_s});
         QCOMPARE(files.folder(), QDir(m_dir->path()).absolutePath());
     }
 };

@@ -2,6 +2,7 @@
 #include "storage/Catalogue.h"
 #include "storage/Record.h"
 #include "storage/VolumeFlags.h"
+#include "support/ScratchFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -83,27 +84,13 @@ class TestStorage final : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<kav::test::ScratchFolder> m_dir;
     std::unique_ptr<FlakyFiles> m_files;
-
-    QString path(const QString& name) const { return m_dir->filePath(name); }
-    void put(const QString& name, const QByteArray& bytes) const
-    {
-        QFile file(path(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(bytes), bytes.size());
-    }
-    QByteArray contents(const QString& name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    QStringList entries() const { return QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
 
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir = std::make_unique<kav::test::ScratchFolder>();
         QVERIFY(m_dir->isValid());
         m_files = std::make_unique<FlakyFiles>(m_dir->path());
     }
@@ -135,7 +122,7 @@ private Q_SLOTS:
         QVERIFY(WriteRecord(*m_files, 1, {u"A"_s, qint16(5), qint16(0)}));
         QVERIFY(m_files->close(1));
         QCOMPARE(m_files->writes, 1);
-        QCOMPARE(contents(u"r.txt"_s), "\"A\",5,0\r\n"_ba);
+        QCOMPARE(m_dir->contents(u"r.txt"_s), "\"A\",5,0\r\n"_ba);
     }
 
     void unwritableStringsWriteNothing_data()
@@ -256,8 +243,8 @@ private Q_SLOTS:
         QVERIFY(report.created);
         QVERIFY(!report.failure);
         QCOMPARE(catalogue.intKensu, 0);
-        QCOMPARE(entries(), QStringList{TitleListUpper()});
-        QCOMPARE(contents(TitleListUpper()), QByteArray());
+        QCOMPARE(m_dir->entries(), QStringList{TitleListUpper()});
+        QCOMPARE(m_dir->contents(TitleListUpper()), QByteArray());
 
         const LoadReport again = LoadTitles(*m_files, catalogue);
         QVERIFY(!again.created);
@@ -287,7 +274,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(int, count);
         QFETCH(int, failureLine);
-        put(TitleListUpper(), bytes);
+        m_dir->put(TitleListUpper(), bytes);
         Catalogue catalogue;
         const LoadReport report = LoadTitles(*m_files, catalogue);
         QCOMPARE(catalogue.intKensu, count);
@@ -298,13 +285,13 @@ private Q_SLOTS:
         }
         if (count < MaxTitles)
             QVERIFY(catalogue.strName[count + 1].isEmpty()); // no half-read record
-        QCOMPARE(contents(TitleListUpper()), bytes);
+        QCOMPARE(m_dir->contents(TitleListUpper()), bytes);
         QVERIFY(m_files->open(1, TitleListUpper(), FileMode::Input)); // every file was closed
     }
 
     void titlesReadInOrder()
     {
-        put(TitleListUpper(), "\"A(51_100)\",50,50\r\n\"\x90\x69\x8c\x82\",-1,7\r\n"_ba);
+        m_dir->put(TitleListUpper(), "\"A(51_100)\",50,50\r\n\"\x90\x69\x8c\x82\",-1,7\r\n"_ba);
         Catalogue catalogue;
         QVERIFY(!LoadTitles(*m_files, catalogue).failure);
         QCOMPARE(catalogue.intKensu, 2);
@@ -318,12 +305,12 @@ private Q_SLOTS:
 
     void lowerCaseTitleListIsFound()
     {
-        put(TitleListLower(), "\"A\",5,0\r\n"_ba);
+        m_dir->put(TitleListLower(), "\"A\",5,0\r\n"_ba);
         Catalogue catalogue;
         const LoadReport report = LoadTitles(*m_files, catalogue);
         QVERIFY(!report.created);
         QCOMPARE(catalogue.intKensu, 1);
-        QCOMPARE(entries(), QStringList{TitleListLower()});
+        QCOMPARE(m_dir->entries(), QStringList{TitleListLower()});
     }
 
     void unreadableTitleListIsLeftAlone()
@@ -335,16 +322,16 @@ private Q_SLOTS:
         QVERIFY(report.failure);
         QVERIFY(!report.created);
         QCOMPARE(catalogue.intKensu, 0);
-        QVERIFY(QFileInfo(path(TitleListUpper())).isDir());
+        QVERIFY(QFileInfo(m_dir->filePath(TitleListUpper())).isDir());
     }
 
     void saveTitlesLeavingOutOne()
     {
-        put(TitleListUpper(), "\"A\",1,0\r\n\"B\",2,0\r\n\"C\",3,50\r\n"_ba);
+        m_dir->put(TitleListUpper(), "\"A\",1,0\r\n\"B\",2,0\r\n\"C\",3,50\r\n"_ba);
         Catalogue catalogue;
         QVERIFY(!LoadTitles(*m_files, catalogue).failure);
         QVERIFY(SaveTitles(*m_files, catalogue, 2, TitleListUpper()));
-        QCOMPARE(contents(TitleListUpper()), "\"A\",1,0\r\n\"C\",3,50\r\n"_ba);
+        QCOMPARE(m_dir->contents(TitleListUpper()), "\"A\",1,0\r\n\"C\",3,50\r\n"_ba);
         QVERIFY(!LoadTitles(*m_files, catalogue).failure);
         QCOMPARE(catalogue.intKensu, 2);
         QCOMPARE(catalogue.strName[2], u"C"_s);
@@ -355,12 +342,12 @@ private Q_SLOTS:
     void saveTitlesRewritesByteForByte()
     {
         const QByteArray bytes = "\"A(1_50)\",50,0\r\n\"\x90\x69\x8c\x82\",-3,0\r\n\"\",0,32767\r\n"_ba;
-        put(TitleListUpper(), bytes);
+        m_dir->put(TitleListUpper(), bytes);
         Catalogue catalogue;
         QVERIFY(!LoadTitles(*m_files, catalogue).failure);
         QVERIFY(SaveTitles(*m_files, catalogue, 0, TitleListLower()));
-        QCOMPARE(entries(), QStringList{TitleListUpper()});
-        QCOMPARE(contents(TitleListUpper()), bytes);
+        QCOMPARE(m_dir->entries(), QStringList{TitleListUpper()});
+        QCOMPARE(m_dir->contents(TitleListUpper()), bytes);
     }
 
     void failedSaveKeepsOldTitleList_data()
@@ -380,7 +367,7 @@ private Q_SLOTS:
         QFETCH(bool, failClose);
         QFETCH(int, writes);
         const QByteArray old = "\"A\",1,0\r\n\"B\",2,0\r\n\"C\",3,0\r\n"_ba;
-        put(TitleListUpper(), old);
+        m_dir->put(TitleListUpper(), old);
         Catalogue catalogue;
         QVERIFY(!LoadTitles(*m_files, catalogue).failure);
         catalogue.strName[2] = secondName;
@@ -389,17 +376,17 @@ private Q_SLOTS:
         m_files->failClose = failClose;
         QVERIFY(!SaveTitles(*m_files, catalogue, 0, TitleListLower()));
         QCOMPARE(m_files->writes, writes);
-        QCOMPARE(contents(TitleListUpper()), old);
-        QCOMPARE(entries(), QStringList{TitleListUpper()});
+        QCOMPARE(m_dir->contents(TitleListUpper()), old);
+        QCOMPARE(m_dir->entries(), QStringList{TitleListUpper()});
     }
 
     void appendTitle()
     {
         QVERIFY(AppendTitle(*m_files, u"進撃"_s, 50, 0));
-        QCOMPARE(entries(), QStringList{TitleListLower()});
+        QCOMPARE(m_dir->entries(), QStringList{TitleListLower()});
         QVERIFY(AppendTitle(*m_files, u"B(51_60)"_s, 10, 50));
         QVERIFY(!AppendTitle(*m_files, Unencodable, 1, 0));
-        QCOMPARE(contents(TitleListLower()), "\"\x90\x69\x8c\x82\",50,0\r\n\"B(51_60)\",10,50\r\n"_ba);
+        QCOMPARE(m_dir->contents(TitleListLower()), "\"\x90\x69\x8c\x82\",50,0\r\n\"B(51_60)\",10,50\r\n"_ba);
     }
 
     void appendAfterHandEditedEnd_data()
@@ -431,12 +418,12 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
-        put(TitleListUpper(), before);
+        m_dir->put(TitleListUpper(), before);
         Catalogue catalogue;
         const bool wasWhole = !LoadTitles(*m_files, catalogue).failure;
         QVERIFY(AppendTitle(*m_files, u"Z"_s, 3, 0));
-        QCOMPARE(contents(TitleListUpper()), after);
-        QCOMPARE(entries(), QStringList{TitleListUpper()});
+        QCOMPARE(m_dir->contents(TitleListUpper()), after);
+        QCOMPARE(m_dir->entries(), QStringList{TitleListUpper()});
         // Whatever loaded whole before still does, one title longer.
         const int titles = catalogue.intKensu;
         QVERIFY(wasWhole);
@@ -448,7 +435,7 @@ private Q_SLOTS:
     void appendUnencodableTitleCreatesNothing()
     {
         QVERIFY(!AppendTitle(*m_files, Unencodable, 1, 0));
-        QCOMPARE(entries(), QStringList());
+        QCOMPARE(m_dir->entries(), QStringList());
     }
 
     void missingVolumeFileGivesZeros()
@@ -458,7 +445,7 @@ private Q_SLOTS:
         const FlagsRead read = LoadVolumes(*m_files, u"A.TXT"_s, flags);
         QVERIFY(read.missing);
         QCOMPARE(flags, Flags{});
-        QCOMPARE(entries(), QStringList());
+        QCOMPARE(m_dir->entries(), QStringList());
     }
 
     void loadVolumes_data()
@@ -497,7 +484,7 @@ private Q_SLOTS:
         QFETCH(int, onFailure);
         QFETCH(Flags, flags);
         QFETCH(int, failureLine);
-        put(u"a(1_50).txt"_s, bytes);
+        m_dir->put(u"a(1_50).txt"_s, bytes);
         Flags loaded;
         loaded.fill(7);
         const FlagsRead read = LoadVolumes(*m_files, u"A(1_50).TXT"_s, loaded, 1, OnReadFailure(onFailure));
@@ -509,35 +496,36 @@ private Q_SLOTS:
 
     void flagFileReadBesideAnOpenReport()
     {
-        put(u"A.txt"_s, "1,0,1\r\n"_ba);
+        m_dir->put(u"A.txt"_s, "1,0,1\r\n"_ba);
         QVERIFY(m_files->open(1, u"report.txt"_s, FileMode::Output));
         Flags flags{};
         QVERIFY(!LoadVolumes(*m_files, u"A.txt"_s, flags, 2, OnReadFailure::Stop).missing);
         QVERIFY(CreateVolumes(*m_files, u"B.txt"_s, 2));
         QVERIFY(WriteRecord(*m_files, 1, {u"A"_s}));
         QVERIFY(m_files->close(1));
-        QCOMPARE(contents(u"report.txt"_s), "\"A\"\r\n"_ba);
+        QCOMPARE(m_dir->contents(u"report.txt"_s), "\"A\"\r\n"_ba);
         QCOMPARE(flags, flagsOf({{1, 1}, {3, 1}}));
     }
 
     void saveVolumesWritesFiveLines()
     {
-        put(u"A.TXT"_s, "1,1\r\n"_ba);
+        m_dir->put(u"A.TXT"_s, "1,1\r\n"_ba);
         Flags flags;
         (void)LoadVolumes(*m_files, u"A.TXT"_s, flags);
         flags[50] = -2;
         QVERIFY(SaveVolumes(*m_files, u"A.TXT"_s, flags));
-        QCOMPARE(contents(u"A.TXT"_s), "1,1,0,0,0,0,0,0,0,0\r\n"_ba + zeroLines(3) + "0,0,0,0,0,0,0,0,0,-2\r\n"_ba);
+        QCOMPARE(m_dir->contents(u"A.TXT"_s),
+                 "1,1,0,0,0,0,0,0,0,0\r\n"_ba + zeroLines(3) + "0,0,0,0,0,0,0,0,0,-2\r\n"_ba);
         QCOMPARE(m_files->writes, 5);
     }
 
     void createVolumesEmptiesFlags()
     {
-        put(u"A.TXT"_s, "1,1,1\r\n"_ba);
+        m_dir->put(u"A.TXT"_s, "1,1,1\r\n"_ba);
         QVERIFY(CreateVolumes(*m_files, u"a.txt"_s));
-        QCOMPARE(contents(u"A.TXT"_s), zeroLines(5));
-        QCOMPARE(contents(u"A.TXT"_s).size(), 105);
-        QCOMPARE(entries(), QStringList{u"A.TXT"_s});
+        QCOMPARE(m_dir->contents(u"A.TXT"_s), zeroLines(5));
+        QCOMPARE(m_dir->contents(u"A.TXT"_s).size(), 105);
+        QCOMPARE(m_dir->entries(), QStringList{u"A.TXT"_s});
     }
 
     void failedSaveVolumesKeepsOldFile_data()
@@ -551,13 +539,13 @@ private Q_SLOTS:
     {
         QFETCH(int, failAt);
         QFETCH(bool, failClose);
-        put(u"A.TXT"_s, "1,1\r\n"_ba);
+        m_dir->put(u"A.TXT"_s, "1,1\r\n"_ba);
         m_files->failAt = failAt;
         m_files->failClose = failClose;
         QVERIFY(!SaveVolumes(*m_files, u"A.TXT"_s, Flags{}));
         m_files->writes = 0;
         QVERIFY(!CreateVolumes(*m_files, u"A.TXT"_s));
-        QCOMPARE(contents(u"A.TXT"_s), "1,1\r\n"_ba);
+        QCOMPARE(m_dir->contents(u"A.TXT"_s), "1,1\r\n"_ba);
     }
 };
 
