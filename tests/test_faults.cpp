@@ -6,7 +6,6 @@
 #include "storage/Record.h"
 
 #include <QApplication>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
@@ -86,24 +85,6 @@ int rewriteTitlesUntilKilled(const QString& folder)
             return 2;
         }
     }
-}
-
-// Every entry under the folder, subfolders included, with its bytes; a folder shows as <dir>.
-QMap<QString, QByteArray> treeState(const QString& root)
-{
-    QMap<QString, QByteArray> out;
-    QDirIterator it(root, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        QByteArray bytes = QByteArrayLiteral("<dir>");
-        if (!info.isDir()) {
-            QFile file(info.filePath());
-            bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<unreadable>");
-        }
-        out.insert(QDir(root).relativeFilePath(info.filePath()), bytes);
-    }
-    return out;
 }
 
 QStringList messageCaptions(const ScriptedDialogs& dialogs)
@@ -375,7 +356,7 @@ void TestFaults::refusedWrites()
         QCOMPARE(::statvfs(QFile::encodeName(f.dir.path()).constData(), &space), 0);
         QCOMPARE(qulonglong(space.f_bavail), 0ull);
     }
-    const QMap<QString, QByteArray> before = treeState(f.dir.path());
+    const QMap<QString, QByteArray> before = f.dir.state();
 
     {
         std::optional<NoFileGrowth> limit;
@@ -390,7 +371,7 @@ void TestFaults::refusedWrites()
     const QStringList captions = messageCaptions(f.dialogs);
     QVERIFY2(captions.contains(u"保存エラー"_s), qPrintable(captions.join(u", "_s)));
     QVERIFY(!captions.contains(u"保存終了"_s));
-    QCOMPARE(treeState(f.dir.path()), before);
+    QCOMPARE(f.dir.state(), before);
     // The window shows what the disk holds.
     QCOMPARE(int(f.window->catalogue().intKensu), int(names.size()));
     QCOMPARE(f.cboName()->currentText(), u"A"_s);
@@ -581,7 +562,7 @@ void TestFaults::pathInTitle()
     QVERIFY(!f.window->titlesLocked());
     QCOMPARE(int(f.window->catalogue().intKensu), 3);
     QCOMPARE(f.window->catalogue().strName[2], title);
-    const QMap<QString, QByteArray> before = treeState(f.dir.path());
+    const QMap<QString, QByteArray> before = f.dir.state();
 
     // Shown: no flag comes from outside the folder.
     f.hsbData()->setValue(2);
@@ -594,7 +575,7 @@ void TestFaults::pathInTitle()
     f.window->lblKan_Click(1);
     QCOMPARE(messageCaptions(f.dialogs), QStringList{u"保存エラー"_s});
     QCOMPARE(f.window->flags()[1], qint16(0));
-    QCOMPARE(treeState(f.dir.path()), before);
+    QCOMPARE(f.dir.state(), before);
     QVERIFY(!QFileInfo::exists(f.dir.path() + u"/x"_s));
 
     // The report goes on past it and lists the titles around it.
@@ -605,7 +586,7 @@ void TestFaults::pathInTitle()
     QByteArray expected = WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n"_s);
     expected += "\"Good\",\"1\"\r\n\"Last\",\"2\"\r\n";
     QCOMPARE(f.read(Report), expected);
-    QMap<QString, QByteArray> after = treeState(f.dir.path());
+    QMap<QString, QByteArray> after = f.dir.state();
     after.remove(Report);
     QCOMPARE(after, before);
 

@@ -1,8 +1,6 @@
 // Marking volumes: a click on a volume label, driven through the window.
 #include "support/WindowFixture.h"
 
-#include <QDirIterator>
-#include <QFileInfo>
 
 #include <unistd.h>
 
@@ -15,18 +13,6 @@ namespace {
 const QColor Green(0xC0, 0xFF, 0xC0);
 const QColor Pink(0xFF, 0xC0, 0xFF);
 const QString TitleList = u"データ.TXT"_s;
-
-// Every entry of the folder with its bytes; a folder shows as <dir>.
-QMap<QString, QByteArray> folderState(const WindowFixture& f)
-{
-    QMap<QString, QByteArray> out;
-    QDirIterator it(f.dir.path(), QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        out.insert(info.fileName(), info.isDir() ? QByteArrayLiteral("<dir>") : f.read(info.fileName()));
-    }
-    return out;
-}
 
 // A file's bytes under whichever spelling of its name is on disk.
 QByteArray readAnyCase(const WindowFixture& f, const QString& name)
@@ -72,7 +58,7 @@ void TestMarking::twoClicksRestore()
     QCOMPARE(f.labelColour(5), Pink);
     QCOMPARE(f.read(u"T.TXT"_s), WindowFixture::flagFile({3, 5}));
     // ".txt" and ".TXT" name one file: no second spelling appears.
-    QCOMPARE(folderState(f).keys(), QStringList({u"T.TXT"_s, TitleList}));
+    QCOMPARE(f.dir.state().keys(), QStringList({u"T.TXT"_s, TitleList}));
 
     f.window->lblKan_Click(5);
     QCOMPARE(f.window->flags()[5], qint16(0));
@@ -196,13 +182,13 @@ void TestMarking::typedSelectorText()
     f.write(u"A.TXT"_s, WindowFixture::flagFile({}));
     f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
     f.start();
-    QMap<QString, QByteArray> expected = folderState(f);
+    QMap<QString, QByteArray> expected = f.dir.state();
     expected[u"A.TXT"_s] = WindowFixture::flagFile({1});
 
     f.cboName()->setEditText(typed);
     f.window->lblKan_Click(1);
     // The flags belong to the title on display, and only its file changes.
-    QCOMPARE(folderState(f), expected);
+    QCOMPARE(f.dir.state(), expected);
     QCOMPARE(f.cboName()->currentText(), u"A"_s);
     QCOMPARE(f.cboName()->currentIndex(), 0);
     QCOMPARE(f.labelColour(1), Pink);
@@ -257,7 +243,7 @@ void TestMarking::failedWrite()
         QVERIFY(QFile::setPermissions(f.dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
                                                         QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
     }
-    const QMap<QString, QByteArray> before = folderState(f);
+    const QMap<QString, QByteArray> before = f.dir.state();
 
     f.window->lblKan_Click(5);
     if (how == u"readonly"_s)
@@ -272,7 +258,7 @@ void TestMarking::failedWrite()
     // Memory, screen and disk agree on the old flag.
     QCOMPARE(f.window->flags()[5], qint16(0));
     QCOMPARE(f.labelColour(5), Green);
-    QCOMPARE(folderState(f), before);
+    QCOMPARE(f.dir.state(), before);
 
     if (how == u"write"_s || how == u"full"_s) {
         // Once the disk takes writes again, the next click is stored with the flags kept.

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +26,24 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
     QStringList entries() const { return QDir(path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+
+    // Every entry under the folder, subfolders included, with its bytes; a folder shows as <dir>.
+    QMap<QString, QByteArray> state() const
+    {
+        QMap<QString, QByteArray> out;
+        QDirIterator it(path(), QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            QByteArray bytes = QByteArrayLiteral("<dir>");
+            if (!info.isDir()) {
+                QFile file(info.filePath());
+                bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<unreadable>");
+            }
+            out.insert(QDir(path()).relativeFilePath(info.filePath()), bytes);
+        }
+        return out;
+    }
 };
 
 } // namespace kav::test

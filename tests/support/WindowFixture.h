@@ -5,6 +5,7 @@
 #include "support/FixedClock.h"
 #include "support/RecordingHelpViewer.h"
 #include "support/RecordingPrinter.h"
+#include "support/ScratchFolder.h"
 #include "support/ScriptedDialogs.h"
 
 #include <QComboBox>
@@ -23,7 +24,7 @@ namespace kav::test {
 // A window over a scratch folder, with every platform service scripted or recorded.
 struct WindowFixture
 {
-    QTemporaryDir dir;
+    ScratchFolder dir;
     FailingFileService files{dir.path()};
     ScriptedDialogs dialogs;
     RecordingPrinter printer;
@@ -31,7 +32,7 @@ struct WindowFixture
     FixedClock clock{QDate(2026, 12, 6)};
     std::unique_ptr<frmMain> window;
 
-    QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+    QString path(const QString& name) const { return dir.filePath(name); }
 
     // Text in code page 932 with the line breaks as given.
     static QByteArray sjis(const QString& text)
@@ -43,21 +44,10 @@ struct WindowFixture
         return bytes;
     }
 
-    void write(const QString& name, const QByteArray& bytes) const
-    {
-        QFile file(path(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(bytes), bytes.size());
-    }
+    void write(const QString& name, const QByteArray& bytes) const { dir.put(name, bytes); }
     void writeText(const QString& name, const QString& text) const { write(name, sjis(text)); }
 
-    QByteArray read(const QString& name) const
-    {
-        QFile file(path(name));
-        if (!file.open(QIODevice::ReadOnly))
-            return QByteArrayLiteral("<missing>");
-        return file.readAll();
-    }
+    QByteArray read(const QString& name) const { return dir.contents(name); }
     bool exists(const QString& name) const { return QFile::exists(path(name)); }
 
     // A flag file: five lines of ten, with the given indexes set to value.
