@@ -1,7 +1,6 @@
 // Marking volumes: a click on a volume label, driven through the window.
 #include "support/WindowFixture.h"
 
-
 #include <unistd.h>
 
 using namespace kav;
