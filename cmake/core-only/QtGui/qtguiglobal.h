@@ -1,0 +1,3 @@
+// Shadows Qt's own header for the libraries that must stay Qt::Core only:
+// every Qt GUI header includes this one first, so any of them stops the build.
+#error "this library links Qt::Core only: no Qt GUI headers here"
