@@ -47,6 +47,13 @@ public:
     virtual Status remove(const QString& name) = 0;
     virtual bool exists(const QString& name) = 0;
 
+    // Whole-file operations, on which every command's read-modify-write is built.
+    // The bytes of name as they are on disk now.
+    virtual Result<QByteArray> readAll(const QString& name);
+    // Replaces name (or creates it) with bytes in one atomic, durable step: the
+    // file holds either its old bytes or all the new ones, whatever happens.
+    virtual Status replace(const QString& name, QByteArrayView bytes);
+
     // The refusal rule above, for callers that check before they start writing.
     static bool isSafeName(const QString& name);
 };

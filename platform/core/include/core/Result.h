@@ -7,12 +7,25 @@
 
 namespace kav {
 
+// What kind of failure, so a caller can act on it without asking the disk again.
+enum class ErrorKind {
+    Other,
+    NotFound, // no file of that name (in any spelling)
+    NotAFile, // a folder, a FIFO, a device: never opened
+    Read,     // there, but could not be read
+    Write,    // could not be created, written or replaced
+    Format,   // read, but its content is not what the file must hold
+    Clash,    // two spellings of one name both hold data: the program does not guess
+    Unsafe,   // a link leading out of the folder, or a name no file may have
+};
+
 // What went wrong, in words the app layer can put in front of the user.
 struct Error
 {
     QString file;    // the file concerned, empty when none
     QString message; // Japanese reason, one line
     int line = 0;    // 1-based line of the file, 0 when not known
+    ErrorKind kind = ErrorKind::Other;
 };
 
 template <typename T> class [[nodiscard]] Result
