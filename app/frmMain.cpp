@@ -19,12 +19,6 @@
 
 #include <cmath>
 
-// The pictures live in a static library: pull them in by name.
-static void initResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
-
 namespace kav {
 
 namespace {
@@ -105,7 +99,6 @@ struct Piece
 frmMain::frmMain(const Services& services, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::frmMain>()), m_services(services)
 {
-    initResources();
     installFontSubstitutes();
     ui->setupUi(this);
     setUpControls();
