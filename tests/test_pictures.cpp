@@ -2,6 +2,7 @@
 // must give the same bytes again.
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
 #include <QProcess>
@@ -11,6 +12,8 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <cstdlib>
+
 class TestPictures : public QObject
 {
     Q_OBJECT
@@ -19,6 +22,10 @@ private Q_SLOTS:
     void icons_data();
     void icons();
     void logo();
+    void sharpVariants_data();
+    void sharpVariants();
+    void buttonsTakeTheSharpVariant_data();
+    void buttonsTakeTheSharpVariant();
     void scriptReproducesTheFiles();
 };
 
@@ -135,6 +142,80 @@ void TestPictures::logo()
     const PixelCount count = countPixels(image);
     QVERIFY(count.transparent < 400);
     QVERIFY(count.colours.size() > 16 && count.colours.size() <= 31);
+}
+
+void TestPictures::sharpVariants_data()
+{
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QString>("sharp");
+    QTest::addColumn<QSize>("size");
+    for (const char* name : {"kavurio", "new", "del", "hozon", "print", "help", "end", "pro"})
+        QTest::newRow(name) << QString::fromLatin1(name) + QStringLiteral(".ico")
+                            << QString::fromLatin1(name) + QStringLiteral("@2x.ico") << QSize(64, 64);
+    QTest::newRow("logo") << QStringLiteral("logo.gif") << QStringLiteral("logo@2x.png") << QSize(486, 122);
+    for (int size : {48, 64, 128, 256})
+        QTest::newRow(qPrintable(QStringLiteral("menu icon %1").arg(size)))
+            << QStringLiteral("kavurio-32.png") << QStringLiteral("kavurio-%1.png").arg(size) << QSize(size, size);
+}
+
+// A larger variant must show the same picture: brought down to the plain size, its
+// outline and colours match the plain one's, but for its smoother edges.
+void TestPictures::sharpVariants()
+{
+    QFETCH(QString, plain);
+    QFETCH(QString, sharp);
+    QFETCH(QSize, size);
+    const QImage small = QImage(picture(plain)).convertToFormat(QImage::Format_ARGB32);
+    QImageReader reader(picture(sharp));
+    QCOMPARE(reader.imageCount() > 1 ? reader.imageCount() : 1, 1);
+    const QImage large = reader.read().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY2(!large.isNull(), qPrintable(reader.errorString()));
+    QCOMPARE(large.size(), size);
+
+    const QImage down = large.scaled(small.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    int outlineMismatch = 0;
+    double colourDistance = 0;
+    int bothOpaque = 0;
+    for (int y = 0; y < small.height(); ++y)
+        for (int x = 0; x < small.width(); ++x) {
+            const QRgb a = small.pixel(x, y);
+            const QRgb b = down.pixel(x, y);
+            if ((qAlpha(a) >= 128) != (qAlpha(b) >= 128)) {
+                ++outlineMismatch;
+            } else if (qAlpha(a) >= 128 && qAlpha(b) == 255) {
+                ++bothOpaque;
+                colourDistance +=
+                    std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+            }
+        }
+    const int pixels = small.width() * small.height();
+    QVERIFY2(outlineMismatch <= pixels / 50,
+             qPrintable(QStringLiteral("%1 pixels differ in outline").arg(outlineMismatch)));
+    QVERIFY(bothOpaque > pixels / 4);
+    const double meanDistance = colourDistance / bothOpaque;
+    QVERIFY2(meanDistance < 40, qPrintable(QStringLiteral("mean colour distance %1").arg(meanDistance)));
+}
+
+void TestPictures::buttonsTakeTheSharpVariant_data()
+{
+    QTest::addColumn<QString>("file");
+    for (const char* name : {"kavurio", "new", "del", "hozon", "print", "help", "end", "pro"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+// The window and the buttons load "name.ico"; on a screen scaled to 200 % (run again
+// with QT_SCALE_FACTOR=2) Qt must find "name@2x.ico" beside it and draw from that.
+void TestPictures::buttonsTakeTheSharpVariant()
+{
+    QFETCH(QString, file);
+    const qreal ratio = qApp->devicePixelRatio();
+    const QIcon icon(picture(file + QStringLiteral(".ico")));
+    const QPixmap shown = icon.pixmap(QSize(32, 32), ratio);
+    const QString expected = ratio >= 2 ? file + QStringLiteral("@2x.ico") : file + QStringLiteral(".ico");
+    QImageReader reader(picture(expected)); // the first image is the 32 x 32 one, or the only one
+    const QImage source = reader.read().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QCOMPARE(shown.size(), QSize(32, 32) * (ratio >= 2 ? 2 : 1));
+    QCOMPARE(shown.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), source);
 }
 
 void TestPictures::scriptReproducesTheFiles()

@@ -72,8 +72,9 @@ QUESTION = [" #### ", "##  ##", "    ##", "   ## ", "  ##  ", "  ##  ", "      "
 QUESTION_SMALL = [" #### ", "##  ##", "   ## ", "  ##  ", "  ##  ", "      ", "  ##  "]
 
 
-def draw(name):
-    cv = Canvas(32)
+def draw(name, cv=None):
+    """The 32 x 32 images; drawn on a Shapes instead, the same strokes become outlines for any size."""
+    cv = cv if cv is not None else Canvas(32)
     if name == 'kavurio':  # a stack of three comic volumes
         for i, colour in enumerate((RED, BLUE, GREEN)):
             y = 22 - i * 8
@@ -188,35 +189,50 @@ def ico(images):
     return out + b''.join(d for _, _, _, d in images)
 
 
-def pro_icon():
-    """A gold star on a ribbon, 256 colours."""
+def pro_palette():
     palette = [(0, 0, 0)] * 256
     for i in range(64):  # gold shades
         palette[i] = (255, 140 + i * 115 // 63, i * 3)
     for i in range(64):  # ribbon reds
         palette[64 + i] = (120 + i * 2, 10, 30 + i)
     palette[255] = (0, 0, 0)
-    n = 32
-    px = [[None] * n for _ in range(n)]
+    return palette
+
+
+def pro_star():
     star = []
     for k in range(10):
         r = 14 if k % 2 == 0 else 6
         a = -math.pi / 2 + k * math.pi / 5
         star.append((16 + r * math.cos(a), 15 + r * math.sin(a)))
+    return star
 
-    def inside(x, y):
-        hit = False
-        for i in range(10):
-            (x1, y1), (x2, y2) = star[i], star[(i + 1) % 10]
-            if (y1 > y) != (y2 > y) and x < x1 + (y - y1) * (x2 - x1) / (y2 - y1):
-                hit = not hit
-        return hit
 
+def inside(polygon, x, y):
+    """Even-odd rule."""
+    hit = False
+    for i in range(len(polygon)):
+        (x1, y1), (x2, y2) = polygon[i], polygon[(i + 1) % len(polygon)]
+        if (y1 > y) != (y2 > y) and x < x1 + (y - y1) * (x2 - x1) / (y2 - y1):
+            hit = not hit
+    return hit
+
+
+def on_ribbon(x, y):
+    return 22 <= y <= 31 and (9 <= x <= 13 or 18 <= x <= 22) and not (y > 28 and (x in (11, 20)))
+
+
+def pro_icon():
+    """A gold star on a ribbon, 256 colours."""
+    palette = pro_palette()
+    n = 32
+    px = [[None] * n for _ in range(n)]
+    star = pro_star()
     for y in range(n):
         for x in range(n):
-            if 22 <= y <= 31 and (9 <= x <= 13 or 18 <= x <= 22) and not (y > 28 and (x in (11, 20))):
+            if on_ribbon(x, y):
                 px[y][x] = 64 + (y - 22) * 6
-            if inside(x + 0.5, y + 0.5):
+            if inside(star, x + 0.5, y + 0.5):
                 px[y][x] = max(0, min(63, 63 - int(math.hypot(x - 12, y - 10) * 3)))
     header = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 8, 0, 0, 0, 0, 256, 0)
     pal = b''.join(struct.pack('BBBB', b, g, r, 0) for r, g, b in palette)
@@ -279,10 +295,7 @@ def lzw(indices, min_size):
 
 def logo(target_size=4349):
     w, h = 243, 61
-    bits = zlib.decompress(base64.b64decode(LOGO_MASK))
-    stride = (w + 7) // 8
-    # A set bit is the dark background of the rendering the mask was taken from.
-    text = [[1 - ((bits[y * stride + x // 8] >> (7 - x % 8)) & 1) for x in range(w)] for y in range(h)]
+    text = logo_text(w, h)
     palette = []
     for i in range(16):  # background: a cool gradient, dark blue at the top to light blue
         palette.append((40 + i * 10, 70 + i * 10, 150 + i * 6))
@@ -342,18 +355,267 @@ def comment_extension(size):
 
 def png(cv, path):
     """A plain PNG of an icon, for the desktop's icon theme."""
-    raw = b''
-    for row in cv.px:
-        raw += b'\0' + b''.join(bytes(VGA[c]) + (b'\xff' if c != CLEAR else b'\0') if c != CLEAR else b'\0\0\0\0'
-                                for c in row)
+    write_png([[VGA[c] + (255,) if c != CLEAR else (0, 0, 0, 0) for c in row] for row in cv.px], path)
+
+
+def write_png(rows, path):
+    """rows: lists of (red, green, blue, alpha), 8 bits each."""
+    raw = b''.join(b'\0' + b''.join(bytes(p) for p in row) for row in rows)
 
     def chunk(kind, data):
         return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
 
-    data = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', cv.size, cv.size, 8, 6, 0, 0, 0))
+    data = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', len(rows[0]), len(rows), 8, 6, 0, 0, 0))
     data += chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b'')
     with open(path, 'wb') as f:
         f.write(data)
+
+
+# High resolution: the 32 x 32 drawings taken as outlines on a 32-unit square,
+# rendered at any size with smooth edges, or written as SVG.
+
+SUB = 4  # samples per pixel along each axis where an edge crosses the pixel
+
+
+def convex_hull(points):
+    points = sorted(set(points))
+
+    def half(seq):
+        out = []
+        for p in seq:
+            while len(out) >= 2 and ((out[-1][0] - out[-2][0]) * (p[1] - out[-2][1]) -
+                                     (out[-1][1] - out[-2][1]) * (p[0] - out[-2][0])) <= 0:
+                out.pop()
+            out.append(p)
+        return out[:-1]
+
+    return half(points) + half(reversed(points))
+
+
+class Shapes:
+    """Takes the drawing calls of a Canvas(32) and keeps them as shapes, painted in order."""
+    size = 32
+
+    def __init__(self):
+        self.items = []  # (kind, geometry, colour)
+
+    def box(self, x0, y0, x1, y1, c):
+        self.items.append(('box', (x0, y0, x1, y1), c))
+
+    def rect(self, x0, y0, x1, y1, fill, edge=None):
+        # A pixel rectangle covers its last row and column too.
+        if edge is None:
+            self.box(x0, y0, x1 + 1, y1 + 1, fill)
+            return
+        self.box(x0, y0, x1 + 1, y1 + 1, edge)
+        if x1 - x0 >= 2 and y1 - y0 >= 2:
+            self.box(x0 + 1, y0 + 1, x1, y1, fill)
+
+    def line(self, x0, y0, x1, y1, c, width=1):
+        # The square brush swept from one end to the other.
+        corners = [(x + dx, y + dy) for x, y in ((x0, y0), (x1, y1)) for dx in (0, width) for dy in (0, width)]
+        self.items.append(('polygon', convex_hull(corners), c))
+
+    def disc(self, cx, cy, r, fill, edge=None):
+        if edge is not None:
+            self.items.append(('disc', (cx, cy, r), edge))
+            r -= 1.2
+        self.items.append(('disc', (cx, cy, r), fill))
+
+    def glyph(self, rows, x0, y0, c, scale=1):
+        for j, row in enumerate(rows):
+            for i, ch in enumerate(row):
+                if ch == '#':
+                    self.box(x0 + i * scale, y0 + j * scale, x0 + (i + 1) * scale, y0 + (j + 1) * scale, c)
+
+
+def pro_shapes():
+    palette = pro_palette()
+    shapes = Shapes()
+    for y in range(22, 32):
+        x = 9
+        while x < 23:  # runs of ribbon pixels
+            if not on_ribbon(x, y):
+                x += 1
+                continue
+            end = x
+            while end + 1 < 23 and on_ribbon(end + 1, y):
+                end += 1
+            shapes.box(x, y, end + 1, y + 1, palette[64 + (y - 22) * 6])
+            x = end + 1
+
+    def gold(u, v):  # the 32 x 32 star's shading, without its steps
+        t = max(0.0, min(63.0, 63 - math.hypot(u - 12.5, v - 10.5) * 3))
+        return (255, 140 + t * 115 / 63, t * 3)
+
+    shapes.items.append(('polygon', pro_star(), gold))
+    return shapes
+
+
+def overlap(a0, a1, b0, b1):
+    return max(0.0, min(a1, b1) - max(a0, b0))
+
+
+def coverage(kind, geo, s, n):
+    """(x, y, covered part) of every pixel the shape touches, at s pixels a unit."""
+    if kind == 'box':
+        x0, y0, x1, y1 = (v * s for v in geo)
+        for y in range(max(0, math.floor(y0)), min(n, math.ceil(y1))):
+            cy = overlap(y, y + 1, y0, y1)
+            for x in range(max(0, math.floor(x0)), min(n, math.ceil(x1))):
+                yield x, y, cy * overlap(x, x + 1, x0, x1)
+        return
+    if kind == 'disc':
+        cx, cy, r = (v * s for v in geo)
+        bounds = (cx - r, cy - r, cx + r, cy + r)
+
+        def hit(u, v):
+            return math.hypot(u - cx, v - cy) <= r
+
+        def sure(x, y):  # None where the pixel straddles the edge
+            d = math.hypot(x + 0.5 - cx, y + 0.5 - cy)
+            return 1.0 if d + 0.71 <= r else 0.0 if d - 0.71 >= r else None
+    else:
+        points = [(u * s, v * s) for u, v in geo]
+        bounds = (min(p[0] for p in points), min(p[1] for p in points), max(p[0] for p in points),
+                  max(p[1] for p in points))
+
+        def hit(u, v):
+            return inside(points, u, v)
+
+        def sure(x, y):
+            return None
+
+    for y in range(max(0, math.floor(bounds[1])), min(n, math.ceil(bounds[3]))):
+        for x in range(max(0, math.floor(bounds[0])), min(n, math.ceil(bounds[2]))):
+            part = sure(x, y)
+            if part is None:
+                part = sum(hit(x + (i + 0.5) / SUB, y + (j + 0.5) / SUB) for i in range(SUB)
+                           for j in range(SUB)) / (SUB * SUB)
+            if part:
+                yield x, y, part
+
+
+def render(shapes, n):
+    """An n x n picture of the shapes: rows of (red, green, blue, alpha)."""
+    s = n / shapes.size
+    px = [[[0.0, 0.0, 0.0, 0.0] for _ in range(n)] for _ in range(n)]  # premultiplied
+    for kind, geo, c in shapes.items:
+        for x, y, part in coverage(kind, geo, s, n):
+            rgb = c((x + 0.5) / s, (y + 0.5) / s) if callable(c) else VGA[c] if isinstance(c, int) else c
+            p = px[y][x]
+            for k in range(3):
+                p[k] = rgb[k] * part + p[k] * (1 - part)
+            p[3] = part + p[3] * (1 - part)
+    rows = []
+    for row in px:
+        out = []
+        for r, g, b, a in row:
+            if a < 0.5 / 255:
+                out.append((0, 0, 0, 0))
+            else:
+                out.append(tuple(min(255, round(v / a)) for v in (r, g, b)) + (round(a * 255),))
+        rows.append(out)
+    return rows
+
+
+def svg(shapes, title):
+    """The shapes as a scalable picture."""
+
+    def num(v):
+        return ('%.3f' % v).rstrip('0').rstrip('.')
+
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 %d %d">' %
+           (shapes.size, shapes.size), '  <title>%s</title>' % title]
+    for kind, geo, c in shapes.items:
+        fill = '#%02x%02x%02x' % (VGA[c] if isinstance(c, int) else c)
+        if kind == 'box':
+            x0, y0, x1, y1 = geo
+            out.append('  <rect x="%s" y="%s" width="%s" height="%s" fill="%s"/>' %
+                       (num(x0), num(y0), num(x1 - x0), num(y1 - y0), fill))
+        elif kind == 'disc':
+            out.append('  <circle cx="%s" cy="%s" r="%s" fill="%s"/>' % (num(geo[0]), num(geo[1]), num(geo[2]), fill))
+        else:
+            out.append('  <polygon points="%s" fill="%s"/>' % (' '.join(num(u) + ',' + num(v) for u, v in geo), fill))
+    out.append('</svg>')
+    return ('\n'.join(out) + '\n').encode('utf-8')
+
+
+def dib32(rows):
+    """BITMAPINFOHEADER, 32-bit BGRA bottom-up, then the AND mask."""
+    n = len(rows)
+    header = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 32, 0, 0, 0, 0, 0, 0)
+    xor = b''.join(bytes((b, g, r, a)) for row in reversed(rows) for r, g, b, a in row)
+    mask = bytearray()
+    for row in reversed(rows):
+        bits = 0
+        for p in row:
+            bits = (bits << 1) | (1 if p[3] == 0 else 0)
+        mask += bits.to_bytes(n // 8, 'big') + b'\0' * ((4 - n // 8 % 4) % 4)
+    return header + xor + bytes(mask)
+
+
+def scale2x(grid):
+    """Doubles a two-colour picture, rounding its stair steps into diagonals (the EPX rule)."""
+    h, w = len(grid), len(grid[0])
+    out = [[0] * (2 * w) for _ in range(2 * h)]
+    for y in range(h):
+        for x in range(w):
+            p = grid[y][x]
+            a = grid[y - 1][x] if y > 0 else p
+            b = grid[y][x + 1] if x < w - 1 else p
+            c = grid[y][x - 1] if x > 0 else p
+            d = grid[y + 1][x] if y < h - 1 else p
+            out[2 * y][2 * x] = a if c == a and c != d and a != b else p
+            out[2 * y][2 * x + 1] = b if a == b and a != c and b != d else p
+            out[2 * y + 1][2 * x] = c if d == c and d != b and c != a else p
+            out[2 * y + 1][2 * x + 1] = d if b == d and b != a and d != c else p
+    return out
+
+
+def logo_text(w, h):
+    bits = zlib.decompress(base64.b64decode(LOGO_MASK))
+    stride = (w + 7) // 8
+    # A set bit is the dark background of the rendering the mask was taken from.
+    return [[1 - ((bits[y * stride + x // 8] >> (7 - x % 8)) & 1) for x in range(w)] for y in range(h)]
+
+
+def logo_2x():
+    """The logo at twice the size: the lettering doubled twice and averaged down, the gradients without steps."""
+    w, h = 243, 61
+    fine = scale2x(scale2x(logo_text(w, h)))
+    W, H = 2 * w, 2 * h
+
+    def text(X, Y):
+        if X < 0 or Y < 0:
+            return 0.0
+        return (fine[2 * Y][2 * X] + fine[2 * Y][2 * X + 1] + fine[2 * Y + 1][2 * X] + fine[2 * Y + 1][2 * X + 1]) / 4
+
+    def opaque(u, v):  # u, v in logo pixels from the top-left corner
+        rx, ry = min(u, w - u) - 0.5, min(v, h - v) - 0.5
+        return not (rx < 8 and ry < 8 and math.hypot(8 - rx, 8 - ry) > 8.5)
+
+    rows = []
+    for Y in range(H):
+        v = (Y + 0.5) / 2
+        t = max(0.0, min(15.0, v * 16 / h - 0.5))
+        background = (40 + t * 10, 70 + t * 10, 150 + t * 6)
+        k = max(0.0, min(11.0, v * 12 / h - 0.5))
+        lettering = (255 - k * 4, 235 - k * 10, 255 - k * 3)
+        row = []
+        for X in range(W):
+            rgb = background
+            for colour_, part in (((32, 20, 60), text(X - 4, Y - 4)), (lettering, text(X, Y))):
+                rgb = tuple(c * part + b * (1 - part) for c, b in zip(colour_, rgb))
+            if min(X, W - 1 - X) < 20 and min(Y, H - 1 - Y) < 20:
+                alpha = sum(opaque((X + (i + 0.5) / SUB) / 2, (Y + (j + 0.5) / SUB) / 2) for i in range(SUB)
+                            for j in range(SUB)) / (SUB * SUB)
+            else:
+                alpha = 1.0
+            row.append(tuple(round(c) for c in rgb) + (round(alpha * 255),) if alpha else (0, 0, 0, 0))
+        rows.append(row)
+    return rows
 
 
 def main():
@@ -366,17 +628,28 @@ def main():
         assert len(data) == 1078, (name, len(data))
         with open(os.path.join(folder, name + '.ico'), 'wb') as f:
             f.write(data)
+        # Twice the size, for screens scaled to 150 % and more: Qt takes name@2x.ico by itself.
+        with open(os.path.join(folder, name + '@2x.ico'), 'wb') as f:
+            f.write(ico([(64, 0, 32, dib32(render(draw(name, Shapes()), 64)))]))
         if name == 'kavurio':
             png(big, os.path.join(folder, 'kavurio-32.png'))
             png(small, os.path.join(folder, 'kavurio-16.png'))
+            # The icon theme's larger sizes and its scalable picture.
+            for n in (48, 64, 128, 256):
+                write_png(render(draw(name, Shapes()), n), os.path.join(folder, 'kavurio-%d.png' % n))
+            with open(os.path.join(folder, 'kavurio.svg'), 'wb') as f:
+                f.write(svg(draw(name, Shapes()), 'カヴリオ'))
     data = pro_icon()
     assert len(data) == 2238, len(data)
     with open(os.path.join(folder, 'pro.ico'), 'wb') as f:
         f.write(data)
+    with open(os.path.join(folder, 'pro@2x.ico'), 'wb') as f:
+        f.write(ico([(64, 0, 32, dib32(render(pro_shapes(), 64)))]))
     data = logo()
     assert len(data) == 4349, len(data)
     with open(os.path.join(folder, 'logo.gif'), 'wb') as f:
         f.write(data)
+    write_png(logo_2x(), os.path.join(folder, 'logo@2x.png'))
 
 
 if __name__ == '__main__':
