@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that are missing. "run" needs the build and the
-# desktop packages; "test" adds what the tests drive: Xvfb, CUPS, PDF tools, clang and clang-format.
+# desktop packages; "test" adds what the tests drive: Xvfb, CUPS, PDF tools, clang and clang-format,
+# and the Debian package checks.
 set -euo pipefail
 
 what=${1:-run}
@@ -14,6 +15,7 @@ if [ "$what" = test ]; then
         xvfb xauth x11-utils xdotool openbox imagemagick libx11-dev
         cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin
         clang clang-format libclang-rt-14-dev python3
+        file lintian desktop-file-utils appstream
     )
 fi
 
@@ -23,8 +25,20 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "These Debian packages are missing: ${missing[*]}" >&2
+        echo "Installing them needs root, and sudo is not installed. As root, run:" >&2
+        echo "  apt-get install --no-install-recommends ${missing[*]}" >&2
+        echo "(or install sudo and give yourself the right to use it), then run this command again." >&2
+        exit 1
+    fi
+    as_root=(sudo)
+fi
 echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${as_root[@]}" apt-get update -qq
+# sudo drops the environment, so the setting goes through env; the lock timeout
+# waits for another apt (an update notifier) instead of failing.
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+    --no-install-recommends "${missing[@]}"

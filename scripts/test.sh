@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, starts the printer the
 # tests print to (a CUPS queue that writes PDF files), and runs every test: once in
-# the normal build, once built with the address and undefined-behaviour sanitizers,
-# then each fuzz target for FUZZ_SECONDS (60). KAVURIO_QUICK=1 runs the first only.
+# the normal build, followed by the Debian package's checks, once built with the
+# address and undefined-behaviour sanitizers, then each fuzz target for
+# FUZZ_SECONDS (60). KAVURIO_QUICK=1 stops after the package's checks.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${KAVURIO_BUILD_DIR:-$here/build}
@@ -19,6 +20,9 @@ KAVURIO_CUPS_PDF_DIR=$("$here/scripts/start-cups.sh")
 export KAVURIO_CUPS_PDF_DIR
 
 ctest --test-dir "$build" --output-on-failure -j2
+
+# The Debian package: lintian, desktop-file-validate, appstreamcli.
+KAVURIO_BUILD_DIR=$build "$here/scripts/check-package.sh"
 [ "${KAVURIO_QUICK:-0}" = 1 ] && exit 0
 
 # Any report of either sanitizer ends the test that made it with an error, leaks included.
