@@ -55,4 +55,23 @@ expected="\"$prefix/libexec/kavurio/kavurio-launch\""
 [ "$launcher" = "$expected" ] || fail "per-user Exec is $launcher, expected $expected"
 [ -x "$prefix/bin/kavurio" ] || fail "per-user install has no program"
 echo "package: per-user install: Exec=$launcher"
+
+# The launcher itself: it makes ~/カヴリオ and starts the program there, which
+# creates its (empty) title list in that folder.
+home="$work/home dir"
+mkdir -p "$home"
+HOME=$home QT_QPA_PLATFORM=offscreen "$prefix/libexec/kavurio/kavurio-launch" >"$work/launch.log" 2>&1 &
+pid=$!
+started() { compgen -G "$home/カヴリオ/データ.*" >/dev/null; }
+for _ in $(seq 1 100); do
+    started && break
+    sleep 0.1
+done
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+started || {
+    cat "$work/launch.log"
+    fail "the launcher did not start the program in ~/カヴリオ"
+}
+echo "package: the launcher started the program in ~/カヴリオ: $(cd "$home/カヴリオ" && echo データ.*)"
 echo "package: all checks passed"
