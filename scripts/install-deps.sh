@@ -15,7 +15,7 @@ if [ "$what" = test ]; then
         xvfb xauth x11-utils xdotool openbox imagemagick libx11-dev
         cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin
         clang clang-format libclang-rt-14-dev python3
-        file lintian desktop-file-utils appstream
+        file lintian desktop-file-utils appstream qt6-svg-dev
     )
 fi
 

@@ -5,9 +5,11 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
+#include <QPainter>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
+#include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -24,6 +26,8 @@ private Q_SLOTS:
     void logo();
     void sharpVariants_data();
     void sharpVariants();
+    void scalableIcon_data();
+    void scalableIcon();
     void buttonsTakeTheSharpVariant_data();
     void buttonsTakeTheSharpVariant();
     void scriptReproducesTheFiles();
@@ -56,6 +60,32 @@ PixelCount countPixels(const QImage& image)
             }
         }
     return count;
+}
+// Outline and colours agree but for a few edge pixels.
+void verifySamePicture(const QImage& expected, const QImage& actual)
+{
+    QCOMPARE(actual.size(), expected.size());
+    int outlineMismatch = 0;
+    double colourDistance = 0;
+    int bothOpaque = 0;
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x) {
+            const QRgb a = expected.pixel(x, y);
+            const QRgb b = actual.pixel(x, y);
+            if (std::abs(qAlpha(a) - qAlpha(b)) > 128) {
+                ++outlineMismatch;
+            } else if (qAlpha(a) >= 250 && qAlpha(b) >= 250) {
+                ++bothOpaque;
+                colourDistance +=
+                    std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+            }
+        }
+    const int pixels = expected.width() * expected.height();
+    QVERIFY2(outlineMismatch <= pixels / 50,
+             qPrintable(QStringLiteral("%1 pixels differ in outline").arg(outlineMismatch)));
+    QVERIFY(bothOpaque > pixels / 4);
+    const double meanDistance = colourDistance / bothOpaque;
+    QVERIFY2(meanDistance < 40, qPrintable(QStringLiteral("mean colour distance %1").arg(meanDistance)));
 }
 } // namespace
 
@@ -172,28 +202,32 @@ void TestPictures::sharpVariants()
     QVERIFY2(!large.isNull(), qPrintable(reader.errorString()));
     QCOMPARE(large.size(), size);
 
-    const QImage down = large.scaled(small.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    int outlineMismatch = 0;
-    double colourDistance = 0;
-    int bothOpaque = 0;
-    for (int y = 0; y < small.height(); ++y)
-        for (int x = 0; x < small.width(); ++x) {
-            const QRgb a = small.pixel(x, y);
-            const QRgb b = down.pixel(x, y);
-            if ((qAlpha(a) >= 128) != (qAlpha(b) >= 128)) {
-                ++outlineMismatch;
-            } else if (qAlpha(a) >= 128 && qAlpha(b) == 255) {
-                ++bothOpaque;
-                colourDistance +=
-                    std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
-            }
-        }
-    const int pixels = small.width() * small.height();
-    QVERIFY2(outlineMismatch <= pixels / 50,
-             qPrintable(QStringLiteral("%1 pixels differ in outline").arg(outlineMismatch)));
-    QVERIFY(bothOpaque > pixels / 4);
-    const double meanDistance = colourDistance / bothOpaque;
-    QVERIFY2(meanDistance < 40, qPrintable(QStringLiteral("mean colour distance %1").arg(meanDistance)));
+    verifySamePicture(small, large.scaled(small.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+}
+
+void TestPictures::scalableIcon_data()
+{
+    QTest::addColumn<int>("size");
+    for (int size : {32, 48, 256})
+        QTest::newRow(qPrintable(QString::number(size))) << size;
+}
+
+// The menu's scalable icon is the same picture as the fixed sizes, drawn by Qt's own
+// SVG renderer, as a Qt desktop's icon theme would.
+void TestPictures::scalableIcon()
+{
+    QFETCH(int, size);
+    QSvgRenderer svg(picture(QStringLiteral("kavurio.svg")));
+    QVERIFY(svg.isValid());
+    QCOMPARE(svg.viewBox(), QRect(0, 0, 32, 32));
+    QImage drawn(size, size, QImage::Format_ARGB32);
+    drawn.fill(Qt::transparent);
+    QPainter painter(&drawn);
+    svg.render(&painter);
+    painter.end();
+    const QImage fixed =
+        QImage(picture(QStringLiteral("kavurio-%1.png").arg(size))).convertToFormat(QImage::Format_ARGB32);
+    verifySamePicture(fixed, drawn);
 }
 
 void TestPictures::buttonsTakeTheSharpVariant_data()
