@@ -15,7 +15,8 @@ fail() {
     exit 1
 }
 
-cmake --build "$build" --target kavurio kavurio_docs
+# Everything the package installs (program, help file, man pages).
+cmake --build "$build"
 rm -f "$build"/kavurio_*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) || {
     cat "$work/cpack.log"
