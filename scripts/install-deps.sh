@@ -6,7 +6,7 @@ set -euo pipefail
 what=${1:-run}
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-qpa-plugins libgl-dev libchm-dev fp-utils-3.2.2
+    qt6-base-dev qt6-qpa-plugins libgl-dev libchm-dev libcups2-dev fp-utils-3.2.2
     fonts-ipafont-gothic fonts-liberation
 )
 if [ "$what" = test ]; then
