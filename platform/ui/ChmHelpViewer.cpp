@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
+#include <QIcon>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
@@ -242,8 +243,8 @@ public:
                                          &QTextBrowser::backward);
         QAction* forward = tools->addAction(style()->standardIcon(QStyle::SP_ArrowForward), u"進む"_s, m_browser,
                                             &QTextBrowser::forward);
-        QAction* home = tools->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), u"ホーム"_s, this,
-                                         &ChmViewerWindow::showDefaultTopic);
+        QAction* home = tools->addAction(QIcon::fromTheme(u"go-home"_s, style()->standardIcon(QStyle::SP_DirHomeIcon)),
+                                         u"ホーム"_s, this, &ChmViewerWindow::showDefaultTopic);
         back->setObjectName(u"back"_s);
         forward->setObjectName(u"forward"_s);
         home->setObjectName(u"home"_s);
