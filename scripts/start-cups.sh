@@ -2,7 +2,8 @@
 # Sets up the two CUPS queues the tests print to and prints the folder the PDF
 # files go to (nothing else on stdout):
 #   kavurio-pdf     writes every job as a PDF file into that folder;
-#   kavurio-reject  refuses every job, as a stopped or rejecting printer does.
+#   kavurio-reject  refuses every job (cupsreject);
+#   kavurio-stopped takes jobs but is stopped (cupsdisable): they wait in its queue.
 # Nothing else of the machine's printing changes: each queue has its own cups-pdf
 # configuration file (cups-pdf-<queue>.conf, read for the device cups-pdf:/<queue>),
 # no default printer is set, and the tests name their queue (PRINTER=kavurio-pdf).
@@ -12,6 +13,7 @@ set -euo pipefail
 
 queue=kavurio-pdf
 reject_queue=kavurio-reject
+stopped_queue=kavurio-stopped
 out_dir=/var/spool/cups-pdf/kavurio
 ppd=/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd
 gs_wrapper=/usr/local/lib/kavurio/cups-pdf-gs
@@ -67,7 +69,7 @@ EOF
 
 # One fixed folder for every user, root and anonymous jobs alike. Jobs with the
 # same title would overwrite each other's file, so each file carries its job id.
-for q in "$queue" "$reject_queue"; do
+for q in "$queue" "$reject_queue" "$stopped_queue"; do
     put_file "/etc/cups/cups-pdf-$q.conf" 644 "$(
         cat <<EOF
 # cups-pdf settings of the test queue $q only (scripts/start-cups.sh).
@@ -106,7 +108,7 @@ if ! running; then
     fi
 fi
 
-for q in "$queue" "$reject_queue"; do
+for q in "$queue" "$reject_queue" "$stopped_queue"; do
     if ! lpstat -v "$q" 2>/dev/null | grep -q "cups-pdf:/$q\$"; then
         log "creating queue $q"
         # -P takes the PPD file itself, so this works before lpinfo knows the driver.
@@ -121,6 +123,8 @@ as_root cupsenable "$queue"
 as_root cupsaccept "$queue"
 as_root cupsenable "$reject_queue"
 as_root cupsreject -r "kavurio test queue: refuses every job" "$reject_queue"
+as_root cupsaccept "$stopped_queue"
+as_root cupsdisable -r "kavurio test queue: stopped" "$stopped_queue"
 
 if ! lpstat -a "$queue" | grep -q 'accepting requests'; then
     log "$queue does not accept jobs"

@@ -36,6 +36,7 @@ const QColor Pink(0xFF, 0xC0, 0xFF);
 const QColor Green(0xC0, 0xFF, 0xC0);
 const QString PdfQueue = u"kavurio-pdf"_s;
 const QString RejectQueue = u"kavurio-reject"_s;
+const QString StoppedQueue = u"kavurio-stopped"_s;
 const QString Heading = u"2026年12月06日現在の未収集状況"_s;
 const QString NoPrinterMessage = u"プリンタが見つかりません。プリンタの設定を確かめて下さい。"_s;
 constexpr double PointsPerMm = 72 / 25.4;
@@ -268,6 +269,7 @@ private Q_SLOTS:
     void defaultQueueIsTheNamedOne();
     void refusedJobsAreErrors();
     void refusedJobsReachTheUser();
+    void stoppedPrinterIsToldAbout();
     void noPrinter();
     void noPrinterChild();
 };
@@ -536,6 +538,28 @@ void TestPrintCups::refusedJobsReachTheUser()
     QVERIFY2(f.dialogs.calls[1].prompt.contains(u"受け付けていません"_s), qPrintable(f.dialogs.calls[1].prompt));
     // The report file is written all the same.
     QVERIFY(f.read(u"残巻データ.txt"_s).endsWith("\"A\",\"1_5\"\r\n"));
+}
+
+// A stopped printer takes the job but prints nothing until it is started again:
+// the user hears of it, and the job waits in the queue rather than being lost.
+void TestPrintCups::stoppedPrinterIsToldAbout()
+{
+    if (!requireCups())
+        return;
+    const auto cancel = qScopeGuard([] { QProcess::execute(u"cancel"_s, {u"-a"_s, StoppedQueue}); });
+    const auto waiting = [] {
+        return QString::fromUtf8(run(u"lpstat"_s, {u"-o"_s, StoppedQueue}).value_or(QByteArray()))
+            .count(StoppedQueue + u'-');
+    };
+    const int before = waiting();
+    QtPrinter printer(QtPrinter::Target::Queue, StoppedQueue);
+    QVERIFY(printer.printLine({Heading}).ok());
+    const kav::Status report = printer.endDoc();
+    QVERIFY(!report.ok());
+    QVERIFY2(report.error().message.startsWith(u"プリンタ「kavurio-stopped」は停止しています"_s),
+             qPrintable(report.error().message));
+    QVERIFY2(report.error().message.contains(u"kavurio test queue: stopped"_s), qPrintable(report.error().message));
+    QCOMPARE(waiting(), before + 1);
 }
 
 // libcups reads CUPS_SERVER once per process, so the check runs in a child.

@@ -64,6 +64,40 @@ Result<QString> queueName(const QString& named)
     return name;
 }
 
+struct QueueState
+{
+    bool stopped = false;
+    QString reason; // the administrator's message, else the state's keywords
+};
+
+QueueState queueState(const QByteArray& queue)
+{
+    QueueState state;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     queue.constData());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    static const char* const wanted[] = {"printer-state", "printer-state-message", "printer-state-reasons"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (!response)
+        return state;
+    if (ipp_attribute_t* s = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
+        state.stopped = ippGetInteger(s, 0) == IPP_PSTATE_STOPPED;
+    if (ipp_attribute_t* m = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT))
+        state.reason = QString::fromUtf8(ippGetString(m, 0, nullptr));
+    if (ipp_attribute_t* r = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
+        r && state.reason.isEmpty()) {
+        QStringList reasons;
+        for (int i = 0; i < ippGetCount(r); ++i)
+            reasons << QString::fromUtf8(ippGetString(r, i, nullptr));
+        state.reason = reasons.join(u", "_s);
+    }
+    ippDelete(response);
+    return state;
+}
+
 // Hands the PDF file to CUPS and asks how it went: a refused job, and a job
 // that waits on a stopped printer, are both the user's to know.
 Status submit(const QString& queue, const QString& pdf, const QString& title, const QPageSize& pageSize)
@@ -84,20 +118,9 @@ Status submit(const QString& queue, const QString& pdf, const QString& title, co
         return printError(u"プリンタ「%1」に印刷を送れませんでした（%2）。"_s.arg(queue, reason));
     }
 
-    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queueBytes.constData(), nullptr);
-    if (!dest)
-        return Status::success(); // accepted; the queue just cannot be asked again
-    const auto option = [&](const char* name) {
-        return QString::fromUtf8(cupsGetOption(name, dest->num_options, dest->options));
-    };
-    const bool stopped = option("printer-state") == QString::number(IPP_PSTATE_STOPPED);
-    QString reason = option("printer-state-message");
-    if (reason.isEmpty())
-        reason = option("printer-state-reasons");
-    cupsFreeDests(1, dest);
-    if (stopped)
+    if (const QueueState state = queueState(queueBytes); state.stopped)
         return printError(u"プリンタ「%1」は停止しています（%2）。印刷は待ち行列に入っていて、"
-                          "プリンタが再開されると印刷されます。"_s.arg(queue, reason));
+                          "プリンタが再開されると印刷されます。"_s.arg(queue, state.reason));
     return Status::success();
 }
 
