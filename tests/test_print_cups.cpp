@@ -267,9 +267,8 @@ private Q_SLOTS:
     void documentBoundaries();
     void closingReleasesAnOpenDocument();
     void defaultQueueIsTheNamedOne();
-    void refusedJobsAreErrors();
-    void refusedJobsReachTheUser();
-    void stoppedPrinterIsToldAbout();
+    void refusals_data();
+    void refusals();
     void noPrinter();
     void noPrinterChild();
 };
@@ -492,74 +491,52 @@ void TestPrintCups::defaultQueueIsTheNamedOne()
     QCOMPARE(waitForNewPdfs(cupsFolder(), before, 1).size(), 1);
 }
 
-void TestPrintCups::refusedJobsAreErrors()
+void TestPrintCups::refusals_data()
 {
-    if (!requireCups())
-        return;
-    const QString refusal = u"プリンタ「kavurio-reject」は今、印刷を受け付けていません"_s;
-    QtPrinter printer(QtPrinter::Target::Queue, RejectQueue);
-    QVERIFY(printer.printLine({Heading}).ok());
-    QVERIFY(printer.printLine({u"A"_s, u"1_2"_s}).ok());
-    const kav::Status report = printer.endDoc();
-    QVERIFY(!report.ok());
-    QVERIFY2(report.error().message.startsWith(refusal), qPrintable(report.error().message));
-
-    QWidget widget;
-    widget.resize(40, 20);
-    const kav::Status window = printer.printWidget(widget);
-    QVERIFY(!window.ok());
-    QVERIFY2(window.error().message.startsWith(refusal), qPrintable(window.error().message));
-
-    // A queue that does not exist is an error too, not a silent loss.
-    QtPrinter gone(QtPrinter::Target::Queue, u"kavurio-no-such-queue"_s);
-    QVERIFY(!gone.printWidget(widget).ok());
+    QTest::addColumn<QString>("queue");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("rejecting") << RejectQueue << u"プリンタ「kavurio-reject」は今、印刷を受け付けていません"_s;
+    // It takes the job, which waits in its queue until it is started again.
+    QTest::newRow("stopped") << StoppedQueue
+                             << u"プリンタ「kavurio-stopped」は停止しています（kavurio test queue: stopped）"_s;
+    QTest::newRow("removed") << u"kavurio-no-such-queue"_s << NoPrinterMessage;
 }
 
-// Both buttons tell the user, through the window's own message.
-void TestPrintCups::refusedJobsReachTheUser()
+// Both buttons tell the user why, through the window's own message; the report
+// file is written all the same.
+void TestPrintCups::refusals()
 {
+    QFETCH(QString, queue);
+    QFETCH(QString, reason);
     if (!requireCups())
         return;
+    const auto waiting = [&] {
+        return QString::fromUtf8(run(u"lpstat"_s, {u"-o"_s, queue}).value_or(QByteArray())).count(queue + u'-');
+    };
+    const int before = waiting();
+    const auto cancel = qScopeGuard([&] {
+        if (queue == StoppedQueue)
+            QProcess::execute(u"cancel"_s, {u"-a"_s, StoppedQueue});
+    });
     WindowFixture f;
     f.writeText(u"データ.txt"_s, u"\"A\",5,0\r\n"_s);
     f.write(u"A.TXT"_s, WindowFixture::flagFile({1, 5}));
-    QtPrinter printer(QtPrinter::Target::Queue, RejectQueue);
+    QtPrinter printer(QtPrinter::Target::Queue, queue);
     f.window = std::make_unique<kav::frmMain>(kav::Services{f.dialogs, f.files, printer, f.help, f.clock});
     f.window->Form_Load();
 
     f.window->cmdPrint_Click();
     QCOMPARE(f.dialogs.captions(), QStringList{u"印刷エラー"_s});
-    QVERIFY2(f.dialogs.calls[0].prompt.contains(u"受け付けていません"_s), qPrintable(f.dialogs.calls[0].prompt));
+    QVERIFY2(f.dialogs.calls[0].prompt.contains(reason), qPrintable(f.dialogs.calls[0].prompt));
 
     f.dialogs.calls.clear();
-    f.dialogs.answerMessage(6); // Yes, print too
+    f.dialogs.answerMessage(kav::mb::Yes);
     f.window->cmdHozon_Click();
     QCOMPARE(f.dialogs.captions(), (QStringList{u"残巻データ出力"_s, u"印刷エラー"_s, u"保存終了"_s}));
-    QVERIFY2(f.dialogs.calls[1].prompt.contains(u"受け付けていません"_s), qPrintable(f.dialogs.calls[1].prompt));
-    // The report file is written all the same.
+    QVERIFY2(f.dialogs.calls[1].prompt.contains(reason), qPrintable(f.dialogs.calls[1].prompt));
     QVERIFY(f.read(u"残巻データ.txt"_s).endsWith("\"A\",\"1_5\"\r\n"));
-}
-
-// A stopped printer takes the job but prints nothing until it is started again:
-// the user hears of it, and the job waits in the queue rather than being lost.
-void TestPrintCups::stoppedPrinterIsToldAbout()
-{
-    if (!requireCups())
-        return;
-    const auto cancel = qScopeGuard([] { QProcess::execute(u"cancel"_s, {u"-a"_s, StoppedQueue}); });
-    const auto waiting = [] {
-        return QString::fromUtf8(run(u"lpstat"_s, {u"-o"_s, StoppedQueue}).value_or(QByteArray()))
-            .count(StoppedQueue + u'-');
-    };
-    const int before = waiting();
-    QtPrinter printer(QtPrinter::Target::Queue, StoppedQueue);
-    QVERIFY(printer.printLine({Heading}).ok());
-    const kav::Status report = printer.endDoc();
-    QVERIFY(!report.ok());
-    QVERIFY2(report.error().message.startsWith(u"プリンタ「kavurio-stopped」は停止しています"_s),
-             qPrintable(report.error().message));
-    QVERIFY2(report.error().message.contains(u"kavurio test queue: stopped"_s), qPrintable(report.error().message));
-    QCOMPARE(waiting(), before + 1);
+    if (queue == StoppedQueue)
+        QCOMPARE(waiting(), before + 2);
 }
 
 // libcups reads CUPS_SERVER once per process, so the check runs in a child.
