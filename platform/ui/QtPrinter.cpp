@@ -7,6 +7,7 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
+#include <QPen>
 #include <QPicture>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -381,7 +382,10 @@ Status printReport(Job& job, const QList<QStringList>& lines)
         const QString number = u"%1 / %2"_s.arg(p + 1).arg(count);
         painter.drawText(QPointF(width - metrics.horizontalAdvance(number), metrics.ascent()), number);
         const qreal rule = y + line * 0.2;
+        painter.save();
+        painter.setPen(QPen(Qt::black, printer.resolution() / 144.0)); // half a point
         painter.drawLine(QPointF(0, rule), QPointF(width, rule));
+        painter.restore();
         y = headerHeight;
         for (const Row& row : pages[size_t(p)]) {
             for (int i = 0; i < row.height(); ++i) {
