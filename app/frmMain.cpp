@@ -822,7 +822,7 @@ void frmMain::cmdHozon_Click()
 
 void frmMain::cmdPrint_Click()
 {
-    const Status printed = m_services.printer.printImage(grab().toImage());
+    const Status printed = m_services.printer.printWidget(*this);
     if (!printed)
         m_services.dialogs.MsgBox(QStringLiteral("印刷できませんでした。") + crlf() + crlf() + printed.error().message,
                                   mb::Exclamation, QStringLiteral("印刷エラー"));

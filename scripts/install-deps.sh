@@ -7,13 +7,13 @@ set -euo pipefail
 what=${1:-run}
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-qpa-plugins libgl-dev libchm-dev fp-utils-3.2.2
+    qt6-base-dev qt6-qpa-plugins libgl-dev libchm-dev libcups2-dev
     fonts-ipafont-gothic fonts-liberation
 )
 if [ "$what" = test ]; then
     packages+=(
         xvfb xauth x11-utils xdotool openbox imagemagick libx11-dev
-        cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin
+        cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin fp-utils-3.2.2
         clang clang-format libclang-rt-14-dev python3
         file lintian desktop-file-utils appstream qt6-svg-dev
     )

@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Makes a CUPS queue "kavurio-pdf" that writes every job as a PDF file, sets it as
-# the default printer and prints the folder the PDF files go to (nothing else on
-# stdout). Safe to run again: only what is missing is installed, started or set.
+# Sets up the two CUPS queues the tests print to and prints the folder the PDF
+# files go to (nothing else on stdout):
+#   kavurio-pdf     writes every job as a PDF file into that folder;
+#   kavurio-reject  refuses every job (cupsreject);
+#   kavurio-stopped takes jobs but is stopped (cupsdisable): they wait in its queue.
+# Nothing else of the machine's printing changes: each queue has its own cups-pdf
+# configuration file (cups-pdf-<queue>.conf, read for the device cups-pdf:/<queue>),
+# no default printer is set, and the tests name their queue (PRINTER=kavurio-pdf).
+# Safe to run again: only what is missing is installed, started or made.
 # Works without systemd (containers): cupsd is then started directly.
 set -euo pipefail
 
 queue=kavurio-pdf
+reject_queue=kavurio-reject
+stopped_queue=kavurio-stopped
 out_dir=/var/spool/cups-pdf/kavurio
-conf=/etc/cups/cups-pdf.conf
 ppd=/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd
 gs_wrapper=/usr/local/lib/kavurio/cups-pdf-gs
 
@@ -28,16 +35,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi
 
-# Set "Key value" in cups-pdf.conf, replacing an active or commented-out line.
-set_conf() {
-    local key=$1 value=$2
-    if grep -qx "$key $value" "$conf"; then
-        return
-    fi
-    if grep -qE "^#?$key( |\$)" "$conf"; then
-        as_root sed -i -E "0,/^#?$key( .*)?\$/s||$key $value|" "$conf"
-    else
-        echo "$key $value" | as_root tee -a "$conf" >/dev/null
+# Writes a root-owned file only when its text differs.
+put_file() {
+    local path=$1 mode=$2 text=$3
+    if [ "$(cat "$path" 2>/dev/null)" != "$text" ]; then
+        as_root mkdir -p "$(dirname "$path")"
+        printf '%s\n' "$text" | as_root tee "$path.new" >/dev/null
+        as_root chmod "$mode" "$path.new"
+        as_root mv -f "$path.new" "$path"
     fi
 }
 
@@ -45,8 +50,9 @@ set_conf() {
 # pdftocairo keeps the glyph names that let Japanese text be found in the PDF
 # again (gs turns CID TrueType fonts into nameless Type 3 fonts), but it gives
 # every subset of a font the same FontName, and gs's pdfwrite then mixes up
-# glyphs of different subsets. This wrapper numbers the names before gs runs.
-wrapper_text=$(
+# glyphs of different subsets. This wrapper, named only in the test queues'
+# configuration, numbers the names before gs runs.
+put_file "$gs_wrapper" 755 "$(
     cat <<'EOF'
 #!/bin/sh
 # Ghostscript for cups-pdf: give each font definition of the job its own name.
@@ -59,20 +65,24 @@ if [ -f "$input" ]; then
 fi
 exec /usr/bin/gs "$@"
 EOF
-)
-if [ "$(cat "$gs_wrapper" 2>/dev/null)" != "$wrapper_text" ]; then
-    as_root mkdir -p "$(dirname "$gs_wrapper")"
-    printf '%s\n' "$wrapper_text" | as_root tee "$gs_wrapper" >/dev/null
-    as_root chmod 755 "$gs_wrapper"
-fi
+)"
 
 # One fixed folder for every user, root and anonymous jobs alike. Jobs with the
 # same title would overwrite each other's file, so each file carries its job id.
-set_conf Out "$out_dir"
-set_conf AnonDirName "$out_dir"
-set_conf Label 1
-set_conf UserUMask 0022
-set_conf GhostScript "$gs_wrapper"
+for q in "$queue" "$reject_queue" "$stopped_queue"; do
+    put_file "/etc/cups/cups-pdf-$q.conf" 644 "$(
+        cat <<EOF
+# cups-pdf settings of the test queue $q only (scripts/start-cups.sh).
+Out $out_dir
+AnonDirName $out_dir
+Label 1
+UserUMask 0022
+Grp lpadmin
+DecodeHexStrings 1
+GhostScript $gs_wrapper
+EOF
+    )"
+done
 # cups-pdf writes as the submitting user, so the folder is shared like /tmp.
 as_root mkdir -p "$out_dir"
 as_root chmod 1777 "$out_dir"
@@ -98,23 +108,30 @@ if ! running; then
     fi
 fi
 
-if ! lpstat -v "$queue" 2>/dev/null | grep -q 'cups-pdf:/'; then
-    log "creating queue $queue"
-    # -P takes the PPD file itself, so this works before lpinfo knows the driver.
-    if ! out=$(as_root lpadmin -p "$queue" -E -v cups-pdf:/ -P "$ppd" 2>&1); then
-        log "$out"
-        exit 1
+for q in "$queue" "$reject_queue" "$stopped_queue"; do
+    if ! lpstat -v "$q" 2>/dev/null | grep -q "cups-pdf:/$q\$"; then
+        log "creating queue $q"
+        # -P takes the PPD file itself, so this works before lpinfo knows the driver.
+        if ! out=$(as_root lpadmin -p "$q" -E -v "cups-pdf:/$q" -P "$ppd" 2>&1); then
+            log "$out"
+            exit 1
+        fi
+        as_root lpadmin -p "$q" -o pdftops-renderer-default=pdftocairo
     fi
-fi
-as_root lpadmin -p "$queue" -o pdftops-renderer-default=pdftocairo
+done
 as_root cupsenable "$queue"
 as_root cupsaccept "$queue"
-as_root lpadmin -d "$queue"
-# A per-user or system-wide lpoptions default would win over the server's default.
-lpoptions -d "$queue" >/dev/null
+as_root cupsenable "$reject_queue"
+as_root cupsreject -r "kavurio test queue: refuses every job" "$reject_queue"
+as_root cupsaccept "$stopped_queue"
+as_root cupsdisable -r "kavurio test queue: stopped" "$stopped_queue"
 
-if ! lpstat -d | grep -q "$queue"; then
-    log "could not make $queue the default printer"
+if ! lpstat -a "$queue" | grep -q 'accepting requests'; then
+    log "$queue does not accept jobs"
+    exit 1
+fi
+if ! lpstat -a "$reject_queue" | grep -q 'not accepting'; then
+    log "$reject_queue still accepts jobs"
     exit 1
 fi
 

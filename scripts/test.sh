@@ -15,9 +15,11 @@ build=${KAVURIO_BUILD_DIR:-$here/build}
     xargs -0 clang-format --dry-run -Werror)
 KAVURIO_BUILD_DIR=$build "$here/scripts/build.sh" -DKAVURIO_WERROR=ON -DKAVURIO_TESTS=ON
 
-# Prints the folder the PDF printer writes to.
+# Prints the folder the PDF printer writes to. The tests name their queue: the
+# machine's default printer, if any, is left alone.
 KAVURIO_CUPS_PDF_DIR=$("$here/scripts/start-cups.sh")
-export KAVURIO_CUPS_PDF_DIR
+PRINTER=kavurio-pdf
+export KAVURIO_CUPS_PDF_DIR PRINTER
 
 ctest --test-dir "$build" --output-on-failure -j2
 

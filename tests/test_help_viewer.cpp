@@ -1,12 +1,17 @@
 #include "ui/ChmFile.h"
 #include "ui/ChmHelpViewer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -40,6 +45,22 @@ void put(const QString& path, const QByteArray& bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QStringList texts(const QListWidget& list, bool visibleOnly = false)
+{
+    QStringList out;
+    for (int i = 0; i < list.count(); ++i) {
+        if (!visibleOnly || !list.item(i)->isHidden())
+            out << list.item(i)->text();
+    }
+    return out;
+}
+
+QListWidgetItem* itemNamed(const QListWidget& list, const QString& text)
+{
+    const QList<QListWidgetItem*> found = list.findItems(text, Qt::MatchExactly);
+    return found.isEmpty() ? nullptr : found.first();
 }
 
 QList<QWidget*> viewerWindows(const QWidget& owner)
@@ -240,19 +261,29 @@ private Q_SLOTS:
     void refusesWhatIsNoHelpFile_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("text") << QByteArray("not a help file\r\n");
-        QTest::newRow("cut short") << fileBytes(TestChm).left(40);
+        QTest::addColumn<bool>("opens"); // the container opens, its pages do not
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("text") << QByteArray("not a help file\r\n") << false;
+        QTest::newRow("cut short") << fileBytes(TestChm).left(40) << false;
+        QTest::newRow("cut in half") << fileBytes(TestChm).left(fileBytes(TestChm).size() / 2) << true;
     }
 
+    // The reader is told, in a message that does not stop the program.
     void refusesWhatIsNoHelpFile()
     {
         QFETCH(QByteArray, bytes);
+        QFETCH(bool, opens);
         put(u"Broken.chm"_s, bytes);
-        QVERIFY(!ChmFile::open(u"Broken.chm"_s));
+        QCOMPARE(bool(ChmFile::open(u"Broken.chm"_s)), opens);
         ChmHelpViewer viewer;
         QCOMPARE(viewer.HtmlHelpA(m_owner.get(), u"broken.chm"_s, HH_DISPLAY_TOPIC, 0), 0);
-        QVERIFY(viewerWindows(*m_owner).isEmpty());
+        const QList<QWidget*> windows = viewerWindows(*m_owner);
+        QCOMPARE(windows.size(), 1);
+        auto* box = qobject_cast<QMessageBox*>(windows[0]);
+        QVERIFY(box);
+        QCOMPARE(box->windowModality(), Qt::NonModal);
+        QVERIFY2(box->text().contains(u"「Broken.chm」を読み込めませんでした"_s), qPrintable(box->text()));
+        QVERIFY(!box->findChild<QTextBrowser*>());
     }
 
     void missingFileShowsNothing()
@@ -345,6 +376,141 @@ private Q_SLOTS:
         // A window the user closed is opened afresh.
         QVERIFY(viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0) != 0);
         QCOMPARE(viewerWindows(*m_owner).size(), 1);
+    }
+
+    // Linked stylesheets apply as in a browser, with or without type="text/css".
+    void stylesheetsApply_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::newRow("typed link") << u"/index.html"_s;
+        QTest::newRow("untyped link") << u"/pages/second.html"_s;
+    }
+
+    void stylesheetsApply()
+    {
+        QFETCH(QString, page);
+        ChmHelpViewer viewer;
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0) != 0);
+        QTextBrowser* browser = onlyBrowser();
+        QVERIFY(browser);
+        Q_EMIT browser->anchorClicked(QUrl(u"chm:"_s + page));
+        QCOMPARE(browser->source(), QUrl(u"chm:"_s + page));
+        const QTextBlock heading = browser->document()->begin();
+        QVERIFY(heading.text().startsWith(u"はじめに"_s) || heading.text().startsWith(u"使い方"_s));
+        QCOMPARE(heading.begin().fragment().charFormat().foreground().color(), QColor(0x80, 0x40, 0x00));
+    }
+
+    void keywordIndex()
+    {
+        const auto chm = ChmFile::open(TestChm);
+        QVERIFY(chm);
+        QCOMPARE(chm->keywords().size(), 3u);
+        ChmHelpViewer viewer;
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0) != 0);
+        QWidget* window = viewerWindows(*m_owner).value(0);
+        QVERIFY(window);
+        auto* list = window->findChild<QListWidget*>(u"keywords"_s);
+        auto* keyword = window->findChild<QLineEdit*>(u"keyword"_s);
+        QVERIFY(list && keyword);
+        QCOMPARE(texts(*list), (QStringList{u"収集状況"_s, u"ピンク"_s, u"Logo"_s}));
+
+        // Typing narrows the list; half-width kana and letter case do not matter.
+        keyword->setText(u"ﾋﾟﾝｸ"_s);
+        QCOMPARE(texts(*list, true), QStringList{u"ピンク"_s});
+        keyword->setText(u"logo"_s);
+        QCOMPARE(texts(*list, true), QStringList{u"Logo"_s});
+        keyword->clear();
+        QCOMPARE(texts(*list, true).size(), 3);
+
+        QListWidgetItem* pink = itemNamed(*list, u"ピンク"_s);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(pink).center());
+        auto* browser = window->findChild<QTextBrowser*>();
+        QCOMPARE(browser->source(), QUrl(u"chm:/pages/second.html"_s));
+    }
+
+    void fullTextSearch_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("Japanese words") << u"薄いピンク"_s << QStringList{u"使い方"_s};
+        QTest::newRow("half-width kana") << u"ﾋﾟﾝｸ"_s << QStringList{u"使い方"_s};
+        QTest::newRow("on the first page") << u"収集状況"_s << QStringList{u"はじめに"_s};
+        QTest::newRow("in a title") << u"使い方"_s << QStringList{u"使い方"_s};
+        QTest::newRow("markup is not text") << u"stylesheet"_s << QStringList();
+        QTest::newRow("nowhere") << u"存在しない言葉"_s << QStringList();
+    }
+
+    void fullTextSearch()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, found);
+        ChmHelpViewer viewer;
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0) != 0);
+        QWidget* window = viewerWindows(*m_owner).value(0);
+        QVERIFY(window);
+        auto* edit = window->findChild<QLineEdit*>(u"query"_s);
+        auto* results = window->findChild<QListWidget*>(u"results"_s);
+        QVERIFY(edit && results);
+        edit->setText(query);
+        QTest::keyClick(edit, Qt::Key_Return);
+        if (found.isEmpty()) {
+            QCOMPARE(texts(*results), QStringList{u"見つかりませんでした。"_s});
+            return;
+        }
+        QCOMPARE(texts(*results), found);
+        QListWidgetItem* first = results->item(0);
+        QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, results->visualItemRect(first).center());
+        auto* browser = window->findChild<QTextBrowser*>();
+        QVERIFY(browser->textCursor().hasSelection());
+        QCOMPARE(browser->textCursor().selectedText().normalized(QString::NormalizationForm_KC),
+                 query.normalized(QString::NormalizationForm_KC));
+    }
+
+    // Back, forward and home; the contents follow the page however it was reached.
+    void historyAndContents()
+    {
+        ChmHelpViewer viewer;
+        QVERIFY(viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0) != 0);
+        QWidget* window = viewerWindows(*m_owner).value(0);
+        QVERIFY(window);
+        auto* browser = window->findChild<QTextBrowser*>();
+        auto* tree = window->findChild<QTreeWidget*>(u"contents"_s);
+        auto* back = window->findChild<QAction*>(u"back"_s);
+        auto* forward = window->findChild<QAction*>(u"forward"_s);
+        auto* home = window->findChild<QAction*>(u"home"_s);
+        QVERIFY(browser && tree && back && forward && home);
+        const QUrl first(u"chm:/index.html"_s);
+        const QUrl second(u"chm:/pages/second.html"_s);
+        QTreeWidgetItem* firstEntry = tree->topLevelItem(0);
+        QTreeWidgetItem* secondEntry = firstEntry->child(0);
+        QCOMPARE(tree->currentItem(), firstEntry);
+        QVERIFY(!back->isEnabled() && !forward->isEnabled());
+
+        Q_EMIT browser->anchorClicked(browser->source().resolved(QUrl(u"pages/second.html"_s)));
+        QCOMPARE(browser->source(), second);
+        QCOMPARE(tree->currentItem(), secondEntry);
+        QVERIFY(back->isEnabled() && !forward->isEnabled());
+
+        // A link to a page the file lacks says so, and back leads out of it.
+        Q_EMIT browser->anchorClicked(browser->source().resolved(QUrl(u"../missing.html"_s)));
+        QVERIFY2(browser->toPlainText().contains(u"ページが見つかりません"_s), qPrintable(browser->toPlainText()));
+        QVERIFY(browser->toPlainText().contains(u"/missing.html"_s));
+        QVERIFY(tree->selectedItems().isEmpty());
+
+        back->trigger();
+        QCOMPARE(browser->source(), second);
+        QCOMPARE(tree->currentItem(), secondEntry);
+        back->trigger();
+        QCOMPARE(browser->source(), first);
+        QCOMPARE(tree->currentItem(), firstEntry);
+        QVERIFY(!back->isEnabled() && forward->isEnabled());
+        forward->trigger();
+        QCOMPARE(browser->source(), second);
+        QVERIFY2(browser->toPlainText().contains(SecondPageText), qPrintable(browser->toPlainText()));
+        home->trigger();
+        QCOMPARE(browser->source(), first);
+        QVERIFY(browser->toPlainText().contains(FirstPageText));
+        QCOMPARE(tree->currentItem(), firstEntry);
     }
 
     void looksInCurrentFolderThenProgramThenData()

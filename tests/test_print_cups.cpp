@@ -1,17 +1,22 @@
+// Printing as it reaches paper: through the CUPS queues of scripts/start-cups.sh
+// (kavurio-pdf writes PDF files, kavurio-reject refuses every job) or straight into
+// a PDF file, read back with poppler.
 #include "ui/QtPrinter.h"
+
+#include "frmMain.h"
+#include "support/WindowFixture.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontMetricsF>
 #include <QHash>
 #include <QImage>
-#include <QPainter>
-#include <QPrinter>
+#include <QLabel>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -23,12 +28,18 @@
 
 using namespace Qt::StringLiterals;
 using kav::QtPrinter;
+using kav::test::WindowFixture;
 
 namespace {
 
 const QColor Pink(0xFF, 0xC0, 0xFF);
 const QColor Green(0xC0, 0xFF, 0xC0);
+const QString PdfQueue = u"kavurio-pdf"_s;
+const QString RejectQueue = u"kavurio-reject"_s;
+const QString StoppedQueue = u"kavurio-stopped"_s;
+const QString Heading = u"2026年12月06日現在の未収集状況"_s;
 const QString NoPrinterMessage = u"プリンタが見つかりません。プリンタの設定を確かめて下さい。"_s;
+constexpr double PointsPerMm = 72 / 25.4;
 
 bool haveTool(const QString& name)
 {
@@ -47,13 +58,9 @@ std::optional<QByteArray> run(const QString& program, const QStringList& argumen
     return process.readAllStandardOutput();
 }
 
-QString pdfText(const QString& pdf, bool layout = false)
+QString pdfText(const QString& pdf)
 {
-    QStringList arguments;
-    if (layout)
-        arguments << u"-layout"_s;
-    arguments << pdf << u"-"_s;
-    return QString::fromUtf8(run(u"pdftotext"_s, arguments).value_or(QByteArray()));
+    return QString::fromUtf8(run(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s}).value_or(QByteArray()));
 }
 
 int pageCount(const QString& pdf)
@@ -64,12 +71,52 @@ int pageCount(const QString& pdf)
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
-// First page of a PDF as an image at 50 dots per inch.
-QImage renderFirstPage(const QString& pdf)
+// A page as poppler finds its words, in points from the top left.
+struct Word
+{
+    QRectF box;
+    QString text;
+};
+struct Page
+{
+    QSizeF size;
+    QList<Word> words; // in reading order
+};
+
+QList<Page> pdfWords(const QString& pdf)
+{
+    const QString xml = QString::fromUtf8(run(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s}).value_or(QByteArray()));
+    static const QRegularExpression pageRe(u"<page width=\"([0-9.]+)\" height=\"([0-9.]+)\">"_s);
+    static const QRegularExpression wordRe(
+        u"<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"_s);
+    QList<Page> pages;
+    for (const QRegularExpressionMatch& m : pageRe.globalMatch(xml))
+        pages.append(Page{QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()), {}});
+    qsizetype page = -1;
+    qsizetype nextPage = xml.indexOf(u"<page "_s);
+    for (const QRegularExpressionMatch& m : wordRe.globalMatch(xml)) {
+        while (nextPage >= 0 && nextPage < m.capturedStart()) {
+            ++page;
+            nextPage = xml.indexOf(u"<page "_s, nextPage + 1);
+        }
+        if (page < 0 || page >= pages.size())
+            continue;
+        const QPointF topLeft(m.captured(1).toDouble(), m.captured(2).toDouble());
+        const QPointF bottomRight(m.captured(3).toDouble(), m.captured(4).toDouble());
+        QString text = m.captured(5);
+        text.replace(u"&amp;"_s, u"&"_s).replace(u"&lt;"_s, u"<"_s).replace(u"&gt;"_s, u">"_s);
+        pages[page].words.append(Word{QRectF(topLeft, bottomRight), text});
+    }
+    return pages;
+}
+
+QImage renderPage(const QString& pdf, int page, int dpi)
 {
     QTemporaryDir dir;
     const QString prefix = dir.filePath(u"page"_s);
-    if (!run(u"pdftoppm"_s, {u"-png"_s, u"-r"_s, u"50"_s, u"-f"_s, u"1"_s, u"-singlefile"_s, pdf, prefix}))
+    const QString number = QString::number(page);
+    if (!run(u"pdftoppm"_s, {u"-png"_s, u"-r"_s, QString::number(dpi), u"-f"_s, number, u"-l"_s, number,
+                             u"-singlefile"_s, pdf, prefix}))
         return {};
     return QImage(prefix + u".png"_s);
 }
@@ -99,14 +146,14 @@ Area findColour(const QImage& page, QColor colour)
     return area;
 }
 
-// Left half pink, right half green, like flagged and unflagged volume labels.
-QImage twoBlocks(int width, int height)
+QRect inkBox(const QImage& page)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    QPainter painter(&image);
-    painter.fillRect(0, 0, width / 2, height, Pink);
-    painter.fillRect(width / 2, 0, width - width / 2, height, Green);
-    return image;
+    QRect box;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x)
+            if (page.pixelColor(x, y).lightness() < 250)
+                box |= QRect(x, y, 1, 1);
+    return box;
 }
 
 QSet<QString> pdfsIn(const QString& folder)
@@ -121,7 +168,7 @@ QStringList waitForNewPdfs(const QString& folder, const QSet<QString>& before, i
 {
     QHash<QString, qint64> lastSize;
     QStringList done;
-    QDeadlineTimer deadline(60000);
+    QDeadlineTimer deadline(90000);
     while (!deadline.hasExpired()) {
         for (const QString& name : pdfsIn(folder)) {
             const QString path = QDir(folder).filePath(name);
@@ -139,8 +186,39 @@ QStringList waitForNewPdfs(const QString& folder, const QSet<QString>& before, i
             break;
         QThread::msleep(250);
     }
-    done.sort(); // cups-pdf labels each file with its job number
+    // cups-pdf labels each file with its job number
+    std::sort(done.begin(), done.end(), [](const QString& a, const QString& b) {
+        static const QRegularExpression job(u"job_(\\d+)"_s);
+        return job.match(a).captured(1).toInt() < job.match(b).captured(1).toInt();
+    });
     return done;
+}
+
+// A catalogue's report as the window prints it: long lists, long titles, blanks in titles.
+QList<QStringList> longReport()
+{
+    QStringList all;
+    for (int i = 1; i <= 50; ++i)
+        all << QString::number(i);
+    QList<QStringList> lines{{Heading}, {QString()}};
+    lines.append({u"こち亀(101_150)"_s, all.join(u'_')});
+    lines.append({u"鋼の錬金術師"_s, u"7"_s});
+    lines.append({u"とても長い題名のコミックでどこまでも続いていく物語の第一部から第二部までを収めた豪華版シリーズ"
+                  u"(1_50)"_s,
+                  u"1_2_50"_s});
+    lines.append({u"ONE PIECE(51_100)"_s, all.mid(20).join(u'_')});
+    for (int t = 1; t <= 130; ++t) {
+        QStringList indexes;
+        for (int i = 1 + t % 7; i <= 50; i += 1 + t % 5)
+            indexes << QString::number(i);
+        lines.append({u"題名%1"_s.arg(t), indexes.join(u'_')});
+    }
+    return lines;
+}
+
+QString withoutBlanks(QString text)
+{
+    return text.remove(u' ');
 }
 
 } // namespace
@@ -150,106 +228,315 @@ class TestPrintCups final : public QObject
     Q_OBJECT
 
 private:
-    // The folder cups-pdf writes to, or a skip when no such printer is set up.
     QString cupsFolder() const { return qEnvironmentVariable("KAVURIO_CUPS_PDF_DIR"); }
-    void requirePoppler()
+    bool requireCups()
     {
-        if (!haveTool(u"pdftotext"_s) || !haveTool(u"pdftoppm"_s) || !haveTool(u"pdfinfo"_s))
-            QSKIP("poppler-utils (pdftotext, pdftoppm, pdfinfo) are not installed");
+        if (cupsFolder().isEmpty()) {
+            QTest::qSkip("KAVURIO_CUPS_PDF_DIR is not set (run scripts/start-cups.sh)", __FILE__, __LINE__);
+            return false;
+        }
+        return true;
+    }
+
+    // Prints with `print` on the target the test row names and returns the PDF that results.
+    template <typename F> QString printed(const QString& target, F print, int documents = 1)
+    {
+        if (target == u"file"_s) {
+            const QString pdf = m_dir.filePath(u"printed-%1.pdf"_s.arg(++m_files));
+            QtPrinter printer(QtPrinter::Target::PdfFile, pdf);
+            print(printer);
+            return pdf;
+        }
+        const QSet<QString> before = pdfsIn(cupsFolder());
+        QtPrinter printer(QtPrinter::Target::Queue, PdfQueue);
+        print(printer);
+        const QStringList pdfs = waitForNewPdfs(cupsFolder(), before, documents);
+        return pdfs.size() == documents ? pdfs.last() : QString();
     }
 
     QTemporaryDir m_dir;
+    int m_files = 0;
 
 private Q_SLOTS:
     void initTestCase();
-    // Through the CUPS queue that writes PDF files.
-    void reportThroughCups();
-    void imagesThroughCups();
-    void noPrinter();
-    void noPrinterChild();
-    // Into a PDF file, to look at the page layout.
-    void columns_data();
-    void columns();
-    void pageBreakKeepsEveryLine();
+    void targets_data();
+    void reportKeepsEveryNumberInColumns_data() { targets_data(); }
+    void reportKeepsEveryNumberInColumns();
+    void windowPrintoutHoldsTextAndColours_data() { targets_data(); }
+    void windowPrintoutHoldsTextAndColours();
     void documentBoundaries();
     void closingReleasesAnOpenDocument();
-    void imageFitsThePage_data();
-    void imageFitsThePage();
-    void nullImage();
+    void defaultQueueIsTheNamedOne();
+    void refusals_data();
+    void refusals();
+    void noPrinter();
+    void noPrinterChild();
 };
 
 void TestPrintCups::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+    if (!haveTool(u"pdftotext"_s) || !haveTool(u"pdftoppm"_s) || !haveTool(u"pdfinfo"_s) || !haveTool(u"pdffonts"_s))
+        QSKIP("poppler-utils (pdftotext, pdftoppm, pdfinfo, pdffonts) are not installed");
 }
 
-void TestPrintCups::reportThroughCups()
+void TestPrintCups::targets_data()
 {
-    const QString folder = cupsFolder();
-    if (folder.isEmpty())
-        QSKIP("KAVURIO_CUPS_PDF_DIR is not set (run scripts/start-cups.sh)");
-    requirePoppler();
-    QCOMPARE(QPrinterInfo::defaultPrinterName(), u"kavurio-pdf"_s);
+    QTest::addColumn<QString>("target");
+    QTest::newRow("PDF file") << u"file"_s;
+    QTest::newRow("CUPS queue") << u"cups"_s;
+}
 
-    const QSet<QString> before = pdfsIn(folder);
+void TestPrintCups::reportKeepsEveryNumberInColumns()
+{
+    QFETCH(QString, target);
+    if (target == u"cups"_s && !requireCups())
+        return;
+    const QList<QStringList> report = longReport();
+    const QString pdf = printed(target, [&](QtPrinter& printer) {
+        for (const QStringList& line : report)
+            QVERIFY(printer.printLine(line).ok());
+        // Nothing goes out before the document ends.
+        if (target == u"file"_s)
+            QVERIFY(!QFile::exists(m_dir.filePath(u"printed-%1.pdf"_s.arg(m_files))));
+        const kav::Status ended = printer.endDoc();
+        QVERIFY2(ended.ok(), qPrintable(ended.error().message));
+    });
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(!pdf.isEmpty());
+
+    const QList<Page> pages = pdfWords(pdf);
+    QVERIFY(pages.size() >= 3);
+    QCOMPARE(pageCount(pdf), pages.size());
+    const double margin = 15 * PointsPerMm;
+    QString titles;
+    QString lists;
+    QList<double> listStarts;
+    double titleEnd = 0;
+    for (qsizetype p = 0; p < pages.size(); ++p) {
+        const Page& page = pages[p];
+        const QString where = u"page %1"_s.arg(p + 1);
+        QVERIFY2(!page.words.isEmpty(), qPrintable(where));
+        // The heading and "n / m" on the top line of every page.
+        const double top = page.words.first().box.top();
+        QStringList header;
+        double headerBottom = 0;
+        for (const Word& word : page.words) {
+            if (word.box.top() < top + 2) {
+                header << word.text;
+                headerBottom = std::max(headerBottom, word.box.bottom());
+            }
+        }
+        QCOMPARE(header, (QStringList{Heading, QString::number(p + 1), u"/"_s, QString::number(pages.size())}));
+
+        // Margins of at least 15 mm all round.
+        for (const Word& word : page.words) {
+            QVERIFY2(word.box.left() >= margin && word.box.top() >= margin &&
+                         word.box.right() <= page.size.width() - margin &&
+                         word.box.bottom() <= page.size.height() - margin,
+                     qPrintable(u"%1: %2 at %3,%4"_s.arg(where, word.text).arg(word.box.left()).arg(word.box.top())));
+        }
+
+        // Under the heading: the title column, then the list column.
+        const double left = page.words.first().box.left();
+        double listLineTop = -1;
+        for (const Word& word : page.words) {
+            if (word.box.top() <= headerBottom)
+                continue;
+            const bool list = word.text.front().isDigit() && word.box.left() > left + 1;
+            if (list) {
+                if (std::abs(word.box.top() - listLineTop) > 2)
+                    listStarts << word.box.left();
+                listLineTop = word.box.top();
+                lists += word.text;
+            } else {
+                titles += word.text;
+                titleEnd = std::max(titleEnd, word.box.right());
+            }
+        }
+    }
+
+    QString expectedTitles;
+    QString expectedLists;
+    for (const QStringList& line : report.mid(2)) {
+        expectedTitles += withoutBlanks(line[0]);
+        expectedLists += line[1];
+    }
+    // Every title and every number, in order; a list wraps after an "_", never inside a number.
+    QCOMPARE(titles, expectedTitles);
+    QCOMPARE(lists, expectedLists);
+    // The lists all start at one x position, clearly right of the widest title.
+    QVERIFY(listStarts.size() >= report.size() - 2);
+    const auto [lo, hi] = std::minmax_element(listStarts.begin(), listStarts.end());
+    QVERIFY2(*hi - *lo < 0.5, qPrintable(u"list column from %1 to %2 pt"_s.arg(*lo).arg(*hi)));
+    QVERIFY2(*lo - titleEnd >= 10, qPrintable(u"gap %1 pt"_s.arg(*lo - titleEnd)));
+}
+
+void TestPrintCups::windowPrintoutHoldsTextAndColours()
+{
+    QFETCH(QString, target);
+    if (target == u"cups"_s && !requireCups())
+        return;
+    WindowFixture f;
+    f.writeText(u"データ.txt"_s, u"\"鋼の錬金術師\",5,0\r\n"_s);
+    f.write(u"鋼の錬金術師.TXT"_s, WindowFixture::flagFile({2, 4}));
+    f.start();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+
+    const QString pdf = printed(target, [&](QtPrinter& printer) {
+        const kav::Status done = printer.printWidget(*f.window);
+        QVERIFY2(done.ok(), qPrintable(done.error().message));
+    });
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(!pdf.isEmpty());
+    QCOMPARE(pageCount(pdf), 1);
+
+    // Text, not a picture of it: fonts in the file, the captions found as words.
+    const QString fonts = QString::fromUtf8(run(u"pdffonts"_s, {pdf}).value_or(QByteArray()));
+    QVERIFY2(fonts.split(u'\n', Qt::SkipEmptyParts).size() > 2, qPrintable(fonts));
+    const QString text = pdfText(pdf);
+    for (const QString& caption : {u"登録"_s, u"未収集"_s, u"印刷"_s, u"ヘルプ"_s, u"終了"_s, u"鋼の錬金術師"_s})
+        QVERIFY2(text.contains(caption), qPrintable(caption + u" not in:\n"_s + text));
+
+    // At its screen size (631 px at 96 dpi), centred, with the labels' colours.
+    const int dpi = 100;
+    const QImage page = renderPage(pdf, 1, dpi);
+    QVERIFY(!page.isNull());
+    const QRect ink = inkBox(page);
+    const double wanted = f.window->width() * dpi / 96.0;
+    QVERIFY2(std::abs(ink.width() - wanted) < wanted * 0.03, qPrintable(u"%1 px wide"_s.arg(ink.width())));
+    QVERIFY(std::abs(ink.center().x() - page.width() / 2) < page.width() / 50);
+    QVERIFY(std::abs(ink.center().y() - page.height() / 2) < page.height() / 50);
+    const Area pink = findColour(page, Pink);
+    const Area green = findColour(page, Green);
+    const double scale = dpi / 96.0;
+    for (int i = 1; i <= 5; ++i) {
+        QLabel* label = f.window->volumeLabel(i);
+        const QPoint onPage =
+            ink.topLeft() + QPointF(label->mapTo(f.window.get(), QPoint(6, label->height() / 2)) * scale).toPoint();
+        const QColor screen = f.labelColour(i);
+        QVERIFY2(near(page.pixelColor(onPage), screen), qPrintable(u"label %1: %2 on paper, %3 on screen"_s.arg(i).arg(
+                                                            page.pixelColor(onPage).name(), screen.name())));
+    }
+    QVERIFY(pink.pixels > 500 && green.pixels > 3 * pink.pixels / 2);
+}
+
+void TestPrintCups::documentBoundaries()
+{
+    const QString pdf = m_dir.filePath(u"boundaries.pdf"_s);
+    QtPrinter printer(QtPrinter::Target::PdfFile, pdf);
+
+    // Ending when nothing was begun does nothing.
+    QVERIFY(printer.endDoc().ok());
+    QVERIFY(!QFile::exists(pdf));
+
+    QVERIFY(printer.printLine({u"FIRSTDOC"_s}).ok());
+    QVERIFY(printer.endDoc().ok());
+    QVERIFY(pdfText(pdf).contains(u"FIRSTDOC"_s));
+
+    // The next line begins a new document; the first one is closed.
+    QVERIFY(printer.printLine({u"SECONDDOC"_s}).ok());
+    QVERIFY(printer.printLine({}).ok());
+    QVERIFY(printer.printLine({u"AFTERBLANK"_s}).ok());
+    QVERIFY(printer.endDoc().ok());
+    const QList<Page> pages = pdfWords(pdf);
+    QCOMPARE(pages.size(), 1);
+    QHash<QString, QRectF> words;
+    for (const Word& word : pages[0].words)
+        words.insert(word.text, word.box);
+    QCOMPARE(words.keys().size(), 4);
+    QVERIFY(words.contains(u"SECONDDOC"_s) && words.contains(u"1"_s) && words.contains(u"/"_s));
+    // The empty line keeps its place: two lines between heading and text.
+    const QRectF heading = words.value(u"SECONDDOC"_s);
+    QVERIFY(words.value(u"AFTERBLANK"_s).top() - heading.top() > 2.5 * heading.height());
+    QVERIFY(printer.endDoc().ok());
+}
+
+void TestPrintCups::closingReleasesAnOpenDocument()
+{
+    const QString pdf = m_dir.filePath(u"unended.pdf"_s);
+    {
+        QtPrinter printer(QtPrinter::Target::PdfFile, pdf);
+        QVERIFY(printer.printLine({u"UNENDED"_s}).ok());
+    }
+    QVERIFY(pdfText(pdf).contains(u"UNENDED"_s));
+}
+
+// No system default is set: the queue is named by PRINTER, which CUPS and Qt both honour.
+void TestPrintCups::defaultQueueIsTheNamedOne()
+{
+    if (!requireCups())
+        return;
+    const QByteArray old = qgetenv("PRINTER");
+    const auto restore = qScopeGuard([&] { qputenv("PRINTER", old); });
+    QWidget widget;
+    widget.resize(40, 20);
+
+    qputenv("PRINTER", RejectQueue.toLocal8Bit());
+    QCOMPARE(QPrinterInfo::defaultPrinterName(), RejectQueue);
     QtPrinter printer;
-    const kav::Status heading = printer.printLine({u"2026年12月06日現在の未収集状況"_s});
-    QVERIFY2(heading.ok(), qPrintable(heading.error().message));
-    QVERIFY(printer.printLine({QString()}).ok());
-    QVERIFY(printer.printLine({u"ＡＢＣ(51_100)"_s, u"1_2_50"_s}).ok());
-    // Nothing goes to the printer before the document ends.
-    QThread::msleep(500);
-    QCOMPARE(pdfsIn(folder), before);
-    const kav::Status ended = printer.endDoc();
-    QVERIFY2(ended.ok(), qPrintable(ended.error().message));
+    QVERIFY(printer.printLine({Heading}).ok());
+    const kav::Status refused = printer.endDoc();
+    QVERIFY(!refused.ok());
+    QVERIFY2(refused.error().message.contains(RejectQueue), qPrintable(refused.error().message));
 
-    const QStringList pdfs = waitForNewPdfs(folder, before, 1);
-    QCOMPARE(pdfs.size(), 1);
-    const QStringList lines = pdfText(pdfs[0], true).split(u'\n');
-    const auto lineWith = [&](const QString& text) {
-        for (qsizetype i = 0; i < lines.size(); ++i)
-            if (lines[i].contains(text))
-                return i;
-        return qsizetype(-1);
+    qputenv("PRINTER", PdfQueue.toLocal8Bit());
+    QCOMPARE(QPrinterInfo::defaultPrinterName(), PdfQueue);
+    const QSet<QString> before = pdfsIn(cupsFolder());
+    const kav::Status done = printer.printWidget(widget);
+    QVERIFY2(done.ok(), qPrintable(done.error().message));
+    QCOMPARE(waitForNewPdfs(cupsFolder(), before, 1).size(), 1);
+}
+
+void TestPrintCups::refusals_data()
+{
+    QTest::addColumn<QString>("queue");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("rejecting") << RejectQueue << u"プリンタ「kavurio-reject」は今、印刷を受け付けていません"_s;
+    // It takes the job, which waits in its queue until it is started again.
+    QTest::newRow("stopped") << StoppedQueue
+                             << u"プリンタ「kavurio-stopped」は停止しています（kavurio test queue: stopped）"_s;
+    QTest::newRow("removed") << u"kavurio-no-such-queue"_s << NoPrinterMessage;
+}
+
+// Both buttons tell the user why, through the window's own message; the report
+// file is written all the same.
+void TestPrintCups::refusals()
+{
+    QFETCH(QString, queue);
+    QFETCH(QString, reason);
+    if (!requireCups())
+        return;
+    const auto waiting = [&] {
+        return QString::fromUtf8(run(u"lpstat"_s, {u"-o"_s, queue}).value_or(QByteArray())).count(queue + u'-');
     };
-    const qsizetype headingLine = lineWith(u"2026年12月06日現在の未収集状況"_s);
-    const qsizetype titleLine = lineWith(u"ＡＢＣ(51_100)"_s);
-    QVERIFY2(headingLine >= 0, qPrintable(lines.join(u'\n')));
-    QVERIFY2(titleLine > headingLine, qPrintable(lines.join(u'\n')));
-    QVERIFY2(lines[titleLine].contains(QRegularExpression(u"ＡＢＣ\\(51_100\\)\\s+1_2_50"_s)),
-             qPrintable(lines[titleLine]));
-    QCOMPARE(pageCount(pdfs[0]), 1);
-}
+    const int before = waiting();
+    const auto cancel = qScopeGuard([&] {
+        if (queue == StoppedQueue)
+            QProcess::execute(u"cancel"_s, {u"-a"_s, StoppedQueue});
+    });
+    WindowFixture f;
+    f.writeText(u"データ.txt"_s, u"\"A\",5,0\r\n"_s);
+    f.write(u"A.TXT"_s, WindowFixture::flagFile({1, 5}));
+    QtPrinter printer(QtPrinter::Target::Queue, queue);
+    f.window = std::make_unique<kav::frmMain>(kav::Services{f.dialogs, f.files, printer, f.help, f.clock});
+    f.window->Form_Load();
 
-void TestPrintCups::imagesThroughCups()
-{
-    const QString folder = cupsFolder();
-    if (folder.isEmpty())
-        QSKIP("KAVURIO_CUPS_PDF_DIR is not set (run scripts/start-cups.sh)");
-    requirePoppler();
+    f.window->cmdPrint_Click();
+    QCOMPARE(f.dialogs.captions(), QStringList{u"印刷エラー"_s});
+    QVERIFY2(f.dialogs.calls[0].prompt.contains(reason), qPrintable(f.dialogs.calls[0].prompt));
 
-    const QSet<QString> before = pdfsIn(folder);
-    const QImage image = twoBlocks(640, 320);
-    QtPrinter printer;
-    for (int i = 0; i < 2; ++i) {
-        const kav::Status printed = printer.printImage(image);
-        QVERIFY2(printed.ok(), qPrintable(printed.error().message));
-    }
-
-    // Each image is a document of its own.
-    const QStringList pdfs = waitForNewPdfs(folder, before, 2);
-    QCOMPARE(pdfs.size(), 2);
-    for (const QString& pdf : pdfs) {
-        const QImage page = renderFirstPage(pdf);
-        QVERIFY(!page.isNull());
-        const Area pink = findColour(page, Pink);
-        const Area green = findColour(page, Green);
-        QVERIFY2(pink.pixels > 2000, qPrintable(u"%1 pink pixels"_s.arg(pink.pixels)));
-        QVERIFY2(green.pixels > 2000, qPrintable(u"%1 green pixels"_s.arg(green.pixels)));
-        QVERIFY(pink.box.right() < green.box.left());
-        QCOMPARE(pink.box.top(), green.box.top());
-        QCOMPARE(pageCount(pdf), 1);
-    }
+    f.dialogs.calls.clear();
+    f.dialogs.answerMessage(kav::mb::Yes);
+    f.window->cmdHozon_Click();
+    QCOMPARE(f.dialogs.captions(), (QStringList{u"残巻データ出力"_s, u"印刷エラー"_s, u"保存終了"_s}));
+    QVERIFY2(f.dialogs.calls[1].prompt.contains(reason), qPrintable(f.dialogs.calls[1].prompt));
+    QVERIFY(f.read(u"残巻データ.txt"_s).endsWith("\"A\",\"1_5\"\r\n"));
+    if (queue == StoppedQueue)
+        QCOMPARE(waiting(), before + 2);
 }
 
 // libcups reads CUPS_SERVER once per process, so the check runs in a child.
@@ -261,6 +548,8 @@ void TestPrintCups::noPrinter()
     environment.insert(u"CUPS_SERVER"_s, u"127.0.0.1:9"_s); // discard port: nothing answers
     environment.insert(u"HOME"_s, m_dir.path());            // no per-user lpoptions
     environment.insert(u"XDG_CONFIG_HOME"_s, m_dir.path());
+    environment.remove(u"PRINTER"_s);
+    environment.remove(u"LPDEST"_s);
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(), {u"noPrinterChild"_s});
@@ -280,188 +569,17 @@ void TestPrintCups::noPrinterChild()
         QSKIP("a default printer is configured without the server");
 
     QtPrinter printer;
-    const kav::Status line = printer.printLine({u"A"_s, u"1"_s});
-    QVERIFY(!line.ok());
-    QCOMPARE(line.error().message, NoPrinterMessage);
-    // A line that failed to begin a document leaves none open.
+    QVERIFY(printer.printLine({u"A"_s, u"1"_s}).ok());
+    const kav::Status ended = printer.endDoc();
+    QVERIFY(!ended.ok());
+    QCOMPARE(ended.error().message, NoPrinterMessage);
+    // A document that failed is gone; ending again does nothing.
     QVERIFY(printer.endDoc().ok());
-    const kav::Status image = printer.printImage(twoBlocks(20, 10));
-    QVERIFY(!image.ok());
-    QCOMPARE(image.error().message, NoPrinterMessage);
-    // Every call looks again and fails again.
-    QCOMPARE(printer.printLine({u"A"_s}).error().message, NoPrinterMessage);
-}
-
-void TestPrintCups::columns_data()
-{
-    QTest::addColumn<QStringList>("items");
-
-    QTest::newRow("short title") << QStringList{u"A"_s, u"3_4_12"_s};
-    QTest::newRow("longer short title") << QStringList{u"ABCDEFG"_s, u"1_2"_s};
-    QTest::newRow("title longer than a column") << QStringList{u"WWWWWWWWWWWWWWWWWWWW"_s, u"7"_s};
-    // With IPAPGothic this title ends right on a column boundary: only the blank moves the list on.
-    QTest::newRow("title ending on a boundary") << QStringList{u"ＡＢＣ(51_100)"_s, u"1_2_50"_s};
-    QTest::newRow("three items") << QStringList{u"A"_s, u"B"_s, u"C"_s};
-}
-
-void TestPrintCups::columns()
-{
-    requirePoppler();
-    QFETCH(QStringList, items);
-
-    const QString pdf = m_dir.filePath(u"columns.pdf"_s);
-    {
-        QtPrinter printer(pdf);
-        QVERIFY(printer.printLine(items).ok());
-        QVERIFY(printer.endDoc().ok());
-    }
-
-    // Word boxes in points, as poppler finds them.
-    const QString boxes = QString::fromUtf8(run(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s}).value_or(QByteArray()));
-    const QRegularExpression word(
-        u"<word xMin=\"([0-9.]+)\" yMin=\"[0-9.]+\" xMax=\"([0-9.]+)\"[^>]*>([^<]*)</word>"_s);
-    QList<double> left;
-    QList<double> right;
-    QStringList words;
-    for (const QRegularExpressionMatch& match : word.globalMatch(boxes)) {
-        left << match.captured(1).toDouble();
-        right << match.captured(2).toDouble();
-        words << match.captured(3);
-    }
-    QCOMPARE(words, items);
-
-    // The same font on a PDF page, in points.
-    QPrinter device(QPrinter::HighResolution);
-    device.setOutputFormat(QPrinter::PdfFormat);
-    device.setOutputFileName(m_dir.filePath(u"unused.pdf"_s));
-    QFont font(u"IPAPGothic"_s);
-    font.setPointSize(10);
-    const QFontMetricsF metrics(font, &device);
-    const double scale = 72.0 / device.resolution();
-    const double column = QtPrinter::ColumnChars * metrics.averageCharWidth() * scale;
-    const double blank = metrics.horizontalAdvance(u' ') * scale;
-    QVERIFY(column > 10 * blank);
-
-    // Every item but the first starts on the first column boundary at least a blank after the one before.
-    const double margin = left[0];
-    double previousEnd = right[0];
-    for (qsizetype i = 1; i < left.size(); ++i) {
-        const double offset = left[i] - margin;
-        const double columns = offset / column;
-        const QString where =
-            u"item %1 at %2 pt, column %3 pt, previous end %4 pt"_s.arg(i).arg(offset).arg(column).arg(previousEnd -
-                                                                                                       margin);
-        QVERIFY2(std::abs(columns - std::round(columns)) * column < 0.5, qPrintable(where));
-        QVERIFY2(left[i] >= previousEnd + blank - 0.5, qPrintable(where));
-        QVERIFY2(left[i] < previousEnd + blank + column, qPrintable(where));
-        previousEnd = right[i];
-    }
-}
-
-void TestPrintCups::pageBreakKeepsEveryLine()
-{
-    requirePoppler();
-    const QString pdf = m_dir.filePath(u"pages.pdf"_s);
-    const int count = 150;
-    {
-        QtPrinter printer(pdf);
-        for (int i = 1; i <= count; ++i)
-            QVERIFY(printer.printLine({u"TITLE%1"_s.arg(i), u"%1_50"_s.arg(i)}).ok());
-        QVERIFY(printer.endDoc().ok());
-    }
-    const int pages = pageCount(pdf);
-    QVERIFY2(pages >= 2 && pages <= 4, qPrintable(QString::number(pages)));
-
-    const QString text = pdfText(pdf, true);
-    qsizetype from = 0;
-    for (int i = 1; i <= count; ++i) {
-        const qsizetype at = text.indexOf(u"TITLE%1 "_s.arg(i), from);
-        QVERIFY2(at >= 0, qPrintable(u"line %1 missing or out of order"_s.arg(i)));
-        from = at;
-    }
-    // No line is cut at the foot of a page: each page ends on a whole line.
-    for (int page = 1; page <= pages; ++page) {
-        const QString one = QString::fromUtf8(run(u"pdftotext"_s, {u"-layout"_s, u"-f"_s, QString::number(page),
-                                                                   u"-l"_s, QString::number(page), pdf, u"-"_s})
-                                                  .value_or(QByteArray()));
-        QCOMPARE(one.count(u"TITLE"_s), one.count(u"_50"_s));
-    }
-}
-
-void TestPrintCups::documentBoundaries()
-{
-    requirePoppler();
-    const QString pdf = m_dir.filePath(u"boundaries.pdf"_s);
-    QtPrinter printer(pdf);
-
-    // Ending when nothing was begun does nothing.
-    QVERIFY(printer.endDoc().ok());
-    QVERIFY(!QFile::exists(pdf));
-
-    QVERIFY(printer.printLine({u"FIRSTDOC"_s}).ok());
-    QVERIFY(printer.endDoc().ok());
-    QVERIFY(pdfText(pdf).contains(u"FIRSTDOC"_s));
-
-    // The next line begins a new document; the first one is closed.
-    QVERIFY(printer.printLine({u"SECONDDOC"_s}).ok());
-    QVERIFY(printer.printLine({}).ok());
-    QVERIFY(printer.printLine({u"AFTERBLANK"_s}).ok());
-    QVERIFY(printer.endDoc().ok());
-    const QString text = pdfText(pdf, true);
-    QVERIFY(!text.contains(u"FIRSTDOC"_s));
-    QVERIFY(text.contains(QRegularExpression(u"SECONDDOC\\s*\\n\\s*\\n\\s*AFTERBLANK"_s)));
-    QVERIFY(printer.endDoc().ok());
-}
-
-void TestPrintCups::closingReleasesAnOpenDocument()
-{
-    requirePoppler();
-    const QString pdf = m_dir.filePath(u"unended.pdf"_s);
-    {
-        QtPrinter printer(pdf);
-        QVERIFY(printer.printLine({u"UNENDED"_s}).ok());
-    }
-    QVERIFY(pdfText(pdf).contains(u"UNENDED"_s));
-}
-
-void TestPrintCups::imageFitsThePage_data()
-{
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("wide window grab") << QSize(640, 320);
-    QTest::newRow("tall image") << QSize(100, 1000);
-    QTest::newRow("tiny image") << QSize(8, 4);
-}
-
-void TestPrintCups::imageFitsThePage()
-{
-    requirePoppler();
-    QFETCH(QSize, size);
-    const QString pdf = m_dir.filePath(u"image.pdf"_s);
-    QtPrinter printer(pdf);
-    QVERIFY(printer.printImage(twoBlocks(size.width(), size.height())).ok());
-
-    const QImage page = renderFirstPage(pdf);
-    QVERIFY(!page.isNull());
-    const QRect box = findColour(page, Pink).box | findColour(page, Green).box;
-    QVERIFY(!box.isEmpty());
-    // Whole, at the top left, not touching the paper's edge.
-    QVERIFY(box.left() > 0 && box.top() > 0 && box.right() < page.width() - 1 && box.bottom() < page.height() - 1);
-    QVERIFY(box.left() < page.width() / 8 && box.top() < page.height() / 8);
-    // Scaled up or down until it meets the page's width or height, with its shape kept.
-    QVERIFY(box.width() > page.width() * 3 / 4 || box.height() > page.height() * 3 / 4);
-    const double aspect = double(box.width()) / box.height();
-    const double wanted = double(size.width()) / size.height();
-    QVERIFY2(std::abs(aspect / wanted - 1) < 0.05, qPrintable(u"%1 vs %2"_s.arg(aspect).arg(wanted)));
-}
-
-void TestPrintCups::nullImage()
-{
-    const QString pdf = m_dir.filePath(u"null.pdf"_s);
-    QtPrinter printer(pdf);
-    const kav::Status printed = printer.printImage(QImage());
-    QVERIFY(!printed.ok());
-    QVERIFY(!printed.error().message.isEmpty());
-    QVERIFY(!QFile::exists(pdf));
+    QWidget widget;
+    widget.resize(20, 10);
+    const kav::Status window = printer.printWidget(widget);
+    QVERIFY(!window.ok());
+    QCOMPARE(window.error().message, NoPrinterMessage);
 }
 
 QTEST_MAIN(TestPrintCups)

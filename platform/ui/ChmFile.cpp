@@ -21,7 +21,7 @@ constexpr LONGUINT64 MaxObjectSize = 256 * 1024 * 1024;
 // Each level needs an entry of its own, so this only stops a hostile file from nesting without end.
 constexpr std::size_t MaxTocDepth = 64;
 
-enum SystemCode : quint16 { ContentsFile = 0, DefaultTopic = 2, Title = 3, Locale = 4 };
+enum SystemCode : quint16 { ContentsFile = 0, IndexFile = 1, DefaultTopic = 2, Title = 3, Locale = 4 };
 
 QString withoutFragment(const QString& path)
 {
@@ -103,9 +103,12 @@ std::unique_ptr<ChmFile> ChmFile::open(const QString& path)
         return nullptr;
     std::unique_ptr<ChmFile> file(new ChmFile(handle, info.absoluteFilePath()));
     file->readSystem();
-    const QString contentsFile = file->findContentsFile();
+    const QString contentsFile = file->findSitemap(file->m_contentsFile, u".hhc"_s);
     if (const std::optional<QByteArray> sitemap = file->read(contentsFile))
         file->m_contents = parseSitemap(file->decode(*sitemap));
+    const QString indexFile = file->findSitemap(file->m_indexFile, u".hhk"_s);
+    if (const std::optional<QByteArray> sitemap = file->read(indexFile))
+        file->m_keywords = parseSitemap(file->decode(*sitemap));
     file->m_defaultTopic = file->findDefaultTopic();
     return file;
 }
@@ -115,6 +118,13 @@ ChmFile::ChmFile(::chmFile* handle, const QString& path) : m_handle(handle), m_p
 ChmFile::~ChmFile()
 {
     chm_close(m_handle);
+}
+
+QStringList ChmFile::pages() const
+{
+    QStringList all = objects();
+    all.removeIf([](const QString& path) { return !isPage(path); });
+    return all;
 }
 
 QStringList ChmFile::objects() const
@@ -170,7 +180,7 @@ QByteArray ChmFile::languageCodec() const
 void ChmFile::readSystem()
 {
     const QByteArray system = read(u"/#SYSTEM"_s).value_or(QByteArray());
-    QByteArray contentsFile, defaultTopic, title;
+    QByteArray contentsFile, indexFile, defaultTopic, title;
     for (qsizetype pos = 4; pos + 4 <= system.size();) {
         const auto byte = [&](qsizetype i) { return static_cast<quint8>(system[i]); };
         const quint16 code = byte(pos) | byte(pos + 1) << 8;
@@ -183,6 +193,9 @@ void ChmFile::readSystem()
         switch (code) {
         case ContentsFile:
             contentsFile = text;
+            break;
+        case IndexFile:
+            indexFile = text;
             break;
         case DefaultTopic:
             defaultTopic = text;
@@ -202,6 +215,7 @@ void ChmFile::readSystem()
     QStringDecoder decoder(languageCodec().constData());
     m_title = QString(decoder.decode(title)).trimmed();
     m_contentsFile = decoder.decode(contentsFile);
+    m_indexFile = decoder.decode(indexFile);
     m_defaultTopic = decoder.decode(defaultTopic);
 }
 
@@ -211,13 +225,13 @@ bool ChmFile::isObject(const QString& link) const
     return path.startsWith(u'/') && path.size() > 1 && !path.endsWith(u'/') && contains(path);
 }
 
-QString ChmFile::findContentsFile() const
+QString ChmFile::findSitemap(const QString& named, const QString& extension) const
 {
-    if (const QString named = normalizePath(m_contentsFile); isObject(named))
-        return withoutFragment(named);
+    if (const QString path = normalizePath(named); isObject(path))
+        return withoutFragment(path);
     const QStringList all = objects();
     for (const QString& path : all) {
-        if (path.endsWith(u".hhc"_s, Qt::CaseInsensitive))
+        if (path.endsWith(extension, Qt::CaseInsensitive))
             return path;
     }
     return {};

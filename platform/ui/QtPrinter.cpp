@@ -1,13 +1,28 @@
 #include "ui/QtPrinter.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
-#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QPainter>
+#include <QPen>
+#include <QPicture>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QTemporaryDir>
+#include <QTextBoundaryFinder>
+#include <QWidget>
 
+#include <cups/cups.h>
+
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <vector>
+
+using namespace Qt::StringLiterals;
 
 namespace kav {
 namespace {
@@ -21,35 +36,367 @@ Error printError(const QString& message)
 
 Error noPrinter()
 {
-    return printError(QStringLiteral("プリンタが見つかりません。プリンタの設定を確かめて下さい。"));
+    return printError(u"プリンタが見つかりません。プリンタの設定を確かめて下さい。"_s);
 }
 
 Error notBegun()
 {
-    return printError(QStringLiteral("印刷を始められませんでした。"));
-}
-
-Error notSent()
-{
-    return printError(QStringLiteral("印刷したものをプリンタに送れませんでした。"));
+    return printError(u"印刷を始められませんでした。"_s);
 }
 
 QFont printFont()
 {
-    QFont font(QStringLiteral("IPAPGothic"));
+    QFont font(u"IPAPGothic"_s);
     font.setPointSize(10);
     return font;
 }
 
-// Ends the document and checks that it really went out.
-Status finish(QPainter& painter, QPrinter& printer)
+// The queue a document goes to: the named one, or the user's default as libcups
+// finds it (LPDEST, PRINTER, lpoptions, the server's default).
+Result<QString> queueName(const QString& named)
 {
-    const bool ended = painter.end();
-    if (!ended || printer.printerState() == QPrinter::Error)
-        return notSent();
-    // The job goes to CUPS only at the end; a printer removed meanwhile loses it.
-    if (printer.outputFormat() == QPrinter::NativeFormat && QPrinterInfo::printerInfo(printer.printerName()).isNull())
-        return notSent();
+    if (!named.isEmpty())
+        return named;
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+    if (!dest)
+        return noPrinter();
+    const QString name = QString::fromLocal8Bit(dest->name);
+    cupsFreeDests(1, dest);
+    return name;
+}
+
+struct QueueState
+{
+    bool stopped = false;
+    QString reason; // the administrator's message, else the state's keywords
+};
+
+QueueState queueState(const QByteArray& queue)
+{
+    QueueState state;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     queue.constData());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    static const char* const wanted[] = {"printer-state", "printer-state-message", "printer-state-reasons"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (!response)
+        return state;
+    if (ipp_attribute_t* s = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
+        state.stopped = ippGetInteger(s, 0) == IPP_PSTATE_STOPPED;
+    if (ipp_attribute_t* m = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT))
+        state.reason = QString::fromUtf8(ippGetString(m, 0, nullptr));
+    if (ipp_attribute_t* r = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
+        r && state.reason.isEmpty()) {
+        QStringList reasons;
+        for (int i = 0; i < ippGetCount(r); ++i)
+            reasons << QString::fromUtf8(ippGetString(r, i, nullptr));
+        state.reason = reasons.join(u", "_s);
+    }
+    ippDelete(response);
+    return state;
+}
+
+// Hands the PDF file to CUPS and asks how it went: a refused job, and a job
+// that waits on a stopped printer, are both the user's to know.
+Status submit(const QString& queue, const QString& pdf, const QString& title, const QPageSize& pageSize)
+{
+    const QByteArray queueBytes = queue.toLocal8Bit();
+    cups_option_t* options = nullptr;
+    int count = cupsAddOption("media", pageSize.key().toLatin1().constData(), 0, &options);
+    const int job = cupsPrintFile(queueBytes.constData(), QFile::encodeName(pdf).constData(),
+                                  title.toUtf8().constData(), count, options);
+    cupsFreeOptions(count, options);
+    if (job == 0) {
+        const ipp_status_t status = cupsLastError();
+        const QString reason = QString::fromUtf8(cupsLastErrorString());
+        if (status == IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS)
+            return printError(u"プリンタ「%1」は今、印刷を受け付けていません（%2）。"_s.arg(queue, reason));
+        if (status == IPP_STATUS_ERROR_NOT_FOUND)
+            return printError(u"プリンタ「%1」が見つかりません（%2）。"_s.arg(queue, reason));
+        return printError(u"プリンタ「%1」に印刷を送れませんでした（%2）。"_s.arg(queue, reason));
+    }
+
+    if (const QueueState state = queueState(queueBytes); state.stopped)
+        return printError(u"プリンタ「%1」は停止しています（%2）。印刷は待ち行列に入っていて、"
+                          "プリンタが再開されると印刷されます。"_s.arg(queue, state.reason));
+    return Status::success();
+}
+
+// A document drawn into a PDF file, then printed from it: the file itself for a
+// PDF target, a temporary one handed to CUPS for a queue.
+class Job
+{
+public:
+    Job(QtPrinter::Target target, const QString& name, const QString& title) : m_target(target), m_title(title)
+    {
+        if (target == QtPrinter::Target::PdfFile) {
+            m_pdf = name;
+            return;
+        }
+        m_queue = name;
+    }
+
+    Status begin()
+    {
+        QPageSize pageSize(QPageSize::A4);
+        if (m_target == QtPrinter::Target::Queue) {
+            Result<QString> queue = queueName(m_queue);
+            if (!queue)
+                return queue.error();
+            m_queue = queue.value();
+            const QPrinterInfo info = QPrinterInfo::printerInfo(m_queue);
+            if (info.isNull())
+                return noPrinter();
+            if (info.defaultPageSize().isValid())
+                pageSize = info.defaultPageSize();
+            if (!m_dir.isValid())
+                return notBegun();
+            m_pdf = m_dir.filePath(u"print.pdf"_s);
+        }
+        m_printer.setOutputFormat(QPrinter::PdfFormat);
+        m_printer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+        m_printer.setOutputFileName(m_pdf);
+        m_printer.setDocName(m_title);
+        m_printer.setPageLayout(
+            QPageLayout(pageSize, QPageLayout::Portrait,
+                        QMarginsF(QtPrinter::MarginMm, QtPrinter::MarginMm, QtPrinter::MarginMm, QtPrinter::MarginMm),
+                        QPageLayout::Millimeter));
+        if (!m_painter.begin(&m_printer))
+            return notBegun();
+        return Status::success();
+    }
+
+    QPrinter& printer() { return m_printer; }
+    QPainter& painter() { return m_painter; }
+
+    Status finish()
+    {
+        if (!m_painter.end() || m_printer.printerState() == QPrinter::Error)
+            return printError(u"印刷するページを作れませんでした。"_s);
+        if (m_target == QtPrinter::Target::PdfFile)
+            return Status::success();
+        return submit(m_queue, m_pdf, m_title, m_printer.pageLayout().pageSize());
+    }
+
+private:
+    QtPrinter::Target m_target;
+    QString m_title;
+    QString m_queue;
+    QString m_pdf;
+    QTemporaryDir m_dir{QDir::tempPath() + u"/kavurio-print-XXXXXX"_s};
+    QPrinter m_printer{QPrinter::HighResolution};
+    QPainter m_painter;
+};
+
+// ---- Laying out a report ----------------------------------------------------
+
+// Greedy line filling: breaks only where allowed, and inside a piece only when
+// the piece alone is wider than the line. Nothing is ever dropped.
+QStringList wrap(const QString& text, const QList<qsizetype>& breaks, qreal width, const QFontMetricsF& metrics)
+{
+    if (text.isEmpty())
+        return {QString()};
+    QStringList pieces;
+    qsizetype from = 0;
+    for (qsizetype at : breaks) {
+        if (at > from && at < text.size()) {
+            pieces << text.mid(from, at - from);
+            from = at;
+        }
+    }
+    pieces << text.mid(from);
+
+    QStringList lines;
+    QString line;
+    const auto fits = [&](const QString& s) { return metrics.horizontalAdvance(s) <= width; };
+    for (const QString& piece : std::as_const(pieces)) {
+        if (fits(line + piece)) {
+            line += piece;
+            continue;
+        }
+        if (!line.isEmpty())
+            lines << line;
+        line.clear();
+        if (fits(piece)) {
+            line = piece;
+            continue;
+        }
+        // One piece wider than the line: break it between characters.
+        QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, piece);
+        qsizetype start = 0;
+        for (qsizetype next = graphemes.toNextBoundary(); next > 0; next = graphemes.toNextBoundary()) {
+            const QString grapheme = piece.mid(start, next - start);
+            if (!line.isEmpty() && !fits(line + grapheme)) {
+                lines << line;
+                line.clear();
+            }
+            line += grapheme;
+            start = next;
+        }
+    }
+    lines << line;
+    return lines;
+}
+
+// Where a text may break by the Unicode rules: between Japanese characters, after blanks.
+QList<qsizetype> textBreaks(const QString& text)
+{
+    QList<qsizetype> breaks;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+    for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary())
+        breaks << at;
+    return breaks;
+}
+
+// A volume list breaks after each "_" or blank, so a number is never split.
+QList<qsizetype> listBreaks(const QString& list)
+{
+    QList<qsizetype> breaks;
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (list[i] == u'_' || list[i] == u' ')
+            breaks << i + 1;
+    }
+    return breaks;
+}
+
+struct Row
+{
+    QStringList first;  // the title, or the whole text of a one-item line
+    QStringList second; // the list column, empty for one-item lines
+    bool table = false;
+    int height() const { return int(std::max(first.size(), second.size())); }
+};
+
+struct Layout
+{
+    qreal width = 0;
+    qreal lineHeight = 0;
+    qreal titleWidth = 0;
+    qreal listX = 0;
+};
+
+Layout measure(const QList<QStringList>& body, const QFontMetricsF& metrics, qreal width)
+{
+    Layout layout;
+    layout.width = width;
+    layout.lineHeight = metrics.lineSpacing();
+    const qreal gap = 2 * metrics.horizontalAdvance(u'\u3000');
+    qreal widest = 0;
+    for (const QStringList& items : body) {
+        if (items.size() >= 2)
+            widest = std::max(widest, metrics.horizontalAdvance(items[0]));
+    }
+    layout.titleWidth = std::min(std::ceil(widest), std::floor(width * QtPrinter::TitleShare));
+    layout.listX = layout.titleWidth + gap;
+    return layout;
+}
+
+Row layOut(const QStringList& items, const Layout& layout, const QFontMetricsF& metrics)
+{
+    Row row;
+    if (items.size() < 2) {
+        const QString text = items.value(0);
+        row.first = wrap(text, textBreaks(text), layout.width, metrics);
+        return row;
+    }
+    row.table = true;
+    row.first = wrap(items[0], textBreaks(items[0]), layout.titleWidth, metrics);
+    const QString list = items.mid(1).join(u' ');
+    row.second = wrap(list, listBreaks(list), layout.width - layout.listX, metrics);
+    return row;
+}
+
+// Rows stay whole on a page when they fit on one; only a row taller than a page
+// is split, between its lines. Every row is followed by `gap`.
+std::vector<std::vector<Row>> paginate(const std::vector<Row>& rows, qreal pageHeight, qreal line, qreal gap)
+{
+    std::vector<std::vector<Row>> pages(1);
+    qreal used = 0;
+    for (Row row : rows) {
+        while (row.height() > 0) {
+            const qreal needed = row.height() * line;
+            if (used + needed <= pageHeight) {
+                pages.back().push_back(row);
+                used += needed + gap;
+                break;
+            }
+            if (used > 0 && needed <= pageHeight) {
+                pages.emplace_back();
+                used = 0;
+                continue;
+            }
+            const int fit = std::max(1, int((pageHeight - used) / line));
+            Row part = row;
+            part.first = row.first.mid(0, fit);
+            part.second = row.second.mid(0, fit);
+            row.first = row.first.mid(fit);
+            row.second = row.second.mid(fit);
+            pages.back().push_back(part);
+            pages.emplace_back();
+            used = 0;
+        }
+    }
+    return pages;
+}
+
+Status printReport(Job& job, const QList<QStringList>& lines)
+{
+    QPainter& painter = job.painter();
+    QPrinter& printer = job.printer();
+    painter.setFont(printFont());
+    const QFontMetricsF metrics(painter.font(), painter.device());
+    const qreal width = printer.width();
+    const qreal height = printer.height();
+    const qreal line = metrics.lineSpacing();
+
+    const QString heading = lines.value(0).join(u' ');
+    const QList<QStringList> body = lines.mid(1);
+    const Layout layout = measure(body, metrics, width);
+    std::vector<Row> rows;
+    rows.reserve(body.size());
+    for (const QStringList& items : body)
+        rows.push_back(layOut(items, layout, metrics));
+
+    // The heading wraps beside the widest page number it will stand next to.
+    const QString widestNumber = u"%1 / %1"_s.arg(QString(QString::number(rows.size() + 1).size(), u'8'));
+    const qreal numberWidth = metrics.horizontalAdvance(widestNumber);
+    const qreal headingWidth = width - numberWidth - 2 * metrics.horizontalAdvance(u'\u3000');
+    const QStringList headingLines = wrap(heading, textBreaks(heading), headingWidth, metrics);
+    const qreal headerHeight = (headingLines.size() + 0.5) * line;
+    // A little air between rows, so a wrapped list reads as one row.
+    const qreal gap = line / 4;
+    const std::vector<std::vector<Row>> pages = paginate(rows, height - headerHeight, line, gap);
+
+    const int count = int(pages.size());
+    for (int p = 0; p < count; ++p) {
+        if (p > 0 && !printer.newPage())
+            return printError(u"印刷するページを作れませんでした。"_s);
+        qreal y = 0;
+        for (const QString& text : headingLines) {
+            painter.drawText(QPointF(0, y + metrics.ascent()), text);
+            y += line;
+        }
+        const QString number = u"%1 / %2"_s.arg(p + 1).arg(count);
+        painter.drawText(QPointF(width - metrics.horizontalAdvance(number), metrics.ascent()), number);
+        const qreal rule = y + line * 0.2;
+        painter.save();
+        painter.setPen(QPen(Qt::black, printer.resolution() / 144.0)); // half a point
+        painter.drawLine(QPointF(0, rule), QPointF(width, rule));
+        painter.restore();
+        y = headerHeight;
+        for (const Row& row : pages[size_t(p)]) {
+            for (int i = 0; i < row.height(); ++i) {
+                const qreal baseline = y + i * line + metrics.ascent();
+                painter.drawText(QPointF(0, baseline), row.first.value(i));
+                if (row.table)
+                    painter.drawText(QPointF(layout.listX, baseline), row.second.value(i));
+            }
+            y += row.height() * line + gap;
+        }
+    }
     return Status::success();
 }
 
@@ -57,128 +404,69 @@ Status finish(QPainter& painter, QPrinter& printer)
 
 QtPrinter::QtPrinter() = default;
 
-QtPrinter::QtPrinter(const QString& pdfFile) : m_pdfFile(pdfFile) {}
+QtPrinter::QtPrinter(Target target, const QString& name) : m_target(target), m_name(name) {}
 
 QtPrinter::~QtPrinter()
 {
     // Lines printed without a final endDoc() are still handed to the printer.
-    if (m_painter && m_painter->isActive())
-        m_painter->end();
-}
-
-Result<std::unique_ptr<QPrinter>> QtPrinter::makePrinter(const QString& docName) const
-{
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    if (m_pdfFile.isEmpty()) {
-        // Looked up for every document: the printer may be set up while the program runs.
-        const QPrinterInfo info = QPrinterInfo::defaultPrinter();
-        if (info.isNull())
-            return noPrinter();
-        printer->setPrinterName(info.printerName());
-        if (!printer->isValid())
-            return noPrinter();
-    } else {
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(m_pdfFile);
-    }
-    printer->setDocName(docName);
-    return Result<std::unique_ptr<QPrinter>>(std::move(printer));
-}
-
-Status QtPrinter::beginText()
-{
-    auto made = makePrinter(QStringLiteral("残巻データ"));
-    if (!made)
-        return made.error();
-    std::unique_ptr<QPrinter> printer = std::move(made.value());
-    auto painter = std::make_unique<QPainter>();
-    if (!painter->begin(printer.get()))
-        return notBegun();
-    painter->setFont(printFont());
-    m_printer = std::move(printer);
-    m_painter = std::move(painter);
-    m_y = 0;
-    return Status::success();
-}
-
-Status QtPrinter::failText(Error error)
-{
-    m_failed = true;
-    m_failure = error;
-    return error;
+    if (m_open)
+        (void)endDoc();
 }
 
 Status QtPrinter::printLine(const QStringList& items)
 {
-    if (m_failed)
-        return m_failure;
-    if (!m_painter) {
-        const Status begun = beginText();
-        if (!begun)
-            return begun;
-    }
-
-    QPainter& painter = *m_painter;
-    const QFontMetricsF metrics(painter.font(), painter.device());
-    const qreal lineHeight = metrics.lineSpacing();
-    if (m_y > 0 && m_y + lineHeight > m_printer->height()) {
-        if (!m_printer->newPage())
-            return failText(notSent());
-        m_y = 0;
-    }
-
-    const qreal column = ColumnChars * metrics.averageCharWidth();
-    const qreal blank = metrics.horizontalAdvance(QLatin1Char(' '));
-    qreal x = 0;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        if (i > 0) {
-            x += blank;
-            if (column > 0)
-                x = std::ceil(x / column) * column;
-        }
-        painter.drawText(QPointF(x, m_y + metrics.ascent()), items[i]);
-        x += metrics.horizontalAdvance(items[i]);
-    }
-    m_y += lineHeight;
+    m_open = true;
+    m_lines.append(items);
     return Status::success();
 }
 
 Status QtPrinter::endDoc()
 {
-    if (m_failed) {
-        // Half a report is not sent.
-        if (m_printer)
-            m_printer->abort();
-        if (m_painter && m_painter->isActive())
-            m_painter->end();
-        m_painter.reset();
-        m_printer.reset();
-        m_failed = false;
-        return m_failure;
-    }
-    if (!m_painter)
+    if (!m_open)
         return Status::success();
-    const Status ended = finish(*m_painter, *m_printer);
-    m_painter.reset();
-    m_printer.reset();
-    return ended;
+    const QList<QStringList> lines = std::exchange(m_lines, {});
+    m_open = false;
+    Job job(m_target, m_name, u"残巻データ"_s);
+    if (const Status begun = job.begin(); !begun)
+        return begun;
+    const Status printed = printReport(job, lines);
+    if (!printed) {
+        // Half a report is not sent.
+        job.printer().abort();
+        return printed;
+    }
+    return job.finish();
 }
 
-Status QtPrinter::printImage(const QImage& image)
+Status QtPrinter::printWidget(QWidget& widget)
 {
-    if (image.isNull())
-        return printError(QStringLiteral("印刷する画面の画像がありません。"));
-    auto made = makePrinter(QStringLiteral("カヴリオ画面"));
-    if (!made)
-        return made.error();
-    QPrinter& printer = *made.value();
-    QPainter painter;
-    if (!painter.begin(&printer))
-        return notBegun();
+    if (widget.width() <= 0 || widget.height() <= 0)
+        return printError(u"印刷する画面がありません。"_s);
+    Job job(m_target, m_name, u"カヴリオ画面"_s);
+    if (const Status begun = job.begin(); !begun)
+        return begun;
+    QPrinter& printer = job.printer();
+    QPainter& painter = job.painter();
+
+    // The window at the size it has on a 96 dpi screen, smaller only when the page
+    // is smaller; drawn by its widgets, so text and lines stay sharp at any resolution.
     const QSizeF page(printer.width(), printer.height());
-    const QSizeF size = QSizeF(image.size()).scaled(page, Qt::KeepAspectRatio);
-    painter.drawImage(QRectF(QPointF(0, 0), size), image);
-    return finish(painter, printer);
+    const qreal natural = printer.resolution() / 96.0;
+    const qreal fit = std::min(page.width() / widget.width(), page.height() / widget.height());
+    const qreal scale = std::min(natural, fit);
+    const QSizeF size = QSizeF(widget.size()) * scale;
+    // Qt renders widgets into a bitmap when the target is a printer; a picture
+    // keeps the drawing commands, and the printer then gets them as they are.
+    QPicture picture;
+    QPainter recorder(&picture);
+    widget.render(&recorder, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    recorder.end();
+    painter.translate((page.width() - size.width()) / 2, (page.height() - size.height()) / 2);
+    // Playing a picture already scales it from the screen's resolution to the printer's.
+    const qreal played = printer.logicalDpiX() / qreal(picture.logicalDpiX());
+    painter.scale(scale / played, scale / played);
+    painter.drawPicture(0, 0, picture);
+    return job.finish();
 }
 
 } // namespace kav

@@ -1,5 +1,7 @@
 #include "support/RecordingPrinter.h"
 
+#include <QWidget>
+
 namespace kav::test {
 
 namespace {
@@ -31,11 +33,11 @@ Status RecordingPrinter::endDoc()
     return {};
 }
 
-Status RecordingPrinter::printImage(const QImage& image)
+Status RecordingPrinter::printWidget(QWidget& widget)
 {
     if (failing)
         return noPrinter();
-    documents.append(Document{{}, image, true});
+    documents.append(Document{{}, widget.grab().toImage(), true});
     return {};
 }
 

@@ -14,13 +14,13 @@ public:
     struct Document
     {
         QList<QStringList> lines; // text documents
-        QImage image;             // image documents
+        QImage image;             // widget documents, as the widget looked
         bool ended = false;
     };
 
     Status printLine(const QStringList& items) override;
     Status endDoc() override;
-    Status printImage(const QImage& image) override;
+    Status printWidget(QWidget& widget) override;
 
     QList<Document> documents;
     bool failing = false; // every call fails, as with no printer

@@ -41,6 +41,10 @@ public:
     quint32 lcid() const { return m_lcid; }
     QString defaultTopic() const { return m_defaultTopic; }
     const std::vector<TocEntry>& contents() const { return m_contents; }
+    // The keyword index, as the file's index sitemap lists it.
+    const std::vector<TocEntry>& keywords() const { return m_keywords; }
+    // Every page (.htm, .html) of the file.
+    QStringList pages() const;
 
     // Text of a page, contents file or stylesheet: by its own charset declaration,
     // else by the file's language, else UTF-8.
@@ -55,7 +59,7 @@ private:
     void readSystem();
     // A normalized link that names a file of this help file.
     bool isObject(const QString& link) const;
-    QString findContentsFile() const;
+    QString findSitemap(const QString& named, const QString& extension) const;
     QString findDefaultTopic() const;
     QByteArray languageCodec() const;
 
@@ -64,8 +68,10 @@ private:
     QString m_title;
     quint32 m_lcid = 0;
     QString m_contentsFile;
+    QString m_indexFile;
     QString m_defaultTopic;
     std::vector<TocEntry> m_contents;
+    std::vector<TocEntry> m_keywords;
 };
 
 } // namespace kav

@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-class QImage;
+class QWidget;
 
 namespace kav {
 
@@ -12,12 +12,13 @@ class Printer
 {
 public:
     virtual ~Printer() = default;
-    // One printed line of items; the first line after endDoc() begins a document.
+    // One printed line of items; the first line after endDoc() begins a document
+    // and is its heading.
     virtual Status printLine(const QStringList& items) = 0;
     // Ends the document so the printed pages are released.
     virtual Status endDoc() = 0;
-    // One finished document holding the image, scaled to fit the page.
-    virtual Status printImage(const QImage& image) = 0;
+    // One finished document holding the widget as it shows on screen.
+    virtual Status printWidget(QWidget& widget) = 0;
 };
 
 } // namespace kav

@@ -2,47 +2,40 @@
 
 #include "ui/Printer.h"
 
+#include <QList>
 #include <QString>
-
-#include <memory>
-
-class QPainter;
-class QPrinter;
+#include <QStringList>
 
 namespace kav {
 
-// Prints on the system's default printer, without a dialog. Text documents
-// stay open from the first printed line until endDoc().
+// Prints through CUPS without a dialog. A text document is kept until endDoc(),
+// then laid out as a table: the first line is the heading of every page, and
+// lines of two items put the second in a column of its own.
 class QtPrinter final : public Printer
 {
 public:
-    QtPrinter();
-    // Writes every document to this PDF file instead of a printer.
-    explicit QtPrinter(const QString& pdfFile);
-    ~QtPrinter() override;
+    enum class Target { Queue, PdfFile };
 
-    QtPrinter(const QtPrinter&) = delete;
-    QtPrinter& operator=(const QtPrinter&) = delete;
+    // The user's default queue (LPDEST or PRINTER, lpoptions, then the server's default).
+    QtPrinter();
+    // A named CUPS queue, or a PDF file written instead of printing.
+    QtPrinter(Target target, const QString& name);
+    ~QtPrinter() override;
+    Q_DISABLE_COPY_MOVE(QtPrinter)
 
     Status printLine(const QStringList& items) override;
     Status endDoc() override;
-    Status printImage(const QImage& image) override;
+    Status printWidget(QWidget& widget) override;
 
-    // Items after the first start on the next multiple of this many average
-    // character widths, at least one blank after the previous item.
-    static constexpr int ColumnChars = 14;
+    static constexpr double MarginMm = 20;
+    // The title column never takes more than this share of the line.
+    static constexpr double TitleShare = 0.45;
 
 private:
-    Result<std::unique_ptr<QPrinter>> makePrinter(const QString& docName) const;
-    Status beginText();
-    Status failText(Error error);
-
-    QString m_pdfFile;
-    std::unique_ptr<QPrinter> m_printer;
-    std::unique_ptr<QPainter> m_painter;
-    Error m_failure; // a text document that broke stays broken until endDoc()
-    bool m_failed = false;
-    qreal m_y = 0;
+    Target m_target = Target::Queue;
+    QString m_name; // queue or PDF file; an empty queue is the default one
+    QList<QStringList> m_lines;
+    bool m_open = false;
 };
 
 } // namespace kav
