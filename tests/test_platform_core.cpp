@@ -464,7 +464,8 @@ private Q_SLOTS:
         }
         QVERIFY(!status.ok());
         QCOMPARE(status.error().file, u"D.TXT"_s);
-        QVERIFY(status.error().message.startsWith(u"書き込めませんでした"));
+        QCOMPARE(status.error().kind, kav::ErrorKind::NotAFile);
+        QVERIFY(status.error().message.contains(u"フォルダー"));
         QVERIFY(QFileInfo(m_dir->filePath(u"d.txt"_s)).isDir());
         QCOMPARE(m_dir->entries(), QStringList{u"d.txt"_s});
     }
@@ -498,7 +499,8 @@ private Q_SLOTS:
             const kav::Status closed = files.close(1);
             QVERIFY(!closed.ok());
             QCOMPARE(closed.error().file, u"データ.txt"_s);
-            QVERIFY(closed.error().message.startsWith(u"書き込めませんでした"));
+            QCOMPARE(closed.error().kind, kav::ErrorKind::Write);
+            QVERIFY(closed.error().message.contains(u"ディスクがいっぱい"));
         }
         QCOMPARE(m_dir->contents(u"データ.TXT"_s), old);
         QCOMPARE(m_dir->entries(), QStringList{u"データ.TXT"_s});
