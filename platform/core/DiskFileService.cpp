@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -227,6 +228,9 @@ DiskFileService::DiskFileService(const QString& folder) : m_dir(QDir(folder).abs
         ::close(m_notify);
         m_notify = -1;
     }
+    struct statfs fs;
+    constexpr decltype(fs.f_type) FuseMagic = 0x65735546;
+    m_fuse = ::statfs(QFile::encodeName(m_dir.path()).constData(), &fs) == 0 && fs.f_type == FuseMagic;
     removeLeftovers();
 }
 
@@ -492,6 +496,10 @@ Result<QByteArray> DiskFileService::readAll(const QString& name)
         return readFailure(name, errno);
     if (!S_ISREG(st.st_mode))
         return notAFile(name, target.shown, st.st_mode);
+    // Through FUSE the kernel may hold pages of this spelling from before another
+    // program replaced the file under another spelling: read what is on disk.
+    if (m_fuse)
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
     QByteArray bytes;
     bytes.reserve(qsizetype(st.st_size));
     char buffer[65536];
@@ -547,6 +555,10 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
     }
     if (!creating)
         ::chmod(stagingPath.constData(), target.mode & 07777);
+    if (!m_caseBlind) {
+        struct stat st;
+        m_caseBlind = ::lstat(path(staging.toUpper()).constData(), &st) == 0;
+    }
     // A link inside the folder stays a link: what it leads to is replaced.
     const QByteArray destination = target.real.isEmpty() ? path(target.entry) : target.real;
     if (::rename(stagingPath.constData(), destination.constData()) != 0) {
@@ -558,7 +570,36 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
     syncFolder(QFile::encodeName(m_dir.path()));
     if (!target.real.isEmpty())
         syncFolder(target.real.left(target.real.lastIndexOf('/')));
+    if (*m_caseBlind && target.real.isEmpty())
+        forgetOtherSpellings(target.entry, name);
     return {};
+}
+
+void DiskFileService::forgetOtherSpellings(const QByteArray& entry, const QString& asked)
+{
+    // On a file system that ignores letter case but is reached through FUSE (exFAT,
+    // NTFS), each spelling anyone opened is a file of its own to the kernel, whose
+    // cached pages still hold the bytes the rename replaced when the size did not
+    // change. The usual other spellings are opened and their cached pages dropped.
+    const QString shown = shownName(entry);
+    const qsizetype dot = shown.lastIndexOf(u'.');
+    QString flipped = shown;
+    if (dot >= 0) {
+        const QString extension = shown.mid(dot);
+        flipped = shown.left(dot) + (extension == extension.toUpper() ? extension.toLower() : extension.toUpper());
+    }
+    QList<QByteArray> spellings;
+    for (const QString& spelling : {asked, shown.toLower(), shown.toUpper(), flipped}) {
+        const QByteArray raw = QFile::encodeName(spelling);
+        if (raw != entry && !spellings.contains(raw))
+            spellings.append(raw);
+    }
+    for (const QByteArray& raw : spellings) {
+        const Fd fd(::open(path(raw).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
+        struct stat st;
+        if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
+            ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    }
 }
 
 Status DiskFileService::remove(const QString& name)

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 namespace kav {
 
@@ -57,6 +58,7 @@ private:
     void removeLeftovers();
     Result<Target> locate(const QString& name, Use use);
     QByteArray path(const QByteArray& entry) const;
+    void forgetOtherSpellings(const QByteArray& entry, const QString& asked);
 
     QDir m_dir;
     std::array<std::unique_ptr<Slot>, MaxNumber + 1> m_slots;
@@ -66,6 +68,8 @@ private:
     bool m_indexValid = false;
     int m_notify = -1; // -1: no notices; the folder is then listed again on each look-up
     quint64 m_saves = 0;
+    std::optional<bool> m_caseBlind; // the folder's file system ignores letter case
+    bool m_fuse = false;
 };
 
 // A write past the file-size limit (ulimit -f) then fails with EFBIG and is
