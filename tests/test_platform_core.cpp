@@ -17,6 +17,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <limits>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -153,6 +154,11 @@ private:
     bool m_mounted = false;
 };
 
+int removeOne(const char* path, const struct stat*, int, FTW*)
+{
+    return ::remove(path);
+}
+
 // The start time /proc gives a process, as the file service names its temporary files.
 QByteArray processStart(qint64 pid)
 {
@@ -178,6 +184,12 @@ private Q_SLOTS:
     {
         m_dir = std::make_unique<kav::test::ScratchFolder>();
         QVERIFY(m_dir->isValid());
+    }
+    // QTemporaryDir cannot remove names that are not UTF-8; these go by their bytes first.
+    void cleanup()
+    {
+        ::nftw(QFile::encodeName(m_dir->path()).constData(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
+        m_dir.reset();
     }
 
     void leadingValue_data()
