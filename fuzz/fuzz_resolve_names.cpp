@@ -28,30 +28,39 @@ void check(bool ok)
         __builtin_trap();
 }
 
+int removeOne(const char* path, const struct stat*, int, FTW*)
+{
+    return ::remove(path);
+}
+
+const QByteArray& root();
+
+void removeRoot()
+{
+    ::nftw(root().constData(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
+}
+
 // One scratch place per process: <root>/data is the folder, <root>/victim lies outside it.
 const QByteArray& root()
 {
     static const QByteArray path = [] {
         for (const char* base : {"/dev/shm", "/tmp"}) {
             QByteArray pattern = QByteArray(base) + "/kavurio-fuzz-XXXXXX";
-            if (::mkdtemp(pattern.data()))
+            if (::mkdtemp(pattern.data())) {
+                std::atexit(removeRoot);
                 return pattern;
+            }
         }
         std::abort();
     }();
     return path;
 }
 
-int removeOne(const char* path, const struct stat*, int, FTW*)
-{
-    return ::remove(path);
-}
-
 void putFile(const QByteArray& path, const QByteArray& bytes)
 {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0)
-        return; // a name this file system refuses (too long, say)
+        return; // there already (a name given twice), or one the file system refuses
     check(::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size());
     ::close(fd);
 }
