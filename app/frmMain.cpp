@@ -324,11 +324,10 @@ void frmMain::OfferSystemSpelling()
     if (names.size() > Shown)
         list += QStringLiteral("ほか%1個").arg(names.size() - Shown);
     const int answer = m_services.dialogs.MsgBox(
-        QStringLiteral("このフォルダーには、Windowsの文字コード（シフトJIS）の名前のファイルが%1個あります。")
-                .arg(names.size()) +
-            crlf() + list + crlf() + crlf() +
-            QStringLiteral("このままでも使えますが、ほかのプログラムでも正しい名前で見えるように、") + crlf() +
-            QStringLiteral("名前をこのシステムの文字コード（UTF-8）に変えますか？（中身は変わりません）"),
+        QStringLiteral("このフォルダーには、名前がWindowsの文字コード（シフトJIS）の") + crlf() +
+            QStringLiteral("ファイルが%1個あります。").arg(names.size()) + crlf() + list + crlf() + crlf() +
+            QStringLiteral("このままでも使えますが、ほかのプログラムでも正しい名前で") + crlf() +
+            QStringLiteral("見えるように、名前をUTF-8に変えますか？（中身は変わりません）"),
         mb::YesNo | mb::Question, QStringLiteral("ファイル名の変換"));
     if (answer != mb::Yes)
         return;
