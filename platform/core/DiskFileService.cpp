@@ -400,11 +400,23 @@ Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use
     QByteArray chosen = found.first();
     if (found.size() > 1) {
         // An empty spelling (a file a first start made, say) is the lesser one and is not used.
+        // Spellings that are one file (a link to the other, a hard link) do not clash.
         QList<QByteArray> holding;
+        QList<std::pair<dev_t, ino_t>> files;
         for (const QByteArray& entry : found) {
             struct stat st;
-            if (::stat(path(entry).constData(), &st) == 0 && !(S_ISREG(st.st_mode) && st.st_size == 0))
-                holding.append(entry);
+            if (::stat(path(entry).constData(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_size == 0))
+                continue;
+            const std::pair<dev_t, ino_t> file{st.st_dev, st.st_ino};
+            struct stat own;
+            const bool link = ::lstat(path(entry).constData(), &own) == 0 && S_ISLNK(own.st_mode);
+            if (const qsizetype known = files.indexOf(file); known >= 0) {
+                if (!link) // the entry that is the file itself, not a link to it
+                    holding[known] = entry;
+                continue;
+            }
+            files.append(file);
+            holding.append(entry);
         }
         if (holding.size() > 1)
             return failure(ErrorKind::Clash, name,
