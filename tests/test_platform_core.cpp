@@ -1170,27 +1170,6 @@ private Q_SLOTS:
 
     // ---- Temporary files ------------------------------------------------------------------
 
-    void temporaryNames_data()
-    {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<bool>("ours");
-        QTest::newRow("staging") << QByteArray(".kavurio-123-456-7.tmp") << true;
-        QTest::newRow("staging, Qt's suffix") << QByteArray(".kavurio-123-456-7.tmp.Ab12Cd") << true;
-        QTest::newRow("short suffix") << QByteArray(".kavurio-123-456-7.tmp.Ab12C") << false;
-        QTest::newRow("Qt's name for a data file") << QByteArray("データ.TXT.Cccahb") << false;
-        QTest::newRow("user's note") << QByteArray(".kavurio-notes.txt") << false;
-        QTest::newRow("two numbers") << QByteArray(".kavurio-1-2.tmp") << false;
-        QTest::newRow("prefix inside") << QByteArray("x.kavurio-1-2-3.tmp") << false;
-        QTest::newRow("longer ending") << QByteArray(".kavurio-1-2-3.tmpx") << false;
-        QTest::newRow("empty number") << QByteArray(".kavurio--2-3.tmp") << false;
-    }
-    void temporaryNames()
-    {
-        QFETCH(QByteArray, name);
-        QFETCH(bool, ours);
-        QCOMPARE(DiskFileService::isTemporaryName(name), ours);
-    }
-
     void leftoversRemovedAtStart()
     {
         QProcess sleeper;
@@ -1208,6 +1187,8 @@ private Q_SLOTS:
         const Entries kept{{".kavurio-" + alive + "-" + aliveStart + "-1.tmp", "saving now"},
                            {"データ.TXT.Cccahb", "not ours"},
                            {".kavurio-notes.txt", "not ours"},
+                           {".kavurio-" + dead + "-99-5.tmp.Ab12C", "not ours: a short suffix"},
+                           {".kavurio-" + dead + "-99.tmp", "not ours: two numbers"},
                            {utf8(u"データ.TXT"_s), "LIST"}};
         const Entries removed{{".kavurio-" + dead + "-99-1.tmp", "killed"},
                               {".kavurio-" + dead + "-99-2.tmp.Ab12Cd", "killed"},
