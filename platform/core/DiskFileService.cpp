@@ -182,11 +182,14 @@ quint64 ownStart()
     return start;
 }
 
-void syncFolder(const QByteArray& folder)
+// 0, or why a folder's entries could not be made durable. File systems that cannot
+// sync a folder at all (some FUSE ones) say so with EINVAL: nothing is lost there.
+int syncFolder(const QByteArray& folder)
 {
     const Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
+    if (dir.get() < 0 || ::fsync(dir.get()) == 0)
+        return 0;
+    return errno == EINVAL || errno == ENOTSUP || errno == ENOSYS || errno == EROFS ? 0 : errno;
 }
 
 } // namespace
@@ -578,12 +581,17 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
         ::unlink(stagingPath.constData());
         return writeFailure(name, error, creating);
     }
-    // The rename itself survives a power cut only once the folder is on disk.
-    syncFolder(QFile::encodeName(m_dir.path()));
-    if (!target.real.isEmpty())
-        syncFolder(target.real.left(target.real.lastIndexOf('/')));
     if (*m_caseBlind && target.real.isEmpty())
         forgetOtherSpellings(target.entry, name);
+    // The rename itself survives a power cut only once the folder is on disk.
+    int synced = syncFolder(QFile::encodeName(m_dir.path()));
+    if (!target.real.isEmpty() && synced == 0)
+        synced = syncFolder(target.real.left(target.real.lastIndexOf('/')));
+    if (synced != 0)
+        return failure(ErrorKind::Write, name,
+                       QStringLiteral("書き込みましたが、ディスクに残ったか確かめられませんでした（%1）。"
+                                      "ディスクの状態を確かめて下さい。")
+                           .arg(systemText(synced)));
     return {};
 }
 
@@ -623,13 +631,15 @@ Status DiskFileService::remove(const QString& name)
     if (!target.exists)
         return notFound(name);
     // A link inside the folder goes, not what it leads to.
-    if (::unlink(path(target.entry).constData()) != 0)
-        return failure(errno == ENOENT ? ErrorKind::NotFound : ErrorKind::Write, name,
-                       errno == ENOENT
-                           ? QStringLiteral("ファイルが見つかりません。")
-                           : QStringLiteral("削除できませんでした（%1）。フォルダーに書き込めるか確かめて下さい。")
-                                 .arg(systemText(errno)));
-    syncFolder(QFile::encodeName(m_dir.path()));
+    if (::unlink(path(target.entry).constData()) != 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return notFound(name);
+        return failure(ErrorKind::Write, name,
+                       QStringLiteral("削除できませんでした（%1）。フォルダーに書き込めるか確かめて下さい。")
+                           .arg(systemText(error)));
+    }
+    (void)syncFolder(QFile::encodeName(m_dir.path()));
     return {};
 }
 
