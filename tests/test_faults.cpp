@@ -312,16 +312,20 @@ void TestFaults::killedWhileRewritingTitles()
 void TestFaults::foreignNamesOffered_data()
 {
     QTest::addColumn<int>("answer");
-    QTest::newRow("yes") << int(mb::Yes);
-    QTest::newRow("no") << int(mb::No);
+    QTest::addColumn<bool>("taken"); // a file with data holds the UTF-8 name of one of them
+    QTest::newRow("yes") << int(mb::Yes) << false;
+    QTest::newRow("no") << int(mb::No) << false;
+    QTest::newRow("yes, one new name taken") << int(mb::Yes) << true;
 }
 
 void TestFaults::foreignNamesOffered()
 {
     QFETCH(int, answer);
+    QFETCH(bool, taken);
     WindowFixture f;
     const QByteArray list = WindowFixture::sjis(TitleList);
     const QByteArray flags = WindowFixture::sjis(u"魔法(1_50).TXT"_s);
+    const QByteArray note = WindowFixture::sjis(u"メモ.txt"_s);
     const QByteArray listBytes = record(u"魔法(1_50)"_s, 12, 0);
     const auto put = [&](const QByteArray& entry, const QByteArray& bytes) {
         const int fd = ::open((QFile::encodeName(f.dir.path()) + '/' + entry).constData(), O_WRONLY | O_CREAT, 0644);
@@ -331,34 +335,44 @@ void TestFaults::foreignNamesOffered()
     };
     // QTemporaryDir cannot remove names that are not UTF-8.
     const auto cleanUp = qScopeGuard([&] {
-        for (const QByteArray& entry : {list, flags})
+        for (const QByteArray& entry : {list, flags, note})
             ::unlink((QFile::encodeName(f.dir.path()) + '/' + entry).constData());
     });
     put(list, listBytes);
     put(flags, WindowFixture::flagFile({3}));
+    QStringList foreign{TitleList, u"魔法(1_50).TXT"_s};
+    if (taken) {
+        put(note, "old note");
+        f.write(u"メモ.txt"_s, "new note");
+        foreign.insert(1, u"メモ.txt"_s);
+    }
     f.dialogs.answerMessage(answer);
+    if (taken)
+        f.dialogs.answerMessage(mb::OK);
     f.start();
 
     // The folder works as it is, before and whatever the answer.
     QCOMPARE(f.lblKensu()->text(), u"1 / 1"_s);
     QCOMPARE(f.window->flags()[3], qint16(1));
-    QCOMPARE(f.dialogs.calls.size(), 1);
     QCOMPARE(f.dialogs.calls[0].style, mb::YesNo | mb::Question);
-    QVERIFY(f.dialogs.calls[0].prompt.contains(u"「データ.TXT」「魔法(1_50).TXT」"_s));
-    const QStringList entries = f.dir.entries();
+    QVERIFY(f.dialogs.calls[0].prompt.contains(u"「"_s + foreign.join(u"」「"_s) + u"」"_s));
+    QCOMPARE(f.dialogs.calls.size(), taken ? 2 : 1);
+    if (taken) {
+        QCOMPARE(f.dialogs.calls[1].style, mb::Exclamation);
+        QVERIFY(f.dialogs.calls[1].prompt.contains(u"「メモ.txt」: 同じ名前のファイルが既にある"_s));
+        QCOMPARE(f.read(u"メモ.txt"_s), QByteArray("new note"));
+    }
     if (answer == mb::Yes) {
-        QCOMPARE(entries, (QStringList{TitleList, u"魔法(1_50).TXT"_s}));
         QCOMPARE(f.read(TitleList), listBytes);
         QCOMPARE(f.read(u"魔法(1_50).TXT"_s), WindowFixture::flagFile({3}));
-    } else {
-        QCOMPARE(f.files.foreignNames(), (QStringList{TitleList, u"魔法(1_50).TXT"_s}));
     }
     f.window->lblKan_Click(4);
     QCOMPARE(f.files.readAll(u"魔法(1_50).txt"_s).value(), WindowFixture::flagFile({3, 4}));
-    // Each file kept its one spelling: nothing new beside it.
-    QCOMPARE(f.files.foreignNames().size(), answer == mb::Yes ? 0 : 2);
-    QCOMPARE(f.dir.entries().size(), answer == mb::Yes ? 2 : 0);
-    QCOMPARE(f.dialogs.calls.size(), 1);
+    // Each file kept its one spelling: nothing new beside it (QDir lists only UTF-8 names).
+    QCOMPARE(f.files.foreignNames(), answer == mb::Yes ? QStringList(foreign.mid(1, taken ? 1 : 0)) : foreign);
+    QCOMPARE(f.dir.entries().size(), answer == mb::Yes ? foreign.size() : 0);
+    QVERIFY(f.dialogs.allAnswersUsed());
+    QCOMPARE(f.dialogs.unscripted, 0);
 }
 
 // ---- A full or read-only disk -----------------------------------------------------------
