@@ -68,6 +68,8 @@ private:
     void connectEvents();
 
     void LoadTitles();
+    // Offers once to give files named in code page 932 bytes their UTF-8 names.
+    void OfferSystemSpelling();
     void ShowTitle();
     void ShowVolumes();
     void SaveVolumesOfShownTitle(int index, qint16 oldFlag);

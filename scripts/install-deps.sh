@@ -16,6 +16,7 @@ if [ "$what" = test ]; then
         cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin fp-utils-3.2.2
         clang clang-format libclang-rt-14-dev python3
         file lintian desktop-file-utils appstream qt6-svg-dev
+        exfat-fuse exfatprogs fuse3 util-linux
     )
 fi
 

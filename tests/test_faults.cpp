@@ -2,6 +2,8 @@
 // really full, and data files that a person edited by hand.
 #include "support/WindowFixture.h"
 
+#include "support/ExfatMount.h"
+
 #include "core/DiskFileService.h"
 #include "storage/Record.h"
 
@@ -10,16 +12,18 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <csignal>
 #include <cstdio>
 #include <optional>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 using namespace kav;
 using namespace kav::test;
@@ -194,7 +198,10 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void killedWhileRewritingTitles_data();
     void killedWhileRewritingTitles();
+    void foreignNamesOffered_data();
+    void foreignNamesOffered();
     void refusedWrites_data();
     void refusedWrites();
     void handEditedTitleList_data();
@@ -205,14 +212,38 @@ private Q_SLOTS:
 
 // ---- Killed in the middle of a save ----------------------------------------
 
+void TestFaults::killedWhileRewritingTitles_data()
+{
+    QTest::addColumn<QString>("disk");
+    QTest::newRow("scratch folder") << u"scratch"_s;
+    QTest::newRow("tmpfs") << u"tmpfs"_s;
+    QTest::newRow("exFAT through FUSE") << u"exfat"_s;
+}
+
 void TestFaults::killedWhileRewritingTitles()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
+    QFETCH(QString, disk);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    QString folder = scratch.path();
+    std::optional<SmallFileSystem> tmpfs;
+    std::optional<ExfatMount> exfat;
+    if (disk == u"tmpfs") {
+        tmpfs.emplace(folder);
+        if (!tmpfs->mounted())
+            QSKIP("mounting a tmpfs is not allowed here (needs root)");
+    } else if (disk == u"exfat") {
+        exfat.emplace(scratch.filePath(u"exfat"_s));
+        if (!exfat->skipReason().isEmpty())
+            QSKIP(qPrintable(exfat->skipReason()));
+        QVERIFY2(exfat->mounted(), qPrintable(exfat->error()));
+        folder = exfat->path();
+    }
+    const QDir dir(folder);
     const std::unique_ptr<storage::Catalogue> versions[] = {version(0), version(1)};
     const QByteArray bytes[] = {bytesOf(*versions[0]), bytesOf(*versions[1])};
     {
-        QFile file(QDir(dir.path()).filePath(TitleList));
+        QFile file(dir.filePath(TitleList));
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(bytes[0]), bytes[0].size());
     }
@@ -220,7 +251,7 @@ void TestFaults::killedWhileRewritingTitles()
     // How long one rewrite takes here, so the kills spread over several of them.
     qint64 saveMs = 0;
     {
-        DiskFileService files(dir.path());
+        DiskFileService files(folder);
         QElapsedTimer timer;
         timer.start();
         QVERIFY(storage::SaveTitles(files, *versions[0], 0, storage::TitleListUpper()));
@@ -232,15 +263,13 @@ void TestFaults::killedWhileRewritingTitles()
     qInfo("seed %u, one rewrite of %d titles (%lld bytes) takes %lld ms", seed, Titles, qlonglong(bytes[1].size()),
           qlonglong(saveMs));
 
-    // QSaveFile's temporary file: the target's name and six more characters.
-    const QRegularExpression temporary(u"^データ\\.(TXT|txt)\\.[A-Za-z0-9]{6}$"_s);
     int leftOver = 0;
     int seen[2] = {0, 0};
     const int kills = 30;
     for (int k = 0; k < kills; ++k) {
         QProcess helper;
         helper.setProcessChannelMode(QProcess::SeparateChannels);
-        helper.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(RewriteMode), dir.path()});
+        helper.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(RewriteMode), folder});
         QVERIFY2(helper.waitForStarted(10000), qPrintable(helper.errorString()));
         QVERIFY2(helper.waitForReadyRead(30000), "the helper never got ready");
         QCOMPARE(helper.readLine().trimmed(), QByteArrayLiteral("ready"));
@@ -251,7 +280,18 @@ void TestFaults::killedWhileRewritingTitles()
             helper.exitStatus() == QProcess::CrashExit,
             qPrintable(u"the helper stopped by itself: "_s + QString::fromLocal8Bit(helper.readAllStandardError())));
 
-        DiskFileService files(dir.path());
+        // Beside the title list, only a temporary file the program knows as its own.
+        const QStringList killed = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString& entry : killed) {
+            if (entry.compare(TitleList, Qt::CaseInsensitive) == 0)
+                continue;
+            QVERIFY2(DiskFileService::isTemporaryName(QFile::encodeName(entry)), qPrintable(u"stray file "_s + entry));
+            ++leftOver;
+        }
+
+        // The next start removes it: the folder holds the list and nothing else.
+        DiskFileService files(folder);
+        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(), 1);
         auto loaded = std::make_unique<storage::Catalogue>();
         const storage::LoadReport report = storage::LoadTitles(files, *loaded);
         QVERIFY2(!report.failure,
@@ -260,28 +300,79 @@ void TestFaults::killedWhileRewritingTitles()
         const int which = sameTitles(*loaded, *versions[0]) ? 0 : sameTitles(*loaded, *versions[1]) ? 1 : -1;
         QVERIFY2(which >= 0, qPrintable(u"kill %1: the list is neither version"_s.arg(k)));
         ++seen[which];
-
-        // One title list, maybe with temporary files beside it; none of them can pass for a data
-        // file (the program's names all end in .txt), and none holds a version half written over the list.
-        const QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
-        int lists = 0;
-        for (const QString& entry : entries) {
-            if (entry.compare(TitleList, Qt::CaseInsensitive) == 0) {
-                ++lists;
-                QFile file(QDir(dir.path()).filePath(entry));
-                QVERIFY(file.open(QIODevice::ReadOnly));
-                QCOMPARE(file.readAll(), bytes[which]);
-                continue;
-            }
-            QVERIFY2(temporary.match(entry).hasMatch(), qPrintable(u"stray file "_s + entry));
-            ++leftOver;
-            QVERIFY(QFile::remove(QDir(dir.path()).filePath(entry)));
-        }
-        QCOMPARE(lists, 1);
+        QCOMPARE(files.readAll(TitleList.toLower()).value(), bytes[which]);
         QCOMPARE(files.resolve(storage::TitleListLower()).toCaseFolded(), TitleList.toCaseFolded());
     }
-    qInfo("%d kills: old version %d times, new %d times; %d temporary files left behind", kills, seen[0], seen[1],
-          leftOver);
+    qInfo("%d kills: old version %d times, new %d times; %d temporary files found and removed at the next start", kills,
+          seen[0], seen[1], leftOver);
+}
+
+// ---- Files named in code page 932, as a Windows archive unpacks ------------------------
+
+void TestFaults::foreignNamesOffered_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("taken"); // a file with data holds the UTF-8 name of one of them
+    QTest::newRow("yes") << int(mb::Yes) << false;
+    QTest::newRow("no") << int(mb::No) << false;
+    QTest::newRow("yes, one new name taken") << int(mb::Yes) << true;
+}
+
+void TestFaults::foreignNamesOffered()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, taken);
+    WindowFixture f;
+    const QByteArray list = WindowFixture::sjis(TitleList);
+    const QByteArray flags = WindowFixture::sjis(u"魔法(1_50).TXT"_s);
+    const QByteArray note = WindowFixture::sjis(u"メモ.txt"_s);
+    const QByteArray listBytes = record(u"魔法(1_50)"_s, 12, 0);
+    const auto put = [&](const QByteArray& entry, const QByteArray& bytes) {
+        const int fd = ::open((QFile::encodeName(f.dir.path()) + '/' + entry).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+    };
+    // QTemporaryDir cannot remove names that are not UTF-8.
+    const auto cleanUp = qScopeGuard([&] {
+        for (const QByteArray& entry : {list, flags, note})
+            ::unlink((QFile::encodeName(f.dir.path()) + '/' + entry).constData());
+    });
+    put(list, listBytes);
+    put(flags, WindowFixture::flagFile({3}));
+    QStringList foreign{TitleList, u"魔法(1_50).TXT"_s};
+    if (taken) {
+        put(note, "old note");
+        f.write(u"メモ.txt"_s, "new note");
+        foreign.insert(1, u"メモ.txt"_s);
+    }
+    f.dialogs.answerMessage(answer);
+    if (taken)
+        f.dialogs.answerMessage(mb::OK);
+    f.start();
+
+    // The folder works as it is, before and whatever the answer.
+    QCOMPARE(f.lblKensu()->text(), u"1 / 1"_s);
+    QCOMPARE(f.window->flags()[3], qint16(1));
+    QCOMPARE(f.dialogs.calls[0].style, mb::YesNo | mb::Question);
+    QVERIFY(f.dialogs.calls[0].prompt.contains(u"「"_s + foreign.join(u"」「"_s) + u"」"_s));
+    QCOMPARE(f.dialogs.calls.size(), taken ? 2 : 1);
+    if (taken) {
+        QCOMPARE(f.dialogs.calls[1].style, mb::Exclamation);
+        QVERIFY(f.dialogs.calls[1].prompt.contains(u"「メモ.txt」: 同じ名前のファイルが既にある"_s));
+        QCOMPARE(f.read(u"メモ.txt"_s), QByteArray("new note"));
+    }
+    if (answer == mb::Yes) {
+        QCOMPARE(f.read(TitleList), listBytes);
+        QCOMPARE(f.read(u"魔法(1_50).TXT"_s), WindowFixture::flagFile({3}));
+    }
+    f.window->lblKan_Click(4);
+    QCOMPARE(f.files.readAll(u"魔法(1_50).txt"_s).value(), WindowFixture::flagFile({3, 4}));
+    // Each file kept its one spelling: nothing new beside it (QDir lists only UTF-8 names).
+    QCOMPARE(f.files.foreignNames(), answer == mb::Yes ? QStringList(foreign.mid(1, taken ? 1 : 0)) : foreign);
+    QCOMPARE(f.dir.entries().size(), answer == mb::Yes ? foreign.size() : 0);
+    QVERIFY(f.dialogs.allAnswersUsed());
+    QCOMPARE(f.dialogs.unscripted, 0);
 }
 
 // ---- A full or read-only disk -----------------------------------------------------------
