@@ -28,15 +28,16 @@ struct DiskFileService::Slot
 
 namespace {
 
-Error fileError(const QString& name, const QString& message)
+Error fileError(const QString& name, const QString& message, ErrorKind kind = ErrorKind::Other)
 {
-    return {name, message, 0};
+    return {name, message, 0, kind};
 }
 
 Error writeError(const QString& name, const QString& reason)
 {
     return fileError(name,
-                     QStringLiteral("書き込めませんでした（ディスクの空きや書き込み権限を確かめて下さい）: ") + reason);
+                     QStringLiteral("書き込めませんでした（ディスクの空きや書き込み権限を確かめて下さい）: ") + reason,
+                     ErrorKind::Write);
 }
 
 Error numberError(const QString& name)
@@ -154,15 +155,17 @@ Status DiskFileService::open(int number, const QString& name, FileMode mode)
     case FileMode::Input: {
         const QFileInfo info(path);
         if (!info.exists())
-            return fileError(name, QStringLiteral("ファイルが見つかりません"));
+            return fileError(name, QStringLiteral("ファイルが見つかりません"), ErrorKind::NotFound);
         if (info.isDir())
-            return fileError(name, QStringLiteral("同じ名前のフォルダーがあるため開けません"));
+            return fileError(name, QStringLiteral("同じ名前のフォルダーがあるため開けません"), ErrorKind::NotAFile);
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
-            return fileError(name, QStringLiteral("ファイルを開けませんでした: ") + file.errorString());
+            return fileError(name, QStringLiteral("ファイルを開けませんでした: ") + file.errorString(),
+                             ErrorKind::Read);
         slot->cursor.bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
-            return fileError(name, QStringLiteral("ファイルを読み込めませんでした: ") + file.errorString());
+            return fileError(name, QStringLiteral("ファイルを読み込めませんでした: ") + file.errorString(),
+                             ErrorKind::Read);
         break;
     }
     case FileMode::Output:
@@ -274,7 +277,7 @@ Status DiskFileService::remove(const QString& name)
     const QString spelling = resolve(name);
     QFile file(m_dir.filePath(spelling));
     if (!file.exists())
-        return fileError(name, QStringLiteral("ファイルが見つかりません"));
+        return fileError(name, QStringLiteral("ファイルが見つかりません"), ErrorKind::NotFound);
     if (!file.remove())
         return fileError(name, QStringLiteral("ファイルを削除できませんでした: ") + file.errorString());
     return {};
