@@ -440,8 +440,6 @@ void TestFaults::handEditedTitleList_data()
     QTest::newRow("short last record") << "\"A\",5,0\r\n\"B\"\r\n"_ba << false << QStringList{u"A"_s} << QList<int>{5};
     QTest::newRow("blank line between records")
         << "\"A\",5,0\r\n\r\n\"B\",7,0\r\n"_ba << false << QStringList{u"A"_s, QString()} << QList<int>{5, 0};
-    QTest::newRow("saved as UTF-8 with a byte order mark")
-        << "\xEF\xBB\xBF\"\xE6\xBC\xAB\",5,0\r\n"_ba << false << QStringList() << QList<int>();
 }
 
 void TestFaults::handEditedTitleList()

@@ -8,8 +8,9 @@
 
 namespace kav::test {
 
-// Records every dialog it is asked for and answers from queues; an unscripted
-// message box answers OK, an unscripted input box the empty text (Cancel).
+// Records every dialog it is asked for and answers from queues. A message with only
+// an OK button needs no answer; a question (any other buttons) or an input box that
+// no answer was queued for fails the running test, and is then closed (Cancel).
 class ScriptedDialogs final : public Dialogs
 {
 public:
@@ -29,7 +30,7 @@ public:
     QString InputBox(const QString& prompt, const QString& caption, const QString& defaultText) override;
 
     QList<Call> calls;
-    int unscripted = 0; // dialogs asked for with no answer queued
+    int unscripted = 0; // questions asked with no answer queued
     bool allAnswersUsed() const { return m_messageAnswers.isEmpty() && m_inputAnswers.isEmpty(); }
     QStringList captions() const;
 
