@@ -3,6 +3,7 @@
 #include "support/WindowFixture.h"
 
 #include "core/DiskFileService.h"
+#include "storage/Commands.h"
 #include "storage/Record.h"
 
 #include <QApplication>
@@ -30,6 +31,8 @@ namespace {
 const QString TitleList = u"データ.TXT"_s;
 const QString Report = u"残巻データ.txt"_s;
 constexpr char RewriteMode[] = "--rewrite-titles-until-killed";
+constexpr char RegisterMode[] = "--register-long-series";
+const QString LongSeries = u"長編"_s;
 constexpr int Titles = storage::MaxTitles;
 
 QByteArray record(const QString& name, int count, int offset)
@@ -85,6 +88,20 @@ int rewriteTitlesUntilKilled(const QString& folder)
             return 2;
         }
     }
+}
+
+// The other helper: registers a series of 32767 volumes (656 pieces), then waits to be killed.
+int registerLongSeries(const QString& folder)
+{
+    DiskFileService files(folder);
+    const QList<storage::Piece> pieces = storage::SplitIntoPieces(LongSeries, 32767);
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    const storage::Change change = storage::RegisterPieces(files, pieces);
+    std::fputs(change.ok() ? "done\n" : "failed\n", stdout);
+    std::fflush(stdout);
+    for (;;)
+        QThread::sleep(1);
 }
 
 QStringList messageCaptions(const ScriptedDialogs& dialogs)
@@ -195,6 +212,8 @@ class TestFaults : public QObject
 
 private Q_SLOTS:
     void killedWhileRewritingTitles();
+    void killedWhileRegistering();
+    void registrationOnAFillingDisk();
     void refusedWrites_data();
     void refusedWrites();
     void handEditedTitleList_data();
@@ -282,6 +301,115 @@ void TestFaults::killedWhileRewritingTitles()
     }
     qInfo("%d kills: old version %d times, new %d times; %d temporary files left behind", kills, seen[0], seen[1],
           leftOver);
+}
+
+// A kill at any moment of a registration leaves all of its pieces in the list or none.
+void TestFaults::killedWhileRegistering()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray before = record(u"A"_s, 5, 0) + record(u"B"_s, 7, 0);
+    const QString listPath = QDir(dir.path()).filePath(TitleList);
+
+    auto freshFolder = [&] {
+        for (const QString& entry : QDir(dir.path()).entryList(QDir::Files))
+            QVERIFY(QFile::remove(QDir(dir.path()).filePath(entry)));
+        QFile list(listPath);
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        QCOMPARE(list.write(before), before.size());
+    };
+    auto startHelper = [&](QProcess& helper) {
+        helper.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(RegisterMode), dir.path()});
+        QVERIFY2(helper.waitForStarted(10000), qPrintable(helper.errorString()));
+        QVERIFY2(helper.waitForReadyRead(30000), "the helper never got ready");
+        QCOMPARE(helper.readLine().trimmed(), QByteArrayLiteral("ready"));
+    };
+
+    // How long the whole registration takes in the helper, so the kills spread over all of it.
+    qint64 wholeMs = 0;
+    {
+        freshFolder();
+        QProcess helper;
+        startHelper(helper);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(helper.waitForReadyRead(120000));
+        wholeMs = std::max<qint64>(1, timer.elapsed());
+        QCOMPARE(helper.readLine().trimmed(), QByteArrayLiteral("done"));
+        helper.kill();
+        QVERIFY(helper.waitForFinished(10000));
+    }
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    qInfo("seed %u, registering 656 pieces takes %lld ms", seed, qlonglong(wholeMs));
+
+    int all = 0;
+    int none = 0;
+    for (int k = 0; k < 30; ++k) {
+        freshFolder();
+        QProcess helper;
+        startHelper(helper);
+        QThread::usleep(random.bounded(quint32(wholeMs * 1300)) + 100);
+        ::kill(pid_t(helper.processId()), SIGKILL);
+        QVERIFY(helper.waitForFinished(10000));
+        const bool finished = helper.readAllStandardOutput().contains("done");
+
+        DiskFileService files(dir.path());
+        auto loaded = std::make_unique<storage::Catalogue>();
+        const storage::LoadReport report = storage::LoadTitles(files, *loaded);
+        QVERIFY2(!report.failure, qPrintable(u"kill %1: the list does not load whole"_s.arg(k)));
+        QVERIFY2(loaded->intKensu == 2 || loaded->intKensu == 2 + 656,
+                 qPrintable(u"kill %1: %2 titles"_s.arg(k).arg(loaded->intKensu)));
+        QCOMPARE(loaded->strName[1], u"A"_s);
+        QCOMPARE(loaded->strName[2], u"B"_s);
+        ++(loaded->intKensu == 2 ? none : all);
+        if (finished)
+            QCOMPARE(int(loaded->intKensu), 2 + 656);
+        for (int p = 3; p <= loaded->intKensu; ++p)
+            QVERIFY2(files.exists(loaded->strName[p] + u".TXT"_s), qPrintable(loaded->strName[p]));
+    }
+    qInfo("30 kills: registered whole %d times, not at all %d times", all, none);
+    // The kills fell before, during and after the replacement of the list.
+    QVERIFY(all > 0 && none > 0);
+}
+
+// The disk fills up while the pieces' flag files are written: nothing is registered.
+void TestFaults::registrationOnAFillingDisk()
+{
+    WindowFixture f;
+    std::optional<SmallFileSystem> small;
+    small.emplace(f.dir.path());
+    if (!small->mounted())
+        QSKIP("mounting a tmpfs is not allowed here (needs root)");
+    f.write(TitleList, record(u"A"_s, 5, 0));
+    f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
+    f.start();
+    // Room for three files of one block each, no more.
+    for (int i = 0; i < 3; ++i)
+        f.write(u"room%1"_s.arg(i), QByteArray(4096, 'r'));
+    {
+        QFile filler(f.path(u"filler.bin"_s));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(QFile::remove(f.path(u"room%1"_s.arg(i))));
+    const auto before = f.dir.state();
+
+    f.dialogs.answerInput(u"長編"_s);
+    f.dialogs.answerInput(u"500"_s);
+    f.window->cmdNew_Click();
+
+    const ScriptedDialogs::Call& last = f.dialogs.calls.last();
+    QCOMPARE(last.caption, u"保存エラー"_s);
+    QVERIFY2(last.prompt.contains(u"長編("_s) && last.prompt.contains(u".TXT"_s), qPrintable(last.prompt));
+    QCOMPARE(f.dir.state(), before);
+    QCOMPARE(int(f.window->catalogue().intKensu), 1);
+    QCOMPARE(f.cboName()->count(), 1);
+    QCOMPARE(f.cboName()->currentText(), u"A"_s);
+    QCOMPARE(f.window->flags()[1], qint16(1));
 }
 
 // ---- A full or read-only disk -----------------------------------------------------------
@@ -601,6 +729,8 @@ int main(int argc, char* argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], RewriteMode) == 0)
         return rewriteTitlesUntilKilled(QFile::decodeName(argv[2]));
+    if (argc == 3 && qstrcmp(argv[1], RegisterMode) == 0)
+        return registerLongSeries(QFile::decodeName(argv[2]));
     QApplication app(argc, argv);
     TestFaults test;
     QTEST_SET_MAIN_SOURCE_PATH
