@@ -7,6 +7,8 @@ namespace kav::test {
 int ScriptedDialogs::MsgBox(const QString& prompt, int style, const QString& caption)
 {
     calls.append({Call::Message, prompt, caption, style, {}});
+    if (onAsk)
+        onAsk(calls.last());
     if (m_messageAnswers.isEmpty()) {
         // Only OK to press: nothing to choose, nothing to script.
         if ((style & 7) == mb::OKOnly)
@@ -22,6 +24,8 @@ int ScriptedDialogs::MsgBox(const QString& prompt, int style, const QString& cap
 QString ScriptedDialogs::InputBox(const QString& prompt, const QString& caption, const QString& defaultText)
 {
     calls.append({Call::Input, prompt, caption, 0, defaultText});
+    if (onAsk)
+        onAsk(calls.last());
     if (m_inputAnswers.isEmpty()) {
         ++unscripted;
         QTest::qFail(qPrintable(QStringLiteral("unscripted input box: ") + caption), __FILE__, __LINE__);

@@ -6,6 +6,8 @@
 #include <QQueue>
 #include <QString>
 
+#include <functional>
+
 namespace kav::test {
 
 // Records every dialog it is asked for and answers from queues. A message with only
@@ -28,6 +30,9 @@ public:
 
     int MsgBox(const QString& prompt, int style, const QString& caption) override;
     QString InputBox(const QString& prompt, const QString& caption, const QString& defaultText) override;
+
+    // Runs as each dialog opens, while it is open: what happens meanwhile.
+    std::function<void(const Call&)> onAsk;
 
     QList<Call> calls;
     int unscripted = 0; // questions asked with no answer queued
