@@ -64,46 +64,37 @@ QString crlf()
     return QStringLiteral("\r\n");
 }
 
-// Arms when the user chooses an item in a selector's open list. Qt also reports an
-// item as chosen when typed text that equals it loses the focus; that is no pick.
+// Qt reports an item as chosen when typed text that equals it is left (focus moves
+// away, Enter): that is no pick. Such a report comes while the text field handles
+// that event, so the gate stays shut until the event loop's next turn.
 class PickGate final : public QObject
 {
 public:
+    // The box hands its focus and key events to the text field directly, so both are watched.
     explicit PickGate(QComboBox* box) : QObject(box)
     {
-        box->view()->installEventFilter(this);
-        box->view()->viewport()->installEventFilter(this);
+        box->installEventFilter(this);
         if (box->lineEdit())
             box->lineEdit()->installEventFilter(this);
-        m_edit = box->lineEdit();
     }
-    bool take() { return std::exchange(m_armed, false); }
+    bool open() const { return !m_shut; }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override
     {
-        switch (event->type()) {
-        case QEvent::MouseButtonRelease:
-            m_armed = watched != m_edit;
-            break;
-        case QEvent::KeyPress: {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            m_armed = watched != m_edit && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space);
-            break;
-        }
-        case QEvent::FocusOut:
-            if (watched == m_edit)
-                m_armed = false;
-            break;
-        default:
-            break;
+        const bool leaving =
+            event->type() == QEvent::FocusOut ||
+            (event->type() == QEvent::KeyPress && (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                                                   static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter));
+        if (leaving && !m_shut) {
+            m_shut = true;
+            QTimer::singleShot(0, this, [this] { m_shut = false; });
         }
         return false;
     }
 
 private:
-    QObject* m_edit = nullptr;
-    bool m_armed = false;
+    bool m_shut = false;
 };
 
 } // namespace
@@ -221,11 +212,11 @@ void frmMain::connectEvents()
     auto* namePick = new PickGate(ui->cboName);
     auto* syoPick = new PickGate(ui->cboSyo);
     connect(ui->cboName, &QComboBox::activated, this, [this, namePick](int index) {
-        if (namePick->take())
+        if (namePick->open())
             cboName_Click(index);
     });
     connect(ui->cboSyo, &QComboBox::activated, this, [this, syoPick](int index) {
-        if (syoPick->take())
+        if (syoPick->open())
             cboSyo_Click(index);
     });
     connect(ui->cmdNew, &QToolButton::clicked, this, &frmMain::cmdNew_Click);

@@ -1,11 +1,13 @@
 // Registering, editing and deleting titles, driven through the window with scripted dialogs.
 #include "support/WindowFixture.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QToolButton>
 
 using namespace kav;
 using namespace kav::test;
@@ -155,6 +157,10 @@ private Q_SLOTS:
     void startVolume();
     void startVolumeOfNewTitle();
     void startVolumeTypedText();
+    void typingIsNoPick_data();
+    void typingIsNoPick();
+    void pickingFromTheListActs_data();
+    void pickingFromTheListActs();
     void editWriteFails_data();
     void editWriteFails();
 
@@ -753,6 +759,110 @@ void TestTitles::startVolumeTypedText()
     QCOMPARE(f.read(TitleList), record("A", 12, 0) + record("B", 5, 100) + record("C", 3, 0));
     QCOMPARE(f.cboName()->currentText(), u"B"_s);
     QCOMPARE(f.visibleCaptions(), range(101, 105));
+}
+
+enum class Leave { Tab, Enter, HelpButton, DeleteButton };
+
+void TestTitles::typingIsNoPick_data()
+{
+    QTest::addColumn<bool>("startBox"); // else the title selector
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("leave"); // Leave
+    QTest::newRow("start volume 51, Tab") << true << u"51"_s << int(Leave::Tab);
+    QTest::newRow("start volume 101, Enter") << true << u"101"_s << int(Leave::Enter);
+    QTest::newRow("start volume 51, a click on a button") << true << u"51"_s << int(Leave::HelpButton);
+    QTest::newRow("title B, Tab") << false << u"B"_s << int(Leave::Tab);
+    QTest::newRow("title B, Enter") << false << u"B"_s << int(Leave::Enter);
+    QTest::newRow("title B, then 削除") << false << u"B"_s << int(Leave::DeleteButton);
+}
+
+// Text typed into a selector that equals one of its items is still no pick, whatever
+// takes the focus away: keys and clicks as the user makes them.
+void TestTitles::typingIsNoPick()
+{
+    QFETCH(bool, startBox);
+    QFETCH(QString, typed);
+    QFETCH(int, leave);
+    WindowFixture f;
+    f.write(TitleList, record("A", 12, 0) + record("B", 5, 0));
+    f.start();
+    f.window->show();
+    QApplication::setActiveWindow(f.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    const auto before = f.dir.state();
+
+    QComboBox* box = startBox ? f.cboSyo() : f.cboName();
+    QLineEdit* edit = box->lineEdit();
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(box->currentText(), typed);
+    switch (Leave(leave)) {
+    case Leave::Tab:
+        QTest::keyClick(edit, Qt::Key_Tab);
+        break;
+    case Leave::Enter:
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClick(edit, Qt::Key_Tab);
+        break;
+    case Leave::HelpButton:
+        QTest::mouseClick(f.child<QToolButton>(u"cmdHelp"_s), Qt::LeftButton);
+        break;
+    case Leave::DeleteButton:
+        f.dialogs.answerMessage(mb::Cancel);
+        QTest::mouseClick(f.child<QToolButton>(u"cmdDel"_s), Qt::LeftButton);
+        QCOMPARE(f.dialogs.calls.size(), 1);
+        QCOMPARE(f.dialogs.calls[0].prompt, u"Aのデータを削除していいですか？"_s);
+        break;
+    }
+    QVERIFY(!edit->hasFocus());
+    QCOMPARE(f.dir.state(), before);
+    QCOMPARE(f.hsbData()->value(), 1);
+    QCOMPARE(f.lblKensu()->text(), u"1 / 2"_s);
+    QCOMPARE(f.visibleCaptions(), range(1, 12));
+    if (Leave(leave) != Leave::DeleteButton)
+        QVERIFY(f.dialogs.calls.isEmpty());
+}
+
+void TestTitles::pickingFromTheListActs_data()
+{
+    QTest::addColumn<bool>("mouse");
+    QTest::newRow("clicked in the open list") << true;
+    QTest::newRow("chosen with the keys in the open list") << false;
+}
+
+void TestTitles::pickingFromTheListActs()
+{
+    QFETCH(bool, mouse);
+    WindowFixture f;
+    f.write(TitleList, record("A", 12, 0) + record("B", 5, 0));
+    f.start();
+    f.window->show();
+    QApplication::setActiveWindow(f.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+
+    auto pick = [&](QComboBox* box, int row) {
+        box->showPopup();
+        QAbstractItemView* view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        if (mouse) {
+            const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
+            QTest::mouseMove(view->viewport(), at);
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        } else {
+            view->setCurrentIndex(view->model()->index(0, 0));
+            for (int i = 0; i < row; ++i)
+                QTest::keyClick(view, Qt::Key_Down);
+            QTest::keyClick(view, Qt::Key_Return);
+        }
+        QTRY_VERIFY(!view->isVisible());
+    };
+    pick(f.cboSyo(), 2); // "101"
+    QCOMPARE(f.read(TitleList), record("A", 12, 100) + record("B", 5, 0));
+    QCOMPARE(f.visibleCaptions(), range(101, 112));
+    pick(f.cboName(), 1); // "B"
+    QCOMPARE(f.hsbData()->value(), 2);
+    QCOMPARE(f.lblKensu()->text(), u"2 / 2"_s);
 }
 
 void TestTitles::editWriteFails_data()
