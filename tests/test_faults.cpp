@@ -213,6 +213,10 @@ class TestFaults : public QObject
 private Q_SLOTS:
     void killedWhileRewritingTitles();
     void killedWhileRegistering();
+    void listThatCannotBeUsed_data();
+    void listThatCannotBeUsed();
+    void flagFileThatCannotBeUsed_data();
+    void flagFileThatCannotBeUsed();
     void registrationOnAFillingDisk();
     void refusedWrites_data();
     void refusedWrites();
@@ -410,6 +414,105 @@ void TestFaults::registrationOnAFillingDisk()
     QCOMPARE(f.cboName()->count(), 1);
     QCOMPARE(f.cboName()->currentText(), u"A"_s);
     QCOMPARE(f.window->flags()[1], qint16(1));
+}
+
+// ---- Files that are there but cannot be used ------------------------------------
+
+void TestFaults::listThatCannotBeUsed_data()
+{
+    QTest::addColumn<int>("kind"); // ErrorKind, or -1: missing in a read-only folder
+    QTest::addColumn<QStringList>("says");
+    QTest::newRow("missing, read-only folder")
+        << -1
+        << QStringList{u"「データ.TXT」がないため作成しようとしましたが、作成できませんでした。"_s,
+                       u"書き込みのできるフォルダーで起動し直して下さい。"_s};
+    QTest::newRow("two spellings clash") << int(ErrorKind::Clash)
+                                         << QStringList{u"「データ.TXT」を使えません。"_s, u"（テスト）"_s};
+    QTest::newRow("link out of the folder")
+        << int(ErrorKind::Unsafe) << QStringList{u"「データ.TXT」を使えません。"_s, u"（テスト）"_s};
+}
+
+void TestFaults::listThatCannotBeUsed()
+{
+    QFETCH(int, kind);
+    QFETCH(QStringList, says);
+    WindowFixture f;
+    std::optional<SmallFileSystem> small;
+    if (kind < 0) {
+        small.emplace(f.dir.path());
+        if (!small->mounted() || !small->setReadOnly(true))
+            QSKIP("mounting a tmpfs is not allowed here (needs root)");
+    } else {
+        f.write(TitleList, record(u"A"_s, 5, 0));
+        f.files.refuse(TitleList, ErrorKind(kind));
+    }
+    const auto before = f.dir.state();
+    f.start();
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"読み込みエラー"_s});
+    const QString prompt = f.dialogs.calls[0].prompt;
+    for (const QString& part : says)
+        QVERIFY2(prompt.contains(part), qPrintable(prompt));
+    QVERIFY2(!prompt.contains(u"のを"_s), qPrintable(prompt));
+    QVERIFY(f.window->titlesLocked());
+    QCOMPARE(f.cboName()->count(), 0);
+
+    // Nothing writes the list.
+    f.dialogs.calls.clear();
+    f.window->cmdNew_Click();
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"読み込みエラー"_s});
+    QCOMPARE(f.dir.state(), before);
+}
+
+void TestFaults::flagFileThatCannotBeUsed_data()
+{
+    QTest::addColumn<int>("kind"); // ErrorKind; NotAFile is a real folder
+    QTest::addColumn<QString>("says");
+    QTest::newRow("a folder") << int(ErrorKind::NotAFile) << u"フォルダー"_s;
+    QTest::newRow("two spellings clash") << int(ErrorKind::Clash) << u"（テスト）"_s;
+    QTest::newRow("link out of the folder") << int(ErrorKind::Unsafe) << u"（テスト）"_s;
+}
+
+// Said once when the title is shown; clicks are refused; the report says what it is.
+void TestFaults::flagFileThatCannotBeUsed()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, says);
+    WindowFixture f;
+    f.write(TitleList, record(u"A"_s, 5, 0) + record(u"B"_s, 5, 0));
+    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
+    if (ErrorKind(kind) == ErrorKind::NotAFile) {
+        QVERIFY(QDir(f.dir.path()).mkdir(u"A.TXT"_s));
+    } else {
+        f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
+        f.files.refuse(u"A.TXT"_s, ErrorKind(kind));
+    }
+    const auto before = f.dir.state();
+    f.start();
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"読み込みエラー"_s});
+    QVERIFY2(f.dialogs.calls[0].prompt.contains(u"「A.TXT」"_s), qPrintable(f.dialogs.calls[0].prompt));
+    QVERIFY2(f.dialogs.calls[0].prompt.contains(says), qPrintable(f.dialogs.calls[0].prompt));
+    QCOMPARE(f.visibleCaptions().size(), 5);
+
+    f.dialogs.calls.clear();
+    f.window->lblKan_Click(3);
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"保存エラー"_s});
+    QCOMPARE(f.window->flags()[3], qint16(0));
+    f.watcher.fire();
+    f.hsbData()->setValue(2);
+    f.hsbData()->setValue(1);
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"保存エラー"_s}); // not said again
+
+    f.dialogs.calls.clear();
+    f.dialogs.answerMessage(mb::No);
+    f.window->cmdHozon_Click();
+    const QStringList captions = messageCaptions(f.dialogs);
+    QCOMPARE(captions, (QStringList{u"残巻データ出力"_s, u"保存エラー"_s, u"保存終了"_s}));
+    QVERIFY2(f.dialogs.calls[1].prompt.contains(says), qPrintable(f.dialogs.calls[1].prompt));
+    QVERIFY(!f.dialogs.calls[1].prompt.contains(u"見つからず"_s));
+    auto after = f.dir.state();
+    QCOMPARE(after.take(Report),
+             WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n\"B\",\"2\"\r\n"_s));
+    QCOMPARE(after, before);
 }
 
 // ---- A full or read-only disk -----------------------------------------------------------
