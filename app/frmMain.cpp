@@ -330,7 +330,9 @@ void frmMain::LoadTitles()
     ui->cboName->repaint();
 
     const storage::LoadReport report = storage::LoadTitles(m_services.files, m_cat);
-    m_listSeen = report.failure ? std::optional<QByteArray>() : std::optional<QByteArray>(report.bytes);
+    // What was read, also when it could not be read to its end; nothing when it could not be read at all.
+    m_listSeen = report.failure && report.failure->kind != ErrorKind::Format ? std::optional<QByteArray>()
+                                                                             : std::optional<QByteArray>(report.bytes);
 
     QStringList names;
     names.reserve(m_cat.intKensu);
