@@ -317,10 +317,41 @@ void frmMain::Form_Load()
         ui->cboSyo->setCurrentIndex(-1);
         ui->cboSyo->setEditText(text);
     }
+    OfferSystemSpelling();
     if (m_services.watcher) {
         connect(m_services.watcher, &FileWatcher::changed, this, &frmMain::followDisk);
         watchShownFiles();
     }
+}
+
+void frmMain::OfferSystemSpelling()
+{
+    const QStringList names = m_services.files.foreignNames();
+    if (names.isEmpty())
+        return;
+    constexpr int Shown = 5;
+    QString list = QStringLiteral("「%1」").arg(names.mid(0, Shown).join(QStringLiteral("」「")));
+    if (names.size() > Shown)
+        list += QStringLiteral("ほか%1個").arg(names.size() - Shown);
+    const int answer = m_services.dialogs.MsgBox(
+        QStringLiteral("このフォルダーには、Windowsの文字コード（シフトJIS）の名前のファイルが%1個あります。")
+                .arg(names.size()) +
+            crlf() + list + crlf() + crlf() +
+            QStringLiteral("このままでも使えますが、ほかのプログラムでも正しい名前で見えるように、") + crlf() +
+            QStringLiteral("名前をこのシステムの文字コード（UTF-8）に変えますか？（中身は変わりません）"),
+        mb::YesNo | mb::Question, QStringLiteral("ファイル名の変換"));
+    if (answer != mb::Yes)
+        return;
+    QStringList failed;
+    for (const QString& name : names) {
+        if (const Status renamed = m_services.files.renameToSystemSpelling(name); !renamed)
+            failed.append(QStringLiteral("「%1」: %2").arg(name, renamed.error().message));
+    }
+    if (!failed.isEmpty())
+        m_services.dialogs.MsgBox(
+            QStringLiteral("次のファイルは名前を変えられませんでした（元の名前のまま使えます）。") + crlf() + crlf() +
+                failed.join(crlf()),
+            mb::Exclamation, QStringLiteral("ファイル名の変換"));
 }
 
 void frmMain::LoadTitles()

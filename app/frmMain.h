@@ -72,6 +72,8 @@ private:
     void connectEvents();
 
     void LoadTitles();
+    // Offers once to give files named in code page 932 bytes their UTF-8 names.
+    void OfferSystemSpelling();
     void ShowTitle();
     void ShowVolumes();
     void LoadVolumes();

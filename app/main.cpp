@@ -12,6 +12,8 @@
 
 int main(int argc, char* argv[])
 {
+    // Past the file-size limit a write fails and is reported; the signal would end the program mid-save.
+    kav::IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavurio"));
 

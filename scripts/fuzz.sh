@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${KAVURIO_FUZZ_BUILD_DIR:-$here/build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
-targets=(read_field load_titles load_volumes)
+targets=(read_field load_titles load_volumes resolve_names)
 
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKAVURIO_FUZZ=ON -DKAVURIO_TESTS=OFF -DKAVURIO_WERROR=ON "$@" >/dev/null

@@ -2,6 +2,8 @@
 // really full, and data files that a person edited by hand.
 #include "support/WindowFixture.h"
 
+#include "support/ExfatMount.h"
+
 #include "core/DiskFileService.h"
 #include "storage/Commands.h"
 #include "storage/Record.h"
@@ -11,16 +13,18 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <csignal>
 #include <cstdio>
 #include <optional>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 using namespace kav;
 using namespace kav::test;
@@ -211,6 +215,7 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void killedWhileRewritingTitles_data();
     void killedWhileRewritingTitles();
     void killedWhileRegistering();
     void listThatCannotBeUsed_data();
@@ -218,6 +223,8 @@ private Q_SLOTS:
     void flagFileThatCannotBeUsed_data();
     void flagFileThatCannotBeUsed();
     void registrationOnAFillingDisk();
+    void foreignNamesOffered_data();
+    void foreignNamesOffered();
     void refusedWrites_data();
     void refusedWrites();
     void handEditedTitleList_data();
@@ -228,14 +235,38 @@ private Q_SLOTS:
 
 // ---- Killed in the middle of a save ----------------------------------------
 
+void TestFaults::killedWhileRewritingTitles_data()
+{
+    QTest::addColumn<QString>("disk");
+    QTest::newRow("scratch folder") << u"scratch"_s;
+    QTest::newRow("tmpfs") << u"tmpfs"_s;
+    QTest::newRow("exFAT through FUSE") << u"exfat"_s;
+}
+
 void TestFaults::killedWhileRewritingTitles()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
+    QFETCH(QString, disk);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    QString folder = scratch.path();
+    std::optional<SmallFileSystem> tmpfs;
+    std::optional<ExfatMount> exfat;
+    if (disk == u"tmpfs") {
+        tmpfs.emplace(folder);
+        if (!tmpfs->mounted())
+            QSKIP("mounting a tmpfs is not allowed here (needs root)");
+    } else if (disk == u"exfat") {
+        exfat.emplace(scratch.filePath(u"exfat"_s));
+        if (!exfat->skipReason().isEmpty())
+            QSKIP(qPrintable(exfat->skipReason()));
+        QVERIFY2(exfat->mounted(), qPrintable(exfat->error()));
+        folder = exfat->path();
+    }
+    const QDir dir(folder);
     const std::unique_ptr<storage::Catalogue> versions[] = {version(0), version(1)};
     const QByteArray bytes[] = {bytesOf(*versions[0]), bytesOf(*versions[1])};
     {
-        QFile file(QDir(dir.path()).filePath(TitleList));
+        QFile file(dir.filePath(TitleList));
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(bytes[0]), bytes[0].size());
     }
@@ -243,7 +274,7 @@ void TestFaults::killedWhileRewritingTitles()
     // How long one rewrite takes here, so the kills spread over several of them.
     qint64 saveMs = 0;
     {
-        DiskFileService files(dir.path());
+        DiskFileService files(folder);
         QElapsedTimer timer;
         timer.start();
         QVERIFY(storage::SaveTitles(files, *versions[0], 0, storage::TitleListUpper()));
@@ -255,15 +286,13 @@ void TestFaults::killedWhileRewritingTitles()
     qInfo("seed %u, one rewrite of %d titles (%lld bytes) takes %lld ms", seed, Titles, qlonglong(bytes[1].size()),
           qlonglong(saveMs));
 
-    // QSaveFile's temporary file: the target's name and six more characters.
-    const QRegularExpression temporary(u"^データ\\.(TXT|txt)\\.[A-Za-z0-9]{6}$"_s);
     int leftOver = 0;
     int seen[2] = {0, 0};
     const int kills = 30;
     for (int k = 0; k < kills; ++k) {
         QProcess helper;
         helper.setProcessChannelMode(QProcess::SeparateChannels);
-        helper.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(RewriteMode), dir.path()});
+        helper.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(RewriteMode), folder});
         QVERIFY2(helper.waitForStarted(10000), qPrintable(helper.errorString()));
         QVERIFY2(helper.waitForReadyRead(30000), "the helper never got ready");
         QCOMPARE(helper.readLine().trimmed(), QByteArrayLiteral("ready"));
@@ -274,7 +303,18 @@ void TestFaults::killedWhileRewritingTitles()
             helper.exitStatus() == QProcess::CrashExit,
             qPrintable(u"the helper stopped by itself: "_s + QString::fromLocal8Bit(helper.readAllStandardError())));
 
-        DiskFileService files(dir.path());
+        // Beside the title list, only a temporary file the program knows as its own.
+        const QStringList killed = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString& entry : killed) {
+            if (entry.compare(TitleList, Qt::CaseInsensitive) == 0)
+                continue;
+            QVERIFY2(DiskFileService::isTemporaryName(QFile::encodeName(entry)), qPrintable(u"stray file "_s + entry));
+            ++leftOver;
+        }
+
+        // The next start removes it: the folder holds the list and nothing else.
+        DiskFileService files(folder);
+        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(), 1);
         auto loaded = std::make_unique<storage::Catalogue>();
         const storage::LoadReport report = storage::LoadTitles(files, *loaded);
         QVERIFY2(!report.failure,
@@ -283,28 +323,65 @@ void TestFaults::killedWhileRewritingTitles()
         const int which = sameTitles(*loaded, *versions[0]) ? 0 : sameTitles(*loaded, *versions[1]) ? 1 : -1;
         QVERIFY2(which >= 0, qPrintable(u"kill %1: the list is neither version"_s.arg(k)));
         ++seen[which];
-
-        // One title list, maybe with temporary files beside it; none of them can pass for a data
-        // file (the program's names all end in .txt), and none holds a version half written over the list.
-        const QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
-        int lists = 0;
-        for (const QString& entry : entries) {
-            if (entry.compare(TitleList, Qt::CaseInsensitive) == 0) {
-                ++lists;
-                QFile file(QDir(dir.path()).filePath(entry));
-                QVERIFY(file.open(QIODevice::ReadOnly));
-                QCOMPARE(file.readAll(), bytes[which]);
-                continue;
-            }
-            QVERIFY2(temporary.match(entry).hasMatch(), qPrintable(u"stray file "_s + entry));
-            ++leftOver;
-            QVERIFY(QFile::remove(QDir(dir.path()).filePath(entry)));
-        }
-        QCOMPARE(lists, 1);
+        QCOMPARE(files.readAll(TitleList.toLower()).value(), bytes[which]);
         QCOMPARE(files.resolve(storage::TitleListLower()).toCaseFolded(), TitleList.toCaseFolded());
     }
-    qInfo("%d kills: old version %d times, new %d times; %d temporary files left behind", kills, seen[0], seen[1],
-          leftOver);
+    qInfo("%d kills: old version %d times, new %d times; %d temporary files found and removed at the next start", kills,
+          seen[0], seen[1], leftOver);
+}
+
+// ---- Files named in code page 932, as a Windows archive unpacks ------------------------
+
+void TestFaults::foreignNamesOffered_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("yes") << int(mb::Yes);
+    QTest::newRow("no") << int(mb::No);
+}
+
+void TestFaults::foreignNamesOffered()
+{
+    QFETCH(int, answer);
+    WindowFixture f;
+    const QByteArray list = WindowFixture::sjis(TitleList);
+    const QByteArray flags = WindowFixture::sjis(u"魔法(1_50).TXT"_s);
+    const QByteArray listBytes = record(u"魔法(1_50)"_s, 12, 0);
+    const auto put = [&](const QByteArray& entry, const QByteArray& bytes) {
+        const int fd = ::open((QFile::encodeName(f.dir.path()) + '/' + entry).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+    };
+    // QTemporaryDir cannot remove names that are not UTF-8.
+    const auto cleanUp = qScopeGuard([&] {
+        for (const QByteArray& entry : {list, flags})
+            ::unlink((QFile::encodeName(f.dir.path()) + '/' + entry).constData());
+    });
+    put(list, listBytes);
+    put(flags, WindowFixture::flagFile({3}));
+    f.dialogs.answerMessage(answer);
+    f.start();
+
+    // The folder works as it is, before and whatever the answer.
+    QCOMPARE(f.lblKensu()->text(), u"1 / 1"_s);
+    QCOMPARE(f.window->flags()[3], qint16(1));
+    QCOMPARE(f.dialogs.calls.size(), 1);
+    QCOMPARE(f.dialogs.calls[0].style, mb::YesNo | mb::Question);
+    QVERIFY(f.dialogs.calls[0].prompt.contains(u"「データ.TXT」「魔法(1_50).TXT」"_s));
+    const QStringList entries = f.dir.entries();
+    if (answer == mb::Yes) {
+        QCOMPARE(entries, (QStringList{TitleList, u"魔法(1_50).TXT"_s}));
+        QCOMPARE(f.read(TitleList), listBytes);
+        QCOMPARE(f.read(u"魔法(1_50).TXT"_s), WindowFixture::flagFile({3}));
+    } else {
+        QCOMPARE(f.files.foreignNames(), (QStringList{TitleList, u"魔法(1_50).TXT"_s}));
+    }
+    f.window->lblKan_Click(4);
+    QCOMPARE(f.files.readAll(u"魔法(1_50).txt"_s).value(), WindowFixture::flagFile({3, 4}));
+    // Each file kept its one spelling: nothing new beside it.
+    QCOMPARE(f.files.foreignNames().size(), answer == mb::Yes ? 0 : 2);
+    QCOMPARE(f.dir.entries().size(), answer == mb::Yes ? 2 : 0);
+    QCOMPARE(f.dialogs.calls.size(), 1);
 }
 
 // A kill at any moment of a registration leaves all of its pieces in the list or none.
@@ -353,7 +430,12 @@ void TestFaults::killedWhileRegistering()
         freshFolder();
         QProcess helper;
         startHelper(helper);
-        QThread::usleep(random.bounded(quint32(wholeMs * 1300)) + 100);
+        // The first kill comes at once, the last after the registration said it was done,
+        // the others at random over its whole length.
+        if (k == 29)
+            QVERIFY(helper.waitForReadyRead(120000));
+        else
+            QThread::usleep(k == 0 ? 100 : random.bounded(quint32(wholeMs * 1300)) + 100);
         ::kill(pid_t(helper.processId()), SIGKILL);
         QVERIFY(helper.waitForFinished(10000));
         const bool finished = helper.readAllStandardOutput().contains("done");
@@ -377,43 +459,39 @@ void TestFaults::killedWhileRegistering()
     QVERIFY(all > 0 && none > 0);
 }
 
-// The disk fills up while the pieces' flag files are written: nothing is registered.
+// The disk fills up while the pieces' flag files are written: nothing is registered,
+// the flag files made are removed again, and the failure names the file.
 void TestFaults::registrationOnAFillingDisk()
 {
-    WindowFixture f;
-    std::optional<SmallFileSystem> small;
-    small.emplace(f.dir.path());
-    if (!small->mounted())
+    ScratchFolder dir;
+    // Declared after the folder: unmounted before it is removed.
+    SmallFileSystem small(dir.path());
+    if (!small.mounted())
         QSKIP("mounting a tmpfs is not allowed here (needs root)");
-    f.write(TitleList, record(u"A"_s, 5, 0));
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
-    f.start();
+    dir.put(TitleList, record(u"A"_s, 5, 0));
+    dir.put(u"A.TXT"_s, WindowFixture::flagFile({1}));
+    DiskFileService files(dir.path());
     // Room for three files of one block each, no more.
     for (int i = 0; i < 3; ++i)
-        f.write(u"room%1"_s.arg(i), QByteArray(4096, 'r'));
+        dir.put(u"room%1"_s.arg(i), QByteArray(4096, 'r'));
     {
-        QFile filler(f.path(u"filler.bin"_s));
+        QFile filler(dir.filePath(u"filler.bin"_s));
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         const QByteArray block(4096, 'f');
         while (filler.write(block) == block.size()) {
         }
     }
     for (int i = 0; i < 3; ++i)
-        QVERIFY(QFile::remove(f.path(u"room%1"_s.arg(i))));
-    const auto before = f.dir.state();
+        QVERIFY(QFile::remove(dir.filePath(u"room%1"_s.arg(i))));
+    const auto before = dir.state();
 
-    f.dialogs.answerInput(u"長編"_s);
-    f.dialogs.answerInput(u"500"_s);
-    f.window->cmdNew_Click();
-
-    const ScriptedDialogs::Call& last = f.dialogs.calls.last();
-    QCOMPARE(last.caption, u"保存エラー"_s);
-    QVERIFY2(last.prompt.contains(u"長編("_s) && last.prompt.contains(u".TXT"_s), qPrintable(last.prompt));
-    QCOMPARE(f.dir.state(), before);
-    QCOMPARE(int(f.window->catalogue().intKensu), 1);
-    QCOMPARE(f.cboName()->count(), 1);
-    QCOMPARE(f.cboName()->currentText(), u"A"_s);
-    QCOMPARE(f.window->flags()[1], qint16(1));
+    const storage::Change change = storage::RegisterPieces(files, storage::SplitIntoPieces(u"長編"_s, 500));
+    QCOMPARE(change.outcome, storage::Change::Failed);
+    QVERIFY2(change.error->file.startsWith(u"長編("_s) && change.error->file.endsWith(u".TXT"_s),
+             qPrintable(change.error->file));
+    const auto after = dir.state();
+    QCOMPARE(after.keys().join(u" "_s), before.keys().join(u" "_s));
+    QVERIFY(after == before);
 }
 
 // ---- Files that are there but cannot be used ------------------------------------
@@ -793,8 +871,10 @@ void TestFaults::pathInTitle()
     QCOMPARE(f.window->catalogue().strName[2], title);
     const QMap<QString, QByteArray> before = f.dir.state();
 
-    // Shown: no flag comes from outside the folder.
+    // Shown: no flag comes from outside the folder, and the user is told the name is unusable.
     f.hsbData()->setValue(2);
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"読み込みエラー"_s});
+    f.dialogs.calls.clear();
     QCOMPARE(f.cboName()->currentText(), title);
     QCOMPARE(f.visibleCaptions().size(), 5);
     for (int i = 1; i <= 5; ++i)

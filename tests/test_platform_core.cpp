@@ -9,15 +9,28 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/ExfatMount.h"
+
+#include <QProcess>
+
 #include <cmath>
 #include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <limits>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using kav::DiskFileService;
+using kav::ErrorKind;
 using kav::FileMode;
 
 namespace {
@@ -50,6 +63,112 @@ void setFolderTime(const QString& path, time_t seconds)
     QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
+// Folder entries by their raw names: a file's bytes, a link as "-> target", else <dir> or <special>.
+using Entries = QMap<QByteArray, QByteArray>;
+
+QByteArray sjis(const QString& text)
+{
+    return kav::cp932::encode(text).value();
+}
+
+QByteArray utf8(const QString& text)
+{
+    return text.toUtf8();
+}
+
+QByteArray entryPath(const QString& folder, const QByteArray& entry)
+{
+    return QFile::encodeName(folder) + '/' + entry;
+}
+
+bool putEntry(const QString& folder, const QByteArray& entry, const QByteArray& bytes)
+{
+    const int fd = ::open(entryPath(folder, entry).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool written = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return ::close(fd) == 0 && written;
+}
+
+Entries entriesOf(const QString& folder)
+{
+    Entries out;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    while (const dirent* e = dir ? ::readdir(dir) : nullptr) {
+        const QByteArray name(e->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = entryPath(folder, name);
+        struct stat st;
+        ::lstat(path.constData(), &st);
+        if (S_ISLNK(st.st_mode)) {
+            char text[PATH_MAX];
+            const ssize_t length = ::readlink(path.constData(), text, sizeof text);
+            out[name] = "-> " + QByteArray(text, std::max<ssize_t>(0, length));
+        } else if (S_ISDIR(st.st_mode)) {
+            out[name] = "<dir>";
+        } else if (S_ISREG(st.st_mode)) {
+            QByteArray bytes(int(st.st_size), '\0');
+            const int fd = ::open(path.constData(), O_RDONLY);
+            const bool read = fd >= 0 && ::read(fd, bytes.data(), size_t(bytes.size())) == bytes.size();
+            ::close(fd);
+            out[name] = read ? bytes : QByteArray("<unreadable>");
+        } else {
+            out[name] = "<special>";
+        }
+    }
+    if (dir)
+        ::closedir(dir);
+    return out;
+}
+
+qint64 modifiedNs(const QString& path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0
+               ? st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec
+               : -1;
+}
+
+// A tmpfs mounted over a folder for as long as this lives (needs root).
+class Tmpfs
+{
+public:
+    Tmpfs(const QString& folder, const char* options) : m_path(QFile::encodeName(folder))
+    {
+        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", MS_NOSUID | MS_NODEV, options) == 0;
+    }
+    ~Tmpfs()
+    {
+        if (m_mounted)
+            ::umount2(m_path.constData(), MNT_DETACH);
+    }
+    Q_DISABLE_COPY_MOVE(Tmpfs)
+    bool mounted() const { return m_mounted; }
+    bool setReadOnly()
+    {
+        return ::mount(nullptr, m_path.constData(), nullptr, MS_REMOUNT | MS_NOSUID | MS_NODEV | MS_RDONLY, nullptr) ==
+               0;
+    }
+
+private:
+    QByteArray m_path;
+    bool m_mounted = false;
+};
+
+int removeOne(const char* path, const struct stat*, int, FTW*)
+{
+    return ::remove(path);
+}
+
+// The start time /proc gives a process, as the file service names its temporary files.
+QByteArray processStart(qint64 pid)
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2).split(' ').value(19);
+}
+
 } // namespace
 
 class TestPlatformCore final : public QObject
@@ -65,6 +184,12 @@ private Q_SLOTS:
     {
         m_dir = std::make_unique<kav::test::ScratchFolder>();
         QVERIFY(m_dir->isValid());
+    }
+    // QTemporaryDir cannot remove names that are not UTF-8; these go by their bytes first.
+    void cleanup()
+    {
+        ::nftw(QFile::encodeName(m_dir->path()).constData(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
+        m_dir.reset();
     }
 
     void leadingValue_data()
@@ -464,7 +589,8 @@ private Q_SLOTS:
         }
         QVERIFY(!status.ok());
         QCOMPARE(status.error().file, u"D.TXT"_s);
-        QVERIFY(status.error().message.startsWith(u"書き込めませんでした"));
+        QCOMPARE(status.error().kind, kav::ErrorKind::NotAFile);
+        QVERIFY(status.error().message.contains(u"フォルダー"));
         QVERIFY(QFileInfo(m_dir->filePath(u"d.txt"_s)).isDir());
         QCOMPARE(m_dir->entries(), QStringList{u"d.txt"_s});
     }
@@ -498,7 +624,8 @@ private Q_SLOTS:
             const kav::Status closed = files.close(1);
             QVERIFY(!closed.ok());
             QCOMPARE(closed.error().file, u"データ.txt"_s);
-            QVERIFY(closed.error().message.startsWith(u"書き込めませんでした"));
+            QCOMPARE(closed.error().kind, kav::ErrorKind::Write);
+            QVERIFY(closed.error().message.contains(u"ディスクがいっぱい"));
         }
         QCOMPARE(m_dir->contents(u"データ.TXT"_s), old);
         QCOMPARE(m_dir->entries(), QStringList{u"データ.TXT"_s});
@@ -678,6 +805,451 @@ private Q_SLOTS:
         QVERIFY(QDir::setCurrent(before));
         QCOMPARE(m_dir->entries(), QStringList{u"here.txt"_s});
         QCOMPARE(files.folder(), QDir(m_dir->path()).absolutePath());
+    }
+
+    // ---- One file per name, whatever its spelling ----------------------------------
+
+    void spellings_data()
+    {
+        QTest::addColumn<Entries>("before");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QByteArray>("read"); // "<clash>": the name is refused
+        QTest::addColumn<Entries>("after");   // once "NEW" replaced asked
+        const QByteArray upper = utf8(u"データ.TXT"_s), lower = utf8(u"データ.txt"_s);
+        const QByteArray sjisUpper = sjis(u"データ.TXT"_s);
+        QTest::newRow("list in lower case, an empty upper-case one beside it")
+            << Entries{{upper, ""}, {lower, "LIST"}} << u"データ.TXT"_s << QByteArray("LIST")
+            << Entries{{upper, ""}, {lower, "NEW"}};
+        QTest::newRow("list in upper case, an empty lower-case one beside it")
+            << Entries{{upper, "LIST"}, {lower, ""}} << u"データ.txt"_s << QByteArray("LIST")
+            << Entries{{upper, "NEW"}, {lower, ""}};
+        QTest::newRow("both hold data") << Entries{{upper, "ONE"}, {lower, "TWO"}} << u"データ.txt"_s
+                                        << QByteArray("<clash>") << Entries{{upper, "ONE"}, {lower, "TWO"}};
+        for (const QString& asked : {u"データ.txt"_s, u"データ.TXT"_s})
+            QTest::addRow("both empty, asked as %s", qPrintable(asked))
+                << Entries{{upper, ""}, {lower, ""}} << asked << QByteArray() << Entries{{upper, "NEW"}, {lower, ""}};
+        QTest::newRow("three spellings of a flag file, one with data")
+            << Entries{{utf8(u"A(1_50).TXT"_s), ""}, {utf8(u"a(1_50).txt"_s), ""}, {utf8(u"A(1_50).txt"_s), "F"}}
+            << u"a(1_50).TXT"_s << QByteArray("F")
+            << Entries{{utf8(u"A(1_50).TXT"_s), ""}, {utf8(u"a(1_50).txt"_s), ""}, {utf8(u"A(1_50).txt"_s), "NEW"}};
+        QTest::newRow("code page 932 name with data, an empty UTF-8 one beside it")
+            << Entries{{sjisUpper, "LIST"}, {upper, ""}} << u"データ.txt"_s << QByteArray("LIST")
+            << Entries{{sjisUpper, "NEW"}, {upper, ""}};
+        QTest::newRow("code page 932 and UTF-8 names both with data")
+            << Entries{{sjisUpper, "OLD"}, {lower, "MINE"}} << u"データ.TXT"_s << QByteArray("<clash>")
+            << Entries{{sjisUpper, "OLD"}, {lower, "MINE"}};
+        QTest::newRow("code page 932 name only, other letter case asked")
+            << Entries{{sjis(u"残巻データ.txt"_s), "R"}} << u"残巻データ.TXT"_s << QByteArray("R")
+            << Entries{{sjis(u"残巻データ.txt"_s), "NEW"}};
+        QTest::newRow("junk bytes beside are never touched")
+            << Entries{{"\xFF\xFE.TXT", "J"}, {"X.TXT", "x"}} << u"x.txt"_s << QByteArray("x")
+            << Entries{{"\xFF\xFE.TXT", "J"}, {"X.TXT", "NEW"}};
+    }
+    void spellings()
+    {
+        QFETCH(Entries, before);
+        QFETCH(QString, asked);
+        QFETCH(QByteArray, read);
+        QFETCH(Entries, after);
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QVERIFY(putEntry(m_dir->path(), it.key(), it.value()));
+        DiskFileService files(m_dir->path());
+        QVERIFY(files.exists(asked));
+        QVERIFY(files.exists(asked.toUpper()));
+
+        if (read == "<clash>") {
+            const kav::Result<QByteArray> got = files.readAll(asked);
+            QVERIFY(!got.ok());
+            QCOMPARE(got.error().kind, ErrorKind::Clash);
+            for (auto it = before.cbegin(); it != before.cend(); ++it) {
+                const QString shown = QString::fromUtf8(it.key()).toUtf8() == it.key()
+                                          ? QString::fromUtf8(it.key())
+                                          : kav::cp932::decode(it.key()).value();
+                QVERIFY2(got.error().message.contains(shown), qPrintable(got.error().message));
+            }
+            for (const kav::Status& refused :
+                 {files.replace(asked, "NEW"), files.remove(asked), files.open(1, asked, FileMode::Output),
+                  files.open(2, asked, FileMode::Append)})
+                QCOMPARE(refused.error().kind, ErrorKind::Clash);
+            QCOMPARE(entriesOf(m_dir->path()), before);
+            return;
+        }
+        for (const QString& spelling : {asked, asked.toUpper(), asked.toLower()})
+            QCOMPARE(files.readAll(spelling).value(), read);
+        QVERIFY(files.replace(asked, "NEW").ok());
+        QCOMPARE(entriesOf(m_dir->path()), after);
+        QCOMPARE(files.readAll(asked.toLower()).value(), QByteArray("NEW"));
+        QCOMPARE(files.readAll(asked.toUpper()).value(), QByteArray("NEW"));
+        // Removing takes the entry that was written, and only that one.
+        QVERIFY(files.remove(asked.toUpper()).ok());
+        Entries removed = after;
+        removed.erase(std::find(removed.begin(), removed.end(), QByteArray("NEW")));
+        QCOMPARE(entriesOf(m_dir->path()), removed);
+    }
+
+    void systemSpelling_data()
+    {
+        QTest::addColumn<Entries>("before");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<Entries>("after"); // every listed name renamed
+        QTest::addColumn<int>("refused");   // renames that fail
+        const QByteArray list = sjis(u"データ.TXT"_s), flags = sjis(u"ドラゴン(51_100).TXT"_s);
+        QTest::newRow("list and flag file; other files stay")
+            << Entries{{list, "L"}, {flags, "F"}, {"ascii.TXT", "a"}, {"\xFF.txt", "junk"}, {sjis(u"メモ.doc"_s), "m"}}
+            << QStringList{u"データ.TXT"_s, u"ドラゴン(51_100).TXT"_s}
+            << Entries{{utf8(u"データ.TXT"_s), "L"},
+                       {utf8(u"ドラゴン(51_100).TXT"_s), "F"},
+                       {"ascii.TXT", "a"},
+                       {"\xFF.txt", "junk"},
+                       {sjis(u"メモ.doc"_s), "m"}}
+            << 0;
+        QTest::newRow("an empty UTF-8 file of that name gives way")
+            << Entries{{list, "L"}, {utf8(u"データ.TXT"_s), ""}} << QStringList{u"データ.TXT"_s}
+            << Entries{{utf8(u"データ.TXT"_s), "L"}} << 0;
+        QTest::newRow("a UTF-8 file of that name with data is never overwritten")
+            << Entries{{list, "L"}, {utf8(u"データ.TXT"_s), "M"}} << QStringList{u"データ.TXT"_s}
+            << Entries{{list, "L"}, {utf8(u"データ.TXT"_s), "M"}} << 1;
+        QTest::newRow("an empty one in other letter case stays the lesser")
+            << Entries{{list, "L"}, {utf8(u"データ.txt"_s), ""}} << QStringList{u"データ.TXT"_s}
+            << Entries{{utf8(u"データ.TXT"_s), "L"}, {utf8(u"データ.txt"_s), ""}} << 0;
+    }
+    void systemSpelling()
+    {
+        QFETCH(Entries, before);
+        QFETCH(QStringList, listed);
+        QFETCH(Entries, after);
+        QFETCH(int, refused);
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QVERIFY(putEntry(m_dir->path(), it.key(), it.value()));
+        DiskFileService files(m_dir->path());
+        QCOMPARE(files.foreignNames(), listed);
+        int failed = 0;
+        for (const QString& name : listed) {
+            const kav::Status renamed = files.renameToSystemSpelling(name);
+            if (!renamed) {
+                ++failed;
+                QCOMPARE(renamed.error().kind, ErrorKind::Clash);
+                QCOMPARE(renamed.error().file, name);
+            }
+        }
+        QCOMPARE(failed, refused);
+        QCOMPARE(entriesOf(m_dir->path()), after);
+        QCOMPARE(files.foreignNames().size(), refused);
+        if (refused == 0)
+            QCOMPARE(files.readAll(listed.first().toLower()).value(), before.value(sjis(listed.first())));
+        QCOMPARE(files.renameToSystemSpelling(u"ascii.TXT"_s).error().kind, ErrorKind::NotFound);
+    }
+
+    // ---- Links and things that are not files --------------------------------------------
+
+    void links_data()
+    {
+        QTest::addColumn<QByteArray>("link");    // what data/X.TXT leads to; VICTIM: the outside file's full path
+        QTest::addColumn<QByteArray>("written"); // the file a write reaches, in data/; empty: refused
+        QTest::newRow("up and out") << QByteArray("../victim.txt") << QByteArray();
+        QTest::newRow("absolute, out") << QByteArray("VICTIM") << QByteArray();
+        QTest::newRow("out, to a file not there yet") << QByteArray("../new.txt") << QByteArray();
+        QTest::newRow("out, through a link inside") << QByteArray("hop") << QByteArray();
+        QTest::newRow("inside") << QByteArray("real.dat") << QByteArray("real.dat");
+        QTest::newRow("inside, a subfolder") << QByteArray("sub/deep.dat") << QByteArray("sub/deep.dat");
+        QTest::newRow("inside, out and back in") << QByteArray("../data/real.dat") << QByteArray("real.dat");
+        QTest::newRow("inside, to a file not there yet") << QByteArray("later.dat") << QByteArray("later.dat");
+    }
+    void links()
+    {
+        QFETCH(QByteArray, link);
+        QFETCH(QByteArray, written);
+        const QString folder = m_dir->filePath(u"data"_s);
+        QVERIFY(QDir().mkpath(folder + u"/sub"_s));
+        m_dir->put(u"victim.txt"_s, "VICTIM");
+        setFolderTime(m_dir->filePath(u"victim.txt"_s), time(nullptr) - 3600);
+        QVERIFY(putEntry(folder, "real.dat", "REAL"));
+        QVERIFY(putEntry(folder, "sub/deep.dat", "DEEP"));
+        QVERIFY(::symlink("../victim.txt", entryPath(folder, "hop").constData()) == 0);
+        if (link == "VICTIM")
+            link = QFile::encodeName(m_dir->filePath(u"victim.txt"_s));
+        QVERIFY(::symlink(link.constData(), entryPath(folder, "X.TXT").constData()) == 0);
+        const qint64 victimTime = modifiedNs(m_dir->filePath(u"victim.txt"_s));
+        const QStringList outside = m_dir->entries();
+        const Entries before = entriesOf(folder);
+        DiskFileService files(folder);
+
+        if (written.isEmpty()) {
+            for (const kav::Status& refused :
+                 {files.replace(u"x.txt"_s, "NEW"), files.remove(u"x.txt"_s),
+                  files.open(1, u"X.txt"_s, FileMode::Output), files.open(2, u"X.txt"_s, FileMode::Append)}) {
+                QCOMPARE(refused.error().kind, ErrorKind::Unsafe);
+                QVERIFY2(refused.error().message.contains(u"X.TXT"), qPrintable(refused.error().message));
+            }
+            QCOMPARE(entriesOf(folder), before);
+        } else {
+            QVERIFY(files.replace(u"x.txt"_s, "NEW").ok());
+            QCOMPARE(entriesOf(folder).value("X.TXT"), before.value("X.TXT")); // still the same link
+            QCOMPARE(m_dir->contents(u"data/"_s + QString::fromUtf8(written)), QByteArray("NEW"));
+            QCOMPARE(files.readAll(u"X.TXT"_s).value(), QByteArray("NEW"));
+            QVERIFY(files.open(1, u"x.TXT"_s, FileMode::Append).ok());
+            QVERIFY(files.write(1, "+").ok());
+            QVERIFY(files.close(1).ok());
+            QCOMPARE(m_dir->contents(u"data/"_s + QString::fromUtf8(written)), QByteArray("NEW+"));
+            QVERIFY(files.remove(u"x.txt"_s).ok()); // the link goes, not what it leads to
+            QVERIFY(!entriesOf(folder).contains("X.TXT"));
+            QCOMPARE(m_dir->contents(u"data/"_s + QString::fromUtf8(written)), QByteArray("NEW+"));
+        }
+        QCOMPARE(m_dir->contents(u"victim.txt"_s), QByteArray("VICTIM"));
+        QCOMPARE(modifiedNs(m_dir->filePath(u"victim.txt"_s)), victimTime);
+        QCOMPARE(m_dir->entries(), outside);
+    }
+
+    void folderReachedThroughLink()
+    {
+        const QString real = m_dir->filePath(u"real"_s);
+        QVERIFY(QDir().mkpath(real));
+        QVERIFY(QFile::link(real, m_dir->filePath(u"link"_s)));
+        DiskFileService files(m_dir->filePath(u"link"_s));
+        QVERIFY(files.replace(u"データ.TXT"_s, "A").ok());
+        QVERIFY(files.replace(u"データ.txt"_s, "B").ok());
+        QCOMPARE(files.readAll(u"データ.TXT"_s).value(), QByteArray("B"));
+        QCOMPARE(entriesOf(real), (Entries{{utf8(u"データ.TXT"_s), "B"}}));
+        QVERIFY(files.remove(u"データ.txt"_s).ok());
+        QVERIFY(entriesOf(real).isEmpty());
+    }
+
+    void notAFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("folder") << u"folder"_s << u"フォルダー"_s;
+        QTest::newRow("FIFO") << u"fifo"_s << u"名前付きパイプ"_s;
+        QTest::newRow("socket") << u"socket"_s << u"ソケット"_s;
+        QTest::newRow("device") << u"device"_s << u"デバイス"_s;
+        QTest::newRow("link to a FIFO inside") << u"link"_s << u"名前付きパイプ"_s;
+    }
+    void notAFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, said);
+        const QByteArray path = entryPath(m_dir->path(), "X.TXT");
+        if (kind == u"folder") {
+            QCOMPARE(::mkdir(path.constData(), 0755), 0);
+        } else if (kind == u"fifo") {
+            QCOMPARE(::mkfifo(path.constData(), 0644), 0);
+        } else if (kind == u"socket") {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            if (size_t(path.size()) >= sizeof address.sun_path)
+                QSKIP("the scratch folder's path is too long for a socket");
+            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ::close(fd);
+        } else if (kind == u"device") {
+            if (::mknod(path.constData(), S_IFCHR | 0644, makedev(1, 3)) != 0)
+                QSKIP("cannot make a device node here (needs root)");
+        } else {
+            QCOMPARE(::mkfifo(entryPath(m_dir->path(), "pipe").constData(), 0644), 0);
+            QCOMPARE(::symlink("pipe", path.constData()), 0);
+        }
+        const Entries before = entriesOf(m_dir->path());
+        DiskFileService files(m_dir->path());
+        const kav::Result<QByteArray> read = files.readAll(u"x.txt"_s);
+        QVERIFY(!read.ok());
+        QCOMPARE(read.error().kind, ErrorKind::NotAFile);
+        QVERIFY2(read.error().message.contains(said), qPrintable(read.error().message));
+        QVERIFY(read.error().message.contains(u"X.TXT"));
+        for (const kav::Status& refused :
+             {files.replace(u"x.txt"_s, "NEW"), files.remove(u"X.txt"_s), files.open(1, u"x.TXT"_s, FileMode::Input),
+              files.open(1, u"x.TXT"_s, FileMode::Output), files.open(2, u"x.TXT"_s, FileMode::Append)})
+            QCOMPARE(refused.error().kind, ErrorKind::NotAFile);
+        QVERIFY(files.exists(u"x.txt"_s));
+        QCOMPARE(entriesOf(m_dir->path()), before);
+    }
+
+    // ---- What a failure says --------------------------------------------------------------
+
+    void failureMessages_data()
+    {
+        QTest::addColumn<QString>("disk"); // read-only, full, limit
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<QStringList>("said");
+        const QStringList readOnlyNew{u"作成できませんでした"_s, u"フォルダーに書き込めるか確かめて下さい"_s};
+        const QStringList readOnlyOld{u"書き込めませんでした"_s, u"書き込めるか確かめて下さい"_s};
+        const QStringList full{u"ディスクがいっぱい"_s, u"空きを作る"_s};
+        QTest::newRow("new file, read-only folder") << u"read-only"_s << false << readOnlyNew;
+        QTest::newRow("existing file, read-only folder") << u"read-only"_s << true << readOnlyOld;
+        QTest::newRow("new file, full disk") << u"full"_s << false << full;
+        QTest::newRow("existing file, full disk") << u"full"_s << true << full;
+        QTest::newRow("existing file, file-size limit") << u"limit"_s << true << full;
+    }
+    void failureMessages()
+    {
+        QFETCH(QString, disk);
+        QFETCH(bool, existing);
+        QFETCH(QStringList, said);
+        const QString folder = m_dir->filePath(u"mnt"_s);
+        QVERIFY(QDir().mkpath(folder));
+        std::optional<Tmpfs> mount;
+        if (disk != u"limit") {
+            mount.emplace(folder, "size=64k");
+            if (!mount->mounted())
+                QSKIP("mounting a tmpfs needs root");
+        }
+        if (existing)
+            QVERIFY(putEntry(folder, utf8(u"データ.TXT"_s), "OLD"));
+        if (disk == u"read-only")
+            QVERIFY(mount->setReadOnly());
+        const Entries before = entriesOf(folder);
+        DiskFileService files(folder);
+        kav::Status status;
+        {
+            const FileSizeLimit limit(disk == u"limit" ? 4096 : RLIM_INFINITY);
+            status = files.replace(u"データ.txt"_s, QByteArray(200 * 1024, 'x'));
+        }
+        QVERIFY(!status.ok());
+        QCOMPARE(status.error().kind, ErrorKind::Write);
+        QCOMPARE(status.error().file, u"データ.txt"_s);
+        for (const QString& words : said)
+            QVERIFY2(status.error().message.contains(words), qPrintable(status.error().message));
+        QCOMPARE(entriesOf(folder), before);
+    }
+
+    void readMissing()
+    {
+        DiskFileService files(m_dir->path());
+        const kav::Result<QByteArray> read = files.readAll(u"データ.TXT"_s);
+        QCOMPARE(read.error().kind, ErrorKind::NotFound);
+        QVERIFY(read.error().message.contains(u"見つかりません"));
+        QCOMPARE(files.remove(u"データ.TXT"_s).error().kind, ErrorKind::NotFound);
+        QCOMPARE(files.readAll(u"../x"_s).error().kind, ErrorKind::Unsafe);
+        QVERIFY(m_dir->entries().isEmpty());
+    }
+
+    // Without the signal ignored, the kernel ends a process that writes past its limit.
+    void fileSizeSignal_data()
+    {
+        QTest::addColumn<bool>("ignored");
+        QTest::newRow("ignored, as main() does") << true;
+        QTest::newRow("default") << false;
+    }
+    void fileSizeSignal()
+    {
+        QFETCH(bool, ignored);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_DFL);
+            if (ignored)
+                kav::IgnoreFileSizeSignal();
+            const rlimit limit{4096, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            DiskFileService files(m_dir->path());
+            const kav::Status saved = files.replace(u"big.txt"_s, QByteArray(100000, 'x'));
+            ::_exit(saved.ok() ? 1 : saved.error().message.contains(u"ディスクがいっぱい") ? 0 : 2);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        if (ignored) {
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status), 0);
+        } else {
+            QVERIFY(WIFSIGNALED(status));
+            QCOMPARE(WTERMSIG(status), SIGXFSZ);
+        }
+    }
+
+    // ---- Temporary files ------------------------------------------------------------------
+
+    void temporaryNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("ours");
+        QTest::newRow("staging") << QByteArray(".kavurio-123-456-7.tmp") << true;
+        QTest::newRow("staging, Qt's suffix") << QByteArray(".kavurio-123-456-7.tmp.Ab12Cd") << true;
+        QTest::newRow("short suffix") << QByteArray(".kavurio-123-456-7.tmp.Ab12C") << false;
+        QTest::newRow("Qt's name for a data file") << QByteArray("データ.TXT.Cccahb") << false;
+        QTest::newRow("user's note") << QByteArray(".kavurio-notes.txt") << false;
+        QTest::newRow("two numbers") << QByteArray(".kavurio-1-2.tmp") << false;
+        QTest::newRow("prefix inside") << QByteArray("x.kavurio-1-2-3.tmp") << false;
+        QTest::newRow("longer ending") << QByteArray(".kavurio-1-2-3.tmpx") << false;
+        QTest::newRow("empty number") << QByteArray(".kavurio--2-3.tmp") << false;
+    }
+    void temporaryNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, ours);
+        QCOMPARE(DiskFileService::isTemporaryName(name), ours);
+    }
+
+    void leftoversRemovedAtStart()
+    {
+        QProcess sleeper;
+        sleeper.start(u"sleep"_s, {u"60"_s});
+        QVERIFY(sleeper.waitForStarted());
+        const QByteArray alive = QByteArray::number(sleeper.processId());
+        const QByteArray aliveStart = processStart(sleeper.processId());
+        QVERIFY(!aliveStart.isEmpty());
+        const pid_t gone = ::fork();
+        if (gone == 0)
+            ::_exit(0);
+        QCOMPARE(::waitpid(gone, nullptr, 0), gone);
+        const QByteArray dead = QByteArray::number(gone);
+
+        const Entries kept{{".kavurio-" + alive + "-" + aliveStart + "-1.tmp", "saving now"},
+                           {"データ.TXT.Cccahb", "not ours"},
+                           {".kavurio-notes.txt", "not ours"},
+                           {utf8(u"データ.TXT"_s), "LIST"}};
+        const Entries removed{{".kavurio-" + dead + "-99-1.tmp", "killed"},
+                              {".kavurio-" + dead + "-99-2.tmp.Ab12Cd", "killed"},
+                              {".kavurio-" + alive + "-1-3.tmp", "an older process with the same id"}};
+        for (const Entries& entries : {kept, removed}) {
+            for (auto it = entries.cbegin(); it != entries.cend(); ++it)
+                QVERIFY(putEntry(m_dir->path(), it.key(), it.value()));
+        }
+        QCOMPARE(::mkdir(entryPath(m_dir->path(), ".kavurio-" + dead + "-99-4.tmp").constData(), 0755), 0);
+        Entries expected = kept;
+        expected.insert(".kavurio-" + dead + "-99-4.tmp", "<dir>");
+        DiskFileService files(m_dir->path());
+        QCOMPARE(entriesOf(m_dir->path()), expected);
+        sleeper.kill();
+        sleeper.waitForFinished();
+    }
+
+    // ---- exFAT through FUSE: a file system that ignores letter case ------------------------
+
+    void exfatOneSpelling_data()
+    {
+        QTest::addColumn<QString>("created");
+        QTest::addColumn<QStringList>("edits");
+        QTest::newRow("title list") << u"データ.TXT"_s
+                                    << QStringList{u"データ.txt"_s, u"データ.TXT"_s, u"データ.txt"_s};
+        QTest::newRow("flag file") << u"A(51_100).TXT"_s
+                                   << QStringList{u"a(51_100).txt"_s, u"A(51_100).txt"_s, u"a(51_100).TXT"_s};
+    }
+    void exfatOneSpelling()
+    {
+        QFETCH(QString, created);
+        QFETCH(QStringList, edits);
+        const kav::test::ExfatMount exfat(m_dir->filePath(u"exfat"_s));
+        if (!exfat.skipReason().isEmpty())
+            QSKIP(qPrintable(exfat.skipReason()));
+        QVERIFY2(exfat.mounted(), qPrintable(exfat.error()));
+        DiskFileService files(exfat.path());
+        QVERIFY(files.replace(created, "0").ok());
+        for (int i = 0; i < edits.size(); ++i) {
+            const QByteArray bytes = QByteArray::number(i + 1);
+            QVERIFY(files.replace(edits[i], bytes).ok());
+            QCOMPARE(QDir(exfat.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                     QStringList{created});
+            for (const QString& spelling : {created, edits[i], created.toLower()}) {
+                QCOMPARE(files.readAll(spelling).value(), bytes);
+                QProcess cat;
+                cat.start(u"cat"_s, {exfat.path() + u'/' + spelling});
+                QVERIFY(cat.waitForFinished());
+                QCOMPARE(cat.readAllStandardOutput(), bytes);
+            }
+        }
+        QVERIFY(files.remove(edits.last().toUpper()).ok());
+        QVERIFY(!QFile::exists(exfat.path() + u'/' + created));
+        QVERIFY(!files.exists(created));
     }
 };
 

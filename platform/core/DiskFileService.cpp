@@ -1,51 +1,223 @@
 #include "core/DiskFileService.h"
 
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include "core/Codec.h"
 
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include <algorithm>
 #include <optional>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace kav {
+
+namespace {
+
+// Closes a descriptor on every way out.
+class Fd
+{
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Q_DISABLE_COPY_MOVE(Fd)
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+constexpr char TemporaryPrefix[] = ".kavurio-";
+constexpr char TemporarySuffix[] = ".tmp";
+
+Error failure(ErrorKind kind, const QString& file, const QString& message)
+{
+    return {file, message, 0, kind};
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+Error writeFailure(const QString& file, int error, bool creating)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return failure(ErrorKind::Write, file,
+                       QStringLiteral("ディスクがいっぱいか、ファイルの大きさの上限を超えたため書き込めませんでした。"
+                                      "空きを作るか上限を上げてから、もう一度やり直して下さい。"));
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return failure(
+            ErrorKind::Write, file,
+            creating ? QStringLiteral("作成できませんでした。フォルダーに書き込めるか確かめて下さい。")
+                     : QStringLiteral("書き込めませんでした。フォルダーとファイルに書き込めるか確かめて下さい。"));
+    case ENOENT:
+    case ENOTDIR:
+        return failure(ErrorKind::Write, file,
+                       QStringLiteral("フォルダーが見つからないため保存できませんでした。"
+                                      "フォルダーが移されたり消されたりしていないか確かめて下さい。"));
+    default:
+        return failure(
+            ErrorKind::Write, file,
+            QStringLiteral("書き込めませんでした（%1）。ディスクの状態を確かめて下さい。").arg(systemText(error)));
+    }
+}
+
+Error readFailure(const QString& file, int error)
+{
+    if (error == EACCES || error == EPERM)
+        return failure(ErrorKind::Read, file,
+                       QStringLiteral("読み込めませんでした。ファイルを読む権限があるか確かめて下さい。"));
+    return failure(
+        ErrorKind::Read, file,
+        QStringLiteral("読み込めませんでした（%1）。ディスクの状態を確かめて下さい。").arg(systemText(error)));
+}
+
+Error notFound(const QString& file)
+{
+    return failure(ErrorKind::NotFound, file, QStringLiteral("ファイルが見つかりません。"));
+}
+
+Error notAFile(const QString& file, const QString& shown, mode_t mode)
+{
+    QString what = QStringLiteral("特殊なファイル");
+    if (S_ISDIR(mode))
+        what = QStringLiteral("フォルダー");
+    else if (S_ISFIFO(mode))
+        what = QStringLiteral("名前付きパイプ");
+    else if (S_ISSOCK(mode))
+        what = QStringLiteral("ソケット");
+    else if (S_ISCHR(mode) || S_ISBLK(mode))
+        what = QStringLiteral("デバイス");
+    return failure(ErrorKind::NotAFile, file,
+                   QStringLiteral("「%1」はファイルではなく%2のため使えません。"
+                                  "別の名前に変えるか、別の場所へ移して下さい。")
+                       .arg(shown, what));
+}
+
+Error unsafeName(const QString& file)
+{
+    return failure(ErrorKind::Unsafe, file, QStringLiteral("ファイル名に使えない文字や名前が含まれています。"));
+}
+
+// The text of an entry's name, and whether it is spelled in code page 932 bytes
+// rather than UTF-8. Names valid as UTF-8 are always taken as UTF-8.
+struct Spelling
+{
+    QString text;
+    bool foreign = false;
+};
+
+std::optional<QString> utf8Text(QByteArrayView raw)
+{
+    // A byte-order mark is part of a name, not something to drop.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    QString text = decoder.decode(raw);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+std::optional<Spelling> spellingOf(QByteArrayView raw)
+{
+    if (std::optional<QString> text = utf8Text(raw))
+        return Spelling{*text, false};
+    if (Result<QString> text = cp932::decode(raw); text.ok())
+        return Spelling{text.value(), true};
+    return std::nullopt; // junk bytes: no name anyone asks for
+}
+
+QString shownName(const QByteArray& raw)
+{
+    const std::optional<Spelling> spelling = spellingOf(raw);
+    return spelling ? spelling->text : QString::fromUtf8(raw);
+}
+
+QByteArray realPath(const QByteArray& path)
+{
+    char buffer[PATH_MAX];
+    return ::realpath(path.constData(), buffer) ? QByteArray(buffer) : QByteArray();
+}
+
+// Start time of a process in clock ticks since boot, 0 when it is not running (or
+// there is no /proc): a process id alone may have been given to another process.
+quint64 processStart(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    // Field 2 is the command in parentheses and may hold blanks; field 22 is the start time.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 19 ? fields[19].toULongLong() : 0;
+}
+
+quint64 ownStart()
+{
+    static const quint64 start = processStart(::getpid());
+    return start;
+}
+
+void syncFolder(const QByteArray& folder)
+{
+    const Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
+}
+
+} // namespace
 
 struct DiskFileService::Slot
 {
     FileMode mode = FileMode::Input;
     QString name; // as the caller gave it, for messages
     InputCursor cursor;
-    std::unique_ptr<QSaveFile> output;
-    std::unique_ptr<QFile> append;
-    qint64 appendStart = 0; // the size before appending, to undo a failed append
+    QByteArray pending; // output: what replaces the file when it is closed
+    int appendFd = -1;
+    off_t appendStart = 0; // the size before appending, to undo a failed append
     bool appendCreated = false;
     std::optional<Error> failure; // the first failed write: the file is then put back on close
+
+    ~Slot()
+    {
+        if (appendFd >= 0)
+            ::close(appendFd);
+    }
 };
 
-namespace {
-
-Error fileError(const QString& name, const QString& message, ErrorKind kind = ErrorKind::Other)
+// The directory entry an operation on a name works on.
+struct DiskFileService::Target
 {
-    return {name, message, 0, kind};
-}
-
-Error writeError(const QString& name, const QString& reason)
-{
-    return fileError(name,
-                     QStringLiteral("書き込めませんでした（ディスクの空きや書き込み権限を確かめて下さい）: ") + reason,
-                     ErrorKind::Write);
-}
-
-Error numberError(const QString& name)
-{
-    return fileError(name, QStringLiteral("ファイル番号が正しくありません（1か2を使って下さい）"));
-}
-
-} // namespace
+    QByteArray entry; // raw bytes of the name in the folder
+    QString shown;    // the same as text, for messages
+    bool exists = false;
+    QByteArray real; // for a link inside the folder: where it leads (absolute); the file written
+    mode_t mode = 0; // of the file itself (a link's target), 0 when there is none
+};
 
 DiskFileService::DiskFileService(const QString& folder) : m_dir(QDir(folder).absolutePath())
 {
@@ -56,19 +228,88 @@ DiskFileService::DiskFileService(const QString& folder) : m_dir(QDir(folder).abs
         ::close(m_notify);
         m_notify = -1;
     }
+    struct statfs fs;
+    constexpr decltype(fs.f_type) FuseMagic = 0x65735546;
+    m_fuse = ::statfs(QFile::encodeName(m_dir.path()).constData(), &fs) == 0 && fs.f_type == FuseMagic;
+    removeLeftovers();
 }
 
 DiskFileService::~DiskFileService()
 {
-    // Unsaved output is dropped with the slots: QSaveFile never commits by itself.
+    // Unsaved output is dropped with the slots.
     if (m_notify >= 0)
         ::close(m_notify);
+}
+
+QByteArray DiskFileService::path(const QByteArray& entry) const
+{
+    return QFile::encodeName(m_dir.path()) + '/' + entry;
 }
 
 DiskFileService::Slot* DiskFileService::slot(int number)
 {
     return number >= 1 && number <= MaxNumber ? m_slots[number].get() : nullptr;
 }
+
+// ---- Temporary files --------------------------------------------------------------
+
+bool DiskFileService::isTemporaryName(QByteArrayView entry)
+{
+    // .kavurio-<pid>-<start>-<n>.tmp, and QSaveFile's own ".XXXXXX" after it where it
+    // cannot use an unnamed file.
+    QByteArrayView rest = entry;
+    if (!rest.startsWith(TemporaryPrefix))
+        return false;
+    rest = rest.sliced(sizeof TemporaryPrefix - 1);
+    for (int number = 0; number < 3; ++number) {
+        qsizetype digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
+            ++digits;
+        if (digits == 0 || digits > 20)
+            return false;
+        rest = rest.sliced(digits);
+        if (number < 2) {
+            if (!rest.startsWith('-'))
+                return false;
+            rest = rest.sliced(1);
+        }
+    }
+    if (!rest.startsWith(TemporarySuffix))
+        return false;
+    rest = rest.sliced(sizeof TemporarySuffix - 1);
+    if (rest.isEmpty())
+        return true;
+    return rest.size() == 7 && rest[0] == '.' &&
+           std::all_of(rest.begin() + 1, rest.end(), [](char c) { return std::isalnum(uchar(c)); });
+}
+
+void DiskFileService::removeLeftovers()
+{
+    const QByteArray folder = QFile::encodeName(m_dir.path());
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!isTemporaryName(name))
+            continue;
+        const QList<QByteArray> parts = name.mid(sizeof TemporaryPrefix - 1).split('-');
+        const qint64 pid = parts[0].toLongLong();
+        const quint64 start = parts[1].toULongLong();
+        // Another running window on this folder may be saving right now.
+        if (start != 0 && processStart(pid) == start)
+            continue;
+        if (start == 0 && ::kill(pid_t(pid), 0) == 0)
+            continue;
+        struct stat st;
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// ---- The index of spellings ---------------------------------------------------------
 
 bool DiskFileService::applyFolderEvents()
 {
@@ -89,7 +330,7 @@ bool DiskFileService::applyFolderEvents()
             // Lost notices: only a new listing can tell.
             if (event->mask & IN_Q_OVERFLOW)
                 return false;
-            // The folder itself gone or moved: no more notices will come, so every miss lists it again.
+            // The folder itself gone or moved: no more notices will come, so every look-up lists it again.
             if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
                 ::close(m_notify);
                 m_notify = -1;
@@ -97,14 +338,17 @@ bool DiskFileService::applyFolderEvents()
             }
             if (event->len == 0)
                 continue;
-            const QString name = QFile::decodeName(event->name);
-            const QString key = name.toCaseFolded();
+            const QByteArray raw(event->name);
+            const std::optional<Spelling> spelling = spellingOf(raw);
+            if (!spelling)
+                continue;
+            const QString key = spelling->text.toCaseFolded();
             if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
-                QStringList& spellings = m_index[key];
-                if (!spellings.contains(name))
-                    spellings.append(name);
+                QList<QByteArray>& entries = m_index[key];
+                if (!entries.contains(raw))
+                    entries.append(raw);
             } else if (const auto found = m_index.find(key); found != m_index.end()) {
-                found->removeAll(name);
+                found->removeAll(raw);
             }
         }
     }
@@ -116,71 +360,393 @@ void DiskFileService::refreshIndex()
     if (m_indexValid && applyFolderEvents())
         return;
     m_index.clear();
-    QDirIterator entries(m_dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (entries.hasNext()) {
-        entries.next();
-        m_index[entries.fileName().toCaseFolded()].append(entries.fileName());
+    if (DIR* dir = ::opendir(QFile::encodeName(m_dir.path()).constData())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray raw(entry->d_name);
+            if (raw == "." || raw == "..")
+                continue;
+            if (const std::optional<Spelling> spelling = spellingOf(raw))
+                m_index[spelling->text.toCaseFolded()].append(raw);
+        }
+        ::closedir(dir);
     }
     m_indexValid = m_notify >= 0;
 }
 
-QString DiskFileService::resolve(const QString& name)
+Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use use)
 {
-    if (QFileInfo::exists(m_dir.filePath(name)))
-        return name;
+    if (!isSafeName(name))
+        return unsafeName(name);
     refreshIndex();
     // An indexed spelling is checked, so a stale index never names a deleted file.
-    for (const QString& spelling : m_index.value(name.toCaseFolded())) {
-        if (QFileInfo::exists(m_dir.filePath(spelling)))
-            return spelling;
+    QList<QByteArray> found;
+    for (const QByteArray& entry : m_index.value(name.toCaseFolded())) {
+        struct stat st;
+        if (::lstat(path(entry).constData(), &st) == 0 && !found.contains(entry))
+            found.append(entry);
     }
-    return name;
+
+    Target target;
+    if (found.isEmpty()) {
+        target.entry = QFile::encodeName(name); // a new file gets the caller's spelling
+        target.shown = name;
+        return target;
+    }
+    // UTF-8 spellings first, then byte order: the choice never depends on how the caller spelled it.
+    std::sort(found.begin(), found.end(), [](const QByteArray& a, const QByteArray& b) {
+        const bool aForeign = !utf8Text(a), bForeign = !utf8Text(b);
+        return aForeign != bForeign ? bForeign : a < b;
+    });
+    QByteArray chosen = found.first();
+    if (found.size() > 1) {
+        // An empty spelling (a file a first start made, say) is the lesser one and is not used.
+        QList<QByteArray> holding;
+        for (const QByteArray& entry : found) {
+            struct stat st;
+            if (::stat(path(entry).constData(), &st) == 0 && !(S_ISREG(st.st_mode) && st.st_size == 0))
+                holding.append(entry);
+        }
+        if (holding.size() > 1)
+            return failure(ErrorKind::Clash, name,
+                           QStringLiteral("「%1」と「%2」の両方に内容があるため、どちらを使うか決められません。"
+                                          "要らない方を別のフォルダーへ移して下さい。")
+                               .arg(shownName(holding[0]), shownName(holding[1])));
+        if (holding.size() == 1)
+            chosen = holding.first();
+    }
+
+    target.entry = chosen;
+    target.shown = shownName(chosen);
+    const QByteArray entryPath = path(chosen);
+    struct stat st;
+    if (::lstat(entryPath.constData(), &st) != 0)
+        return target; // gone since it was listed
+    target.exists = true;
+    target.mode = st.st_mode;
+    if (S_ISLNK(st.st_mode)) {
+        QByteArray real = realPath(entryPath);
+        if (real.isEmpty()) {
+            // Leads nowhere yet: where it would lead is the link's folder, found for real, and its last name.
+            char text[PATH_MAX];
+            const ssize_t length = ::readlink(entryPath.constData(), text, sizeof text);
+            const QByteArray link = length > 0 ? QByteArray(text, length) : QByteArray();
+            const QByteArray whole = link.startsWith('/') ? link : QFile::encodeName(m_dir.path()) + '/' + link;
+            const qsizetype slash = whole.lastIndexOf('/');
+            const QByteArray last = whole.mid(slash + 1);
+            const QByteArray parent = realPath(slash > 0 ? whole.left(slash) : QByteArray("/"));
+            struct stat beyond;
+            if (!link.isEmpty() && !parent.isEmpty() && !last.isEmpty() && last != "." && last != ".." &&
+                ::lstat((parent + '/' + last).constData(), &beyond) != 0)
+                real = parent + '/' + last;
+        }
+        const QByteArray home = realPath(QFile::encodeName(m_dir.path()));
+        const bool inside =
+            !real.isEmpty() && !home.isEmpty() && real.startsWith(home.endsWith('/') ? home : home + '/');
+        if (!inside && use != Use::Read) {
+            char text[PATH_MAX];
+            const ssize_t length = ::readlink(entryPath.constData(), text, sizeof text);
+            return failure(ErrorKind::Unsafe, name,
+                           QStringLiteral("「%1」はフォルダーの外（%2）を指すシンボリックリンクのため、"
+                                          "書き換えも削除もしません。リンクを普通のファイルに置き換えて下さい。")
+                               .arg(target.shown, QFile::decodeName(QByteArray(text, std::max<ssize_t>(0, length)))));
+        }
+        target.real = inside ? real : QByteArray();
+        target.mode = ::stat(entryPath.constData(), &st) == 0 ? st.st_mode : 0;
+    }
+    if (target.mode != 0 && !S_ISREG(target.mode))
+        return notAFile(name, target.shown, target.mode);
+    return target;
 }
+
+QString DiskFileService::resolve(const QString& name)
+{
+    const Result<Target> target = locate(name, Use::Read);
+    return target.ok() && target.value().exists ? target.value().shown : name;
+}
+
+bool DiskFileService::exists(const QString& name)
+{
+    if (!isSafeName(name))
+        return false;
+    refreshIndex();
+    for (const QByteArray& entry : m_index.value(name.toCaseFolded())) {
+        struct stat st;
+        if (::lstat(path(entry).constData(), &st) == 0)
+            return true;
+    }
+    return false;
+}
+
+// ---- Whole files -------------------------------------------------------------------
+
+Result<QByteArray> DiskFileService::readAll(const QString& name)
+{
+    const Result<Target> located = locate(name, Use::Read);
+    if (!located)
+        return located.error();
+    const Target& target = located.value();
+    if (!target.exists || target.mode == 0)
+        return notFound(name);
+    // Never blocks: a FIFO swapped in since the look-up opens at once and is refused below.
+    const Fd fd(::open(path(target.entry).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0)
+        return errno == ENOENT ? notFound(name) : readFailure(name, errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return readFailure(name, errno);
+    if (!S_ISREG(st.st_mode))
+        return notAFile(name, target.shown, st.st_mode);
+    // Through FUSE the kernel may hold pages of this spelling from before another
+    // program replaced the file under another spelling: read what is on disk.
+    if (m_fuse)
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    QByteArray bytes;
+    bytes.reserve(qsizetype(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return readFailure(name, errno);
+        if (got == 0)
+            return bytes;
+        bytes.append(buffer, got);
+    }
+}
+
+Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
+{
+    const Result<Target> located = locate(name, Use::Write);
+    if (!located)
+        return located.error();
+    const Target& target = located.value();
+    const bool creating = !target.exists || target.mode == 0;
+
+    // QSaveFile writes an unnamed file and links it under a name of ours, which is
+    // then renamed over the real one: a kill at any moment leaves either the old
+    // bytes or the new, and nothing in the folder but a file recognisably ours.
+    const QByteArray staging = TemporaryPrefix + QByteArray::number(::getpid()) + '-' + QByteArray::number(ownStart()) +
+                               '-' + QByteArray::number(++m_saves) + TemporarySuffix;
+    const QByteArray stagingPath = path(staging);
+    QSaveFile file(QFile::decodeName(stagingPath));
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly))
+        return writeFailure(name, errno ? errno : EIO, creating);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const qint64 written = file.write(bytes.data() + done, bytes.size() - done);
+        if (written <= 0) {
+            const int error = errno ? errno : EIO;
+            file.cancelWriting();
+            return writeFailure(name, error, creating);
+        }
+        done += written;
+    }
+    // commit() would not see a failure of the write that empties the buffer.
+    if (!file.flush()) {
+        const int error = errno ? errno : EIO;
+        file.cancelWriting();
+        return writeFailure(name, error, creating);
+    }
+    if (!file.commit()) {
+        const int error = errno ? errno : EIO;
+        ::unlink(stagingPath.constData());
+        return writeFailure(name, error, creating);
+    }
+    if (!creating)
+        ::chmod(stagingPath.constData(), target.mode & 07777);
+    if (!m_caseBlind) {
+        struct stat st;
+        m_caseBlind = ::lstat(path(staging.toUpper()).constData(), &st) == 0;
+    }
+    // A link inside the folder stays a link: what it leads to is replaced.
+    const QByteArray destination = target.real.isEmpty() ? path(target.entry) : target.real;
+    if (::rename(stagingPath.constData(), destination.constData()) != 0) {
+        const int error = errno;
+        ::unlink(stagingPath.constData());
+        return writeFailure(name, error, creating);
+    }
+    // The rename itself survives a power cut only once the folder is on disk.
+    syncFolder(QFile::encodeName(m_dir.path()));
+    if (!target.real.isEmpty())
+        syncFolder(target.real.left(target.real.lastIndexOf('/')));
+    if (*m_caseBlind && target.real.isEmpty())
+        forgetOtherSpellings(target.entry, name);
+    return {};
+}
+
+void DiskFileService::forgetOtherSpellings(const QByteArray& entry, const QString& asked)
+{
+    // On a file system that ignores letter case but is reached through FUSE (exFAT,
+    // NTFS), each spelling anyone opened is a file of its own to the kernel, whose
+    // cached pages still hold the bytes the rename replaced when the size did not
+    // change. The usual other spellings are opened and their cached pages dropped.
+    const QString shown = shownName(entry);
+    const qsizetype dot = shown.lastIndexOf(u'.');
+    QString flipped = shown;
+    if (dot >= 0) {
+        const QString extension = shown.mid(dot);
+        flipped = shown.left(dot) + (extension == extension.toUpper() ? extension.toLower() : extension.toUpper());
+    }
+    QList<QByteArray> spellings;
+    for (const QString& spelling : {asked, shown.toLower(), shown.toUpper(), flipped}) {
+        const QByteArray raw = QFile::encodeName(spelling);
+        if (raw != entry && !spellings.contains(raw))
+            spellings.append(raw);
+    }
+    for (const QByteArray& raw : spellings) {
+        const Fd fd(::open(path(raw).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
+        struct stat st;
+        if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
+            ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    }
+}
+
+Status DiskFileService::remove(const QString& name)
+{
+    const Result<Target> located = locate(name, Use::Remove);
+    if (!located)
+        return located.error();
+    const Target& target = located.value();
+    if (!target.exists)
+        return notFound(name);
+    // A link inside the folder goes, not what it leads to.
+    if (::unlink(path(target.entry).constData()) != 0)
+        return failure(errno == ENOENT ? ErrorKind::NotFound : ErrorKind::Write, name,
+                       errno == ENOENT
+                           ? QStringLiteral("ファイルが見つかりません。")
+                           : QStringLiteral("削除できませんでした（%1）。フォルダーに書き込めるか確かめて下さい。")
+                                 .arg(systemText(errno)));
+    syncFolder(QFile::encodeName(m_dir.path()));
+    return {};
+}
+
+// ---- Names in code page 932 -------------------------------------------------------------
+
+QStringList DiskFileService::foreignNames()
+{
+    refreshIndex();
+    QStringList names;
+    for (const QList<QByteArray>& entries : std::as_const(m_index)) {
+        for (const QByteArray& entry : entries) {
+            const std::optional<Spelling> spelling = spellingOf(entry);
+            struct stat st;
+            if (spelling && spelling->foreign && spelling->text.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive) &&
+                ::lstat(path(entry).constData(), &st) == 0 && S_ISREG(st.st_mode) && !names.contains(spelling->text))
+                names.append(spelling->text);
+        }
+    }
+    names.sort();
+    return names;
+}
+
+Status DiskFileService::renameToSystemSpelling(const QString& name)
+{
+    if (!isSafeName(name))
+        return unsafeName(name);
+    const Result<QByteArray> encoded = cp932::encode(name);
+    struct stat st;
+    if (!encoded.ok() || utf8Text(encoded.value()) || ::lstat(path(encoded.value()).constData(), &st) != 0)
+        return notFound(name);
+    if (!S_ISREG(st.st_mode))
+        return S_ISLNK(st.st_mode)
+                   ? failure(ErrorKind::Unsafe, name, QStringLiteral("シンボリックリンクの名前は変えません。"))
+                   : notAFile(name, name, st.st_mode);
+    const QByteArray folder = QFile::encodeName(m_dir.path());
+    const Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return writeFailure(name, errno, false);
+    const QByteArray from = encoded.value();
+    const QByteArray to = name.toUtf8();
+    const auto move = [&] {
+        if (::renameat2(dir.get(), from.constData(), dir.get(), to.constData(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        // A file system without the flag: never over a file that is there.
+        struct stat there;
+        if (::fstatat(dir.get(), to.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+            errno = EEXIST;
+            return false;
+        }
+        return ::renameat(dir.get(), from.constData(), dir.get(), to.constData()) == 0;
+    };
+    bool moved = move();
+    if (!moved && errno == EEXIST) {
+        // Only an empty file of the new name gives way (a first start's empty list, say).
+        struct stat there;
+        if (::fstatat(dir.get(), to.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(there.st_mode) &&
+            there.st_size == 0 && ::unlinkat(dir.get(), to.constData(), 0) == 0)
+            moved = move();
+        else
+            errno = EEXIST;
+    }
+    if (!moved) {
+        if (errno == EEXIST)
+            return failure(ErrorKind::Clash, name,
+                           QStringLiteral("同じ名前のファイルが既にあるため、名前を変えませんでした。"
+                                          "どちらかを別のフォルダーへ移して下さい。"));
+        return failure(ErrorKind::Write, name,
+                       QStringLiteral("名前を変えられませんでした（%1）。フォルダーに書き込めるか確かめて下さい。")
+                           .arg(systemText(errno)));
+    }
+    ::fsync(dir.get());
+    return {};
+}
+
+// ---- Numbered files --------------------------------------------------------------------
+
+namespace {
+
+Error numberError(const QString& name)
+{
+    return failure(ErrorKind::Other, name, QStringLiteral("ファイル番号が正しくありません（1か2を使って下さい）。"));
+}
+
+} // namespace
 
 Status DiskFileService::open(int number, const QString& name, FileMode mode)
 {
     if (number < 1 || number > MaxNumber)
         return numberError(name);
     if (m_slots[number])
-        return fileError(name, QStringLiteral("このファイル番号は既に使われています"));
-    if (!isSafeName(name))
-        return fileError(name, QStringLiteral("ファイル名に使えない文字や名前が含まれています"));
+        return failure(ErrorKind::Other, name, QStringLiteral("このファイル番号は既に使われています。"));
 
-    const QString spelling = resolve(name);
-    const QString path = m_dir.filePath(spelling);
     auto slot = std::make_unique<Slot>();
     slot->mode = mode;
     slot->name = name;
     switch (mode) {
     case FileMode::Input: {
-        const QFileInfo info(path);
-        if (!info.exists())
-            return fileError(name, QStringLiteral("ファイルが見つかりません"), ErrorKind::NotFound);
-        if (info.isDir())
-            return fileError(name, QStringLiteral("同じ名前のフォルダーがあるため開けません"), ErrorKind::NotAFile);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return fileError(name, QStringLiteral("ファイルを開けませんでした: ") + file.errorString(),
-                             ErrorKind::Read);
-        slot->cursor.bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return fileError(name, QStringLiteral("ファイルを読み込めませんでした: ") + file.errorString(),
-                             ErrorKind::Read);
+        Result<QByteArray> bytes = readAll(name);
+        if (!bytes)
+            return bytes.error();
+        slot->cursor.bytes = std::move(bytes.value());
         break;
     }
     case FileMode::Output:
-        slot->output = std::make_unique<QSaveFile>(path);
-        if (!slot->output->open(QIODevice::WriteOnly))
-            return writeError(name, slot->output->errorString());
+        // Written through replace() on close; what cannot be written is refused now.
+        if (const Result<Target> located = locate(name, Use::Write); !located)
+            return located.error();
         break;
-    case FileMode::Append:
-        slot->appendCreated = !QFileInfo::exists(path);
-        slot->append = std::make_unique<QFile>(path);
-        // Unbuffered, so that a failing write shows at once and not on some later close.
-        if (!slot->append->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-            return writeError(name, slot->append->errorString());
-        slot->appendStart = slot->append->size();
+    case FileMode::Append: {
+        const Result<Target> located = locate(name, Use::Write);
+        if (!located)
+            return located.error();
+        const Target& target = located.value();
+        const QByteArray destination = target.real.isEmpty() ? path(target.entry) : target.real;
+        slot->appendCreated = !target.exists || target.mode == 0;
+        slot->appendFd = ::open(destination.constData(),
+                                O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
+        if (slot->appendFd < 0)
+            return writeFailure(name, errno, slot->appendCreated);
+        struct stat st;
+        if (::fstat(slot->appendFd, &st) != 0)
+            return writeFailure(name, errno, slot->appendCreated);
+        if (!S_ISREG(st.st_mode))
+            return notAFile(name, target.shown, st.st_mode);
+        slot->appendStart = st.st_size;
         break;
+    }
     }
     m_slots[number] = std::move(slot);
     return {};
@@ -198,17 +764,21 @@ Status DiskFileService::write(int number, QByteArrayView bytes)
     if (!s)
         return number < 1 || number > MaxNumber
                    ? numberError({})
-                   : fileError({}, QStringLiteral("このファイル番号では何も開かれていません"));
-    QFileDevice* device = s->output ? static_cast<QFileDevice*>(s->output.get()) : s->append.get();
-    if (!device)
-        return fileError(s->name, QStringLiteral("読み込み用に開いたファイルには書き込めません"));
-    // A short write sets no error on the device: writing the rest brings out the reason. The slot
-    // keeps the failure, as QSaveFile would otherwise commit the short file.
+                   : failure(ErrorKind::Other, {}, QStringLiteral("このファイル番号では何も開かれていません。"));
+    if (s->mode == FileMode::Input)
+        return failure(ErrorKind::Other, s->name, QStringLiteral("読み込み用に開いたファイルには書き込めません。"));
+    if (s->mode == FileMode::Output) {
+        s->pending.append(bytes);
+        return {};
+    }
     for (qsizetype done = 0; !s->failure && done < bytes.size();) {
-        const qint64 written = device->write(bytes.data() + done, bytes.size() - done);
+        const ssize_t written = ::write(s->appendFd, bytes.data() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
         if (written <= 0)
-            s->failure = writeError(s->name, device->errorString());
-        done += written;
+            s->failure = writeFailure(s->name, written < 0 ? errno : ENOSPC, s->appendCreated);
+        else
+            done += written;
     }
     return s->failure ? Status(*s->failure) : Status();
 }
@@ -221,23 +791,13 @@ Status DiskFileService::close(int number)
     if (!s)
         return {};
     if (s->failure) {
-        const Error failure = *s->failure;
+        const Error failed = *s->failure;
         discard(number);
-        return failure;
+        return failed;
     }
     const std::unique_ptr<Slot> closing = std::move(m_slots[number]);
-    if (closing->output) {
-        // commit() would not see a failure of the write that empties its buffer, and would
-        // put a short or empty file in place of the old one: the buffer is written first.
-        if (!closing->output->flush()) {
-            const QString reason = closing->output->errorString();
-            closing->output->cancelWriting(); // and the temporary file goes with the QSaveFile
-            return writeError(closing->name, reason);
-        }
-        // commit() drops the temporary file on failure, so the old file stays whole.
-        if (!closing->output->commit())
-            return writeError(closing->name, closing->output->errorString());
-    }
+    if (closing->mode == FileMode::Output)
+        return replace(closing->name, closing->pending);
     return {};
 }
 
@@ -246,16 +806,15 @@ void DiskFileService::discard(int number)
     if (!slot(number))
         return;
     const std::unique_ptr<Slot> s = std::move(m_slots[number]);
-    if (s->output)
-        s->output->cancelWriting();
-    if (s->append) {
-        // Put the file back as it was before it was opened.
-        const QString path = s->append->fileName();
-        s->append->close();
-        if (s->appendCreated)
-            QFile::remove(path);
-        else
-            QFile::resize(path, s->appendStart);
+    if (s->mode != FileMode::Append)
+        return;
+    // Put the file back as it was before it was opened.
+    if (s->appendCreated) {
+        const Result<Target> located = locate(s->name, Use::Remove);
+        if (located.ok() && located.value().exists)
+            ::unlink(path(located.value().entry).constData());
+    } else {
+        ::ftruncate(s->appendFd, s->appendStart);
     }
 }
 
@@ -270,22 +829,12 @@ Status DiskFileService::closeAll()
     return first;
 }
 
-Status DiskFileService::remove(const QString& name)
+void IgnoreFileSizeSignal()
 {
-    if (!isSafeName(name))
-        return fileError(name, QStringLiteral("ファイル名に使えない文字や名前が含まれています"));
-    const QString spelling = resolve(name);
-    QFile file(m_dir.filePath(spelling));
-    if (!file.exists())
-        return fileError(name, QStringLiteral("ファイルが見つかりません"), ErrorKind::NotFound);
-    if (!file.remove())
-        return fileError(name, QStringLiteral("ファイルを削除できませんでした: ") + file.errorString());
-    return {};
-}
-
-bool DiskFileService::exists(const QString& name)
-{
-    return isSafeName(name) && QFileInfo::exists(m_dir.filePath(resolve(name)));
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGXFSZ, &action, nullptr);
 }
 
 } // namespace kav

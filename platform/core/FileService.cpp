@@ -37,6 +37,16 @@ Status FileService::replace(const QString& name, QByteArrayView bytes)
     return close(MaxNumber);
 }
 
+QStringList FileService::foreignNames()
+{
+    return {};
+}
+
+Status FileService::renameToSystemSpelling(const QString& name)
+{
+    return Error{name, QStringLiteral("名前を変えられるファイルではありません"), 0, ErrorKind::NotFound};
+}
+
 bool FileService::isSafeName(const QString& name)
 {
     return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') && !name.contains(QChar(0)) &&

@@ -28,6 +28,8 @@ public:
     Status closeAll() override { return m_disk.closeAll(); }
     Status remove(const QString& name) override { return m_disk.remove(name); }
     bool exists(const QString& name) override { return m_disk.exists(name); }
+    QStringList foreignNames() override { return m_disk.foreignNames(); }
+    Status renameToSystemSpelling(const QString& name) override { return m_disk.renameToSystemSpelling(name); }
 
     int writes() const { return m_writes; }
     DiskFileService& disk() { return m_disk; }

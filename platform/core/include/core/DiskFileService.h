@@ -7,15 +7,20 @@
 
 #include <array>
 #include <memory>
-
-class QFile;
-class QSaveFile;
+#include <optional>
 
 namespace kav {
 
+// Files of one folder on disk. A name asked for finds every entry that spells it
+// another way: in other letter case, or in code page 932 bytes instead of UTF-8.
+// Every operation on a name reaches the one entry the folder lists for it; when
+// two spellings both hold data the name fails with ErrorKind::Clash. Links out of
+// the folder are never written, replaced or deleted, and nothing but a regular
+// file is ever opened, so nothing blocks.
 class DiskFileService final : public FileService
 {
 public:
+    // Removes what earlier runs that were killed mid-save left in the folder.
     explicit DiskFileService(const QString& folder = QStringLiteral("."));
     ~DiskFileService() override;
     Q_DISABLE_COPY_MOVE(DiskFileService)
@@ -28,25 +33,47 @@ public:
     Status closeAll() override;
     Status remove(const QString& name) override;
     bool exists(const QString& name) override;
+    Result<QByteArray> readAll(const QString& name) override;
+    Status replace(const QString& name, QByteArrayView bytes) override;
+    QStringList foreignNames() override;
+    Status renameToSystemSpelling(const QString& name) override;
 
-    // The spelling on disk of name (compared without regard to letter case), or
-    // name itself when no such file exists yet.
+    // The spelling on disk of name (as text), or name itself when no such file
+    // exists yet or when two spellings clash.
     QString resolve(const QString& name);
     QString folder() const { return m_dir.path(); }
 
+    // A save's temporary file is named like this, and only such names are ever
+    // removed as leftovers (and only when the process that made them is gone).
+    static bool isTemporaryName(QByteArrayView entry);
+
 private:
     struct Slot;
+    struct Target;
+    enum class Use { Read, Write, Remove };
+
     Slot* slot(int number);
     void refreshIndex();
     bool applyFolderEvents();
+    void removeLeftovers();
+    Result<Target> locate(const QString& name, Use use);
+    QByteArray path(const QByteArray& entry) const;
+    void forgetOtherSpellings(const QByteArray& entry, const QString& asked);
 
     QDir m_dir;
     std::array<std::unique_ptr<Slot>, MaxNumber + 1> m_slots;
-    // Case-folded name -> every spelling on disk, kept up to date by the kernel's
-    // notices of the folder's changes (inotify), ours and other programs' alike.
-    QHash<QString, QStringList> m_index;
+    // Case-folded name as text -> the raw entries on disk that spell it, kept up
+    // to date by the kernel's notices of the folder's changes (inotify).
+    QHash<QString, QList<QByteArray>> m_index;
     bool m_indexValid = false;
-    int m_notify = -1; // -1: no notices; the folder is then listed again on each miss
+    int m_notify = -1; // -1: no notices; the folder is then listed again on each look-up
+    quint64 m_saves = 0;
+    std::optional<bool> m_caseBlind; // the folder's file system ignores letter case
+    bool m_fuse = false;
 };
+
+// A write past the file-size limit (ulimit -f) then fails with EFBIG and is
+// reported like a full disk, instead of the kernel's SIGXFSZ ending the program.
+void IgnoreFileSizeSignal();
 
 } // namespace kav

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 namespace kav {
 
@@ -53,6 +54,13 @@ public:
     // Replaces name (or creates it) with bytes in one atomic, durable step: the
     // file holds either its old bytes or all the new ones, whatever happens.
     virtual Status replace(const QString& name, QByteArrayView bytes);
+
+    // Files whose names are stored in code page 932 bytes (as Windows archives
+    // unpack) instead of the system's UTF-8: the names as text, sorted. They are
+    // found under their text names all the same; this is for offering a rename.
+    virtual QStringList foreignNames();
+    // Gives one of those files its UTF-8 name, atomically and never over another file.
+    virtual Status renameToSystemSpelling(const QString& name);
 
     // The refusal rule above, for callers that check before they start writing.
     static bool isSafeName(const QString& name);
