@@ -2,8 +2,13 @@
 // window follows what other windows and programs write.
 #include "support/WindowFixture.h"
 
+#include "core/FileWatcher.h"
+
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QSaveFile>
+#include <QSignalSpy>
 #include <QToolButton>
 
 using namespace kav;
@@ -84,6 +89,9 @@ private Q_SLOTS:
     void utf8TitleList();
     void titleNamedLikeAProgramFile_data();
     void titleNamedLikeAProgramFile();
+    void diskWatcherNotices_data();
+    void diskWatcherNotices();
+    void diskWatcherSettlesABurst();
 };
 
 // A window that has not looked since another program wrote: the command still keeps it.
@@ -342,6 +350,74 @@ void TestDisk::titleNamedLikeAProgramFile()
     f.window->cmdDel_Click();
     QCOMPARE(f.read(TitleList), record(u"A"_s, 3, 0));
     QCOMPARE(f.read(u"残巻データ.txt"_s), report);
+}
+
+void TestDisk::diskWatcherNotices_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::newRow("list replaced by a rename") << 0;
+    QTest::newRow("flag file written in place") << 1;
+    QTest::newRow("flag file created in another spelling") << 2;
+    QTest::newRow("list deleted") << 3;
+}
+
+// The real watcher, with its slow timer off: the kernel's notices alone bring the
+// news within half a second, also after the watched file was replaced.
+void TestDisk::diskWatcherNotices()
+{
+    QFETCH(int, change);
+    ScratchFolder dir;
+    dir.put(TitleList, record(u"A"_s, 3, 0));
+    dir.put(u"A.TXT"_s, WindowFixture::flagFile({}));
+    DiskFileWatcher watcher(dir.path(), 100, 0);
+    watcher.watch({TitleList, u"A.TXT"_s});
+    QSignalSpy spy(&watcher, &FileWatcher::changed);
+    for (int round = 0; round < 2; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        switch (change) {
+        case 0: {
+            QSaveFile file(dir.filePath(TitleList));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(record(u"B"_s, round + 1, 0));
+            QVERIFY(file.commit());
+            break;
+        }
+        case 1: {
+            QFile file(dir.filePath(u"A.TXT"_s));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(WindowFixture::flagFile({round + 1}));
+            break;
+        }
+        case 2:
+            dir.put(round == 0 ? u"a.txt"_s : u"a.Txt"_s, WindowFixture::flagFile({2}));
+            break;
+        case 3:
+            if (round == 0)
+                QVERIFY(QFile::remove(dir.filePath(TitleList)));
+            else
+                dir.put(TitleList, record(u"C"_s, 1, 0));
+            break;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), round + 1, 500);
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+    }
+}
+
+void TestDisk::diskWatcherSettlesABurst()
+{
+    ScratchFolder dir;
+    dir.put(TitleList, record(u"A"_s, 3, 0));
+    DiskFileWatcher watcher(dir.path(), 150, 0);
+    watcher.watch({TitleList});
+    QSignalSpy spy(&watcher, &FileWatcher::changed);
+    for (int i = 0; i < 20; ++i) {
+        dir.put(TitleList, record(u"A"_s, i, 0));
+        QTest::qWait(5);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 1000);
+    QTest::qWait(400);
+    QCOMPARE(spy.count(), 1);
 }
 
 QTEST_MAIN(TestDisk)
