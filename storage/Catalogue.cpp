@@ -4,6 +4,8 @@
 
 #include "core/Codec.h"
 
+#include <algorithm>
+#include <charconv>
 #include <memory>
 
 namespace kav::storage {
@@ -188,16 +190,30 @@ LoadReport LoadTitles(FileService& files, Catalogue& catalogue)
 
 Result<QByteArray> EncodeTitles(const Catalogue& catalogue, int skip)
 {
+    // The bytes EncodeRecord gives each record, written straight into one buffer:
+    // a count edit rewrites every record, so this is most of its time.
     QByteArray bytes;
     bytes.reserve(catalogue.intKensu * 24);
     for (int p = 1; p <= catalogue.intKensu; ++p) {
         if (p == skip)
             continue;
-        const Result<QByteArray> record =
-            EncodeRecord({catalogue.strName[p], catalogue.intKansu[p], catalogue.intSyo[p]});
-        if (!record)
-            return inFile(record.error(), TitleListUpper());
-        bytes += record.value();
+        const QString& name = catalogue.strName[p];
+        bytes += '"';
+        if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80 && c != u'"'; })) {
+            for (const QChar c : name)
+                bytes += char(c.unicode());
+        } else {
+            const Result<QByteArray> record = EncodeRecord({name});
+            if (!record)
+                return inFile(record.error(), TitleListUpper());
+            bytes += QByteArrayView(record.value()).sliced(1, record.value().size() - 4); // without quotes, CR LF
+        }
+        char digits[16];
+        bytes += "\",";
+        bytes.append(digits, std::to_chars(digits, digits + sizeof digits, catalogue.intKansu[p]).ptr - digits);
+        bytes += ',';
+        bytes.append(digits, std::to_chars(digits, digits + sizeof digits, catalogue.intSyo[p]).ptr - digits);
+        bytes += "\r\n";
     }
     return bytes;
 }

@@ -565,6 +565,38 @@ private Q_SLOTS:
         QCOMPARE(m_dir->contents(u"A.TXT"_s), "1,1\r\n"_ba);
     }
 
+    void encodeTitlesAsRecords_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("offset");
+        QTest::newRow("ASCII") << u"A(51_100)"_s << 50 << 50;
+        QTest::newRow("Japanese") << u"鋼の錬金術師"_s << 27 << 0;
+        QTest::newRow("half-width katakana") << u"ｶﾞﾝﾀﾞﾑ"_s << 1 << 0;
+        QTest::newRow("empty name, extremes") << QString() << -32768 << 32767;
+        QTest::newRow("a quote") << u"a\"b"_s << 1 << 0;
+        QTest::newRow("not in code page 932") << Unencodable << 1 << 0;
+    }
+    // The whole list is the records EncodeRecord gives, one after the other, or fails as it does.
+    void encodeTitlesAsRecords()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, count);
+        QFETCH(int, offset);
+        Catalogue catalogue;
+        catalogue.strName[1] = u"X"_s;
+        catalogue.strName[2] = name;
+        catalogue.intKansu[2] = qint16(count);
+        catalogue.intSyo[2] = qint16(offset);
+        catalogue.intKensu = 2;
+        const Result<QByteArray> one = EncodeRecord({name, qint16(count), qint16(offset)});
+        const Result<QByteArray> all = EncodeTitles(catalogue);
+        QCOMPARE(all.ok(), one.ok());
+        if (one)
+            QCOMPARE(all.value(), "\"X\",0,0\r\n"_ba + one.value());
+        QCOMPARE(EncodeTitles(catalogue, 2).value(), "\"X\",0,0\r\n"_ba);
+    }
+
     void checkTitle_data()
     {
         QTest::addColumn<QString>("title");
