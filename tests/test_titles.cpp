@@ -8,6 +8,7 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QToolButton>
+#include <QWheelEvent>
 
 using namespace kav;
 using namespace kav::test;
@@ -761,7 +762,7 @@ void TestTitles::startVolumeTypedText()
     QCOMPARE(f.visibleCaptions(), range(101, 105));
 }
 
-enum class Leave { Tab, Enter, HelpButton, DeleteButton };
+enum class Leave { Tab, Enter, HelpButton, DeleteButton, Wheel };
 
 void TestTitles::typingIsNoPick_data()
 {
@@ -774,6 +775,8 @@ void TestTitles::typingIsNoPick_data()
     QTest::newRow("title B, Tab") << false << u"B"_s << int(Leave::Tab);
     QTest::newRow("title B, Enter") << false << u"B"_s << int(Leave::Enter);
     QTest::newRow("title B, then 削除") << false << u"B"_s << int(Leave::DeleteButton);
+    QTest::newRow("wheel over the start volume box") << true << QString() << int(Leave::Wheel);
+    QTest::newRow("wheel over the title selector") << false << QString() << int(Leave::Wheel);
 }
 
 // Text typed into a selector that equals one of its items is still no pick, whatever
@@ -794,10 +797,22 @@ void TestTitles::typingIsNoPick()
     QComboBox* box = startBox ? f.cboSyo() : f.cboName();
     QLineEdit* edit = box->lineEdit();
     edit->setFocus();
-    edit->selectAll();
-    QTest::keyClicks(edit, typed);
-    QCOMPARE(box->currentText(), typed);
+    if (!typed.isEmpty()) {
+        edit->selectAll();
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(box->currentText(), typed);
+    }
     switch (Leave(leave)) {
+    case Leave::Wheel: {
+        // Turned down over the closed box: Qt would step to the next item ("51", "B").
+        box->setCurrentIndex(0);
+        const QPointF at(box->width() / 2.0, box->height() / 2.0);
+        QWheelEvent wheel(at, box->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(box, &wheel);
+        f.child<QToolButton>(u"cmdHelp"_s)->setFocus();
+        break;
+    }
     case Leave::Tab:
         QTest::keyClick(edit, Qt::Key_Tab);
         break;
