@@ -726,9 +726,7 @@ void frmMain::cmdNew_Click()
             continue;
         }
         if (storage::FindTitle(m_cat, title) != 0) {
-            dialogs.MsgBox(QStringLiteral("既に同じ題名で登録されているものがあります。") + crlf() + crlf() +
-                               QStringLiteral("題名の後ろに作者名を入れるなどして区別して下さい"),
-                           mb::Exclamation, QStringLiteral("二重登録"));
+            tellDuplicate();
             defaultText = title;
             continue;
         }
@@ -790,10 +788,12 @@ void frmMain::cmdNew_Click()
         dialogs.MsgBox(QStringLiteral("自動的に５０巻ずつのデータに分けます"), mb::Information,
                        QStringLiteral("１データ５０件制限"));
 
-    const storage::Change change = storage::RegisterPieces(m_services.files, pieces);
+    const storage::Change change = storage::RegisterPieces(m_services.files, pieces, title);
     if (change.outcome == storage::Change::Refused) {
         const Error& e = *change.error;
-        if (e.kind == ErrorKind::Clash)
+        if (e.kind == ErrorKind::Clash && e.message.isEmpty())
+            tellDuplicate();
+        else if (e.kind == ErrorKind::Clash)
             tellClash(e.file.chopped(4), e.message);
         else
             tellNoRoom(pieces.size(), e.message.toInt());
@@ -813,6 +813,13 @@ void frmMain::cmdNew_Click()
     ui->lblKansu->setText(IntText(n <= 50 ? n : 50) + QStringLiteral("巻"));
     ui->cboSyo->setEditText(QStringLiteral("1"));
     ShowVolumes();
+}
+
+void frmMain::tellDuplicate()
+{
+    m_services.dialogs.MsgBox(QStringLiteral("既に同じ題名で登録されているものがあります。") + crlf() + crlf() +
+                                  QStringLiteral("題名の後ろに作者名を入れるなどして区別して下さい"),
+                              mb::Exclamation, QStringLiteral("二重登録"));
 }
 
 void frmMain::tellNoRoom(qsizetype needed, int left)

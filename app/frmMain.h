@@ -90,6 +90,7 @@ private:
     void tellWriteFailure(const Error& error);
     void tellListFailure(const Error& error, bool missing);
     void tellGone(const QString& name);
+    void tellDuplicate();
     void tellNoRoom(qsizetype needed, int left);
     void tellClash(const QString& pieceName, const QString& clash);
     void afterFailedChange(const storage::Change& change, const QString& name);

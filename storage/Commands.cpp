@@ -89,7 +89,7 @@ Change DeleteTitle(FileService& files, const QString& name)
     return change;
 }
 
-Change RegisterPieces(FileService& files, const QList<Piece>& pieces)
+Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QString& entered)
 {
     Fresh fresh = readFresh(files);
     if (fresh.report.failure)
@@ -100,10 +100,11 @@ Change RegisterPieces(FileService& files, const QList<Piece>& pieces)
     if (catalogue.intKensu + pieces.size() > MaxTitles)
         return outcome(Change::Refused,
                        Error{TitleListLower(), QString::number(MaxTitles - catalogue.intKensu), 0, ErrorKind::Format});
+    // Registered meanwhile (in another window): said as a duplicate, with no reason text.
+    if (!entered.isEmpty() && FindTitle(catalogue, entered) != 0)
+        return outcome(Change::Refused, Error{entered, {}, 0, ErrorKind::Clash});
     QList<NewRecord> records;
     for (const Piece& piece : pieces) {
-        if (FindTitle(catalogue, piece.name) != 0)
-            return outcome(Change::Refused, Error{FlagFileUpper(piece.name), piece.name, 0, ErrorKind::Clash});
         if (const QString clash = FileClash(catalogue, piece.name); !clash.isEmpty())
             return outcome(Change::Refused, Error{FlagFileUpper(piece.name), clash, 0, ErrorKind::Clash});
         records.append({piece.name, piece.count, piece.offset});

@@ -79,6 +79,8 @@ class TestDisk : public QObject
 private Q_SLOTS:
     void commandsKeepOthersChanges_data();
     void commandsKeepOthersChanges();
+    void registeredMeanwhileInAnotherWindow_data();
+    void registeredMeanwhileInAnotherWindow();
     void titleGoneMeanwhile_data();
     void titleGoneMeanwhile();
     void followsOthersChanges_data();
@@ -130,6 +132,39 @@ void TestDisk::commandsKeepOthersChanges()
         QVERIFY(selectorItems(f).contains(u"他で追加"_s));
     else
         QCOMPARE(f.window->flags()[7], qint16(1));
+}
+
+void TestDisk::registeredMeanwhileInAnotherWindow_data()
+{
+    QTest::addColumn<QString>("other"); // what the other window registered
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QString>("prompt"); // how the message starts
+    QTest::newRow("the same title") << u"N"_s << u"3"_s << u"既に同じ題名"_s;
+    QTest::newRow("the same title, split") << u"N"_s << u"60"_s << u"既に同じ題名"_s;
+    QTest::newRow("its letter-case twin") << u"n"_s << u"3"_s << u"「N.TXT」は「n.TXT」"_s;
+    QTest::newRow("a piece's name") << u"N(51_60)"_s << u"60"_s << u"「N(51_60).TXT」は"_s;
+}
+
+// Checked against the window's catalogue while typing, and again against the disk.
+void TestDisk::registeredMeanwhileInAnotherWindow()
+{
+    QFETCH(QString, other);
+    QFETCH(QString, count);
+    QFETCH(QString, prompt);
+    WindowFixture f;
+    f.write(TitleList, record(u"A"_s, 3, 0));
+    f.start();
+    f.write(TitleList, record(u"A"_s, 3, 0) + record(other, 2, 0));
+    f.write(other + u".TXT"_s, WindowFixture::flagFile({1}));
+    const auto before = f.dir.state();
+    f.dialogs.answerInput(u"N"_s);
+    f.dialogs.answerInput(count);
+    f.window->cmdNew_Click();
+    QCOMPARE(f.dir.state(), before);
+    QCOMPARE(captions(f.dialogs).last(), u"二重登録"_s);
+    QVERIFY2(f.dialogs.calls.last().prompt.startsWith(prompt), qPrintable(f.dialogs.calls.last().prompt));
+    QCOMPARE(selectorItems(f), (QStringList{u"A"_s, other}));
+    QCOMPARE(f.cboName()->currentText(), u"A"_s);
 }
 
 void TestDisk::titleGoneMeanwhile_data()

@@ -33,7 +33,10 @@ Change SetStartOffset(FileService& files, const QString& name, qint16 offset);
 Change DeleteTitle(FileService& files, const QString& name);
 // All pieces or none: every flag file first, then every record in one replacement of
 // the list. A failure removes the flag files made (and puts back any it replaced).
-Change RegisterPieces(FileService& files, const QList<Piece>& pieces);
+// Refused with a Clash error: the file a piece's flags would share (file, message),
+// or, with no message, a title of that very name already on disk (file: the name).
+// entered: the title as typed, refused too when already there (the pieces of a split carry other names).
+Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QString& entered = {});
 // Switches flag index (1..50) of title name in its flag file as it is now; after gets
 // the 50 flags written.
 Change ToggleFlag(FileService& files, const QString& name, int index, Flags& after);
