@@ -5,6 +5,7 @@ namespace kav {
 class Clock;
 class Dialogs;
 class FileService;
+class FileWatcher;
 class HelpViewer;
 class Printer;
 
@@ -16,6 +17,8 @@ struct Services
     Printer& printer;
     HelpViewer& help;
     const Clock& clock;
+    // Tells the window when the files it shows may have changed; none: it does not follow.
+    FileWatcher* watcher = nullptr;
 };
 
 } // namespace kav

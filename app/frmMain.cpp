@@ -6,18 +6,22 @@
 #include "core/Codec.h"
 #include "core/Conversions.h"
 #include "core/FileService.h"
+#include "core/FileWatcher.h"
+#include "storage/Commands.h"
 #include "storage/Record.h"
 #include "ui/Dialogs.h"
 #include "ui/HelpViewer.h"
 #include "ui/Printer.h"
 
-#include <QCoreApplication>
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QFont>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QTimer>
 
-#include <cmath>
+#include <utility>
 
 namespace kav {
 
@@ -49,49 +53,42 @@ QFont windowFont(const QString& family, int pixels)
     return font;
 }
 
-// Forbidden in a title, in the order they are tested: a title also names a file.
-const QString ForbiddenCharacters = QStringLiteral("\\/:,;*?\"<>|");
-
 QString crlf()
 {
     return QStringLiteral("\r\n");
 }
 
-// Longest name (in UTF-8 bytes) that still leaves room for ".TXT" and the
-// temporary suffix a safe rewrite appends, within the usual 255-byte limit.
-constexpr int MaxNameBytes = 240;
-
-bool hasControlCharacter(const QString& text)
+// Qt reports an item as chosen when typed text that equals it is left (focus moves
+// away, Enter): that is no pick. Such a report comes while the text field handles
+// that event, so the gate stays shut until the event loop's next turn.
+class PickGate final : public QObject
 {
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
-            return true;
+public:
+    // The box hands its focus and key events to the text field directly, so both are watched.
+    explicit PickGate(QComboBox* box) : QObject(box)
+    {
+        box->installEventFilter(this);
+        if (box->lineEdit())
+            box->lineEdit()->installEventFilter(this);
     }
-    return false;
-}
+    bool open() const { return !m_shut; }
 
-// Characters that input methods on Linux type where a Windows user's code page 932
-// text holds a look-alike: the title is stored as such a file would hold it.
-QString windowsForms(QString text)
-{
-    static const std::pair<char16_t, char16_t> map[] = {
-        {u'\u301C', u'\uFF5E'}, // wave dash -> full-width tilde (0x8160)
-        {u'\u2212', u'\uFF0D'}, // minus sign -> full-width hyphen-minus (0x817C)
-        {u'\u2016', u'\u2225'}, // double vertical line -> parallel to (0x8161)
-        {u'\u2014', u'\u2015'}, // em dash -> horizontal bar (0x815C)
-        {u'\u00A2', u'\uFFE0'}, {u'\u00A3', u'\uFFE1'}, {u'\u00AC', u'\uFFE2'},
-    };
-    for (const auto& [from, to] : map)
-        text.replace(QChar(from), QChar(to));
-    return text;
-}
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override
+    {
+        const bool leaving =
+            event->type() == QEvent::FocusOut ||
+            (event->type() == QEvent::KeyPress && (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                                                   static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter));
+        if (leaving && !m_shut) {
+            m_shut = true;
+            QTimer::singleShot(0, this, [this] { m_shut = false; });
+        }
+        return false;
+    }
 
-struct Piece
-{
-    QString name;
-    qint16 count;
-    qint16 offset;
+private:
+    bool m_shut = false;
 };
 
 } // namespace
@@ -205,8 +202,16 @@ void frmMain::setUpControls()
 void frmMain::connectEvents()
 {
     connect(ui->hsbData, &QScrollBar::valueChanged, this, &frmMain::hsbData_Change);
-    connect(ui->cboName, &QComboBox::activated, this, &frmMain::cboName_Click);
-    connect(ui->cboSyo, &QComboBox::activated, this, &frmMain::cboSyo_Click);
+    auto* namePick = new PickGate(ui->cboName);
+    auto* syoPick = new PickGate(ui->cboSyo);
+    connect(ui->cboName, &QComboBox::activated, this, [this, namePick](int index) {
+        if (namePick->open())
+            cboName_Click(index);
+    });
+    connect(ui->cboSyo, &QComboBox::activated, this, [this, syoPick](int index) {
+        if (syoPick->open())
+            cboSyo_Click(index);
+    });
     connect(ui->cmdNew, &QToolButton::clicked, this, &frmMain::cmdNew_Click);
     connect(ui->cmdDel, &QToolButton::clicked, this, &frmMain::cmdDel_Click);
     connect(ui->cmdHozon, &QToolButton::clicked, this, &frmMain::cmdHozon_Click);
@@ -289,6 +294,7 @@ void frmMain::Form_Load()
     if (m_loaded)
         return;
     m_loaded = true;
+    const Busy busy(*this);
 
     LoadTitles();
     {
@@ -305,6 +311,10 @@ void frmMain::Form_Load()
         ui->cboSyo->setEditText(text);
     }
     OfferSystemSpelling();
+    if (m_services.watcher) {
+        connect(m_services.watcher, &FileWatcher::changed, this, &frmMain::followDisk);
+        watchShownFiles();
+    }
 }
 
 void frmMain::OfferSystemSpelling()
@@ -343,6 +353,9 @@ void frmMain::LoadTitles()
     ui->cboName->repaint();
 
     const storage::LoadReport report = storage::LoadTitles(m_services.files, m_cat);
+    // What was read, also when it could not be read to its end; nothing when it could not be read at all.
+    m_listSeen = report.failure && report.failure->kind != ErrorKind::Format ? std::optional<QByteArray>()
+                                                                             : std::optional<QByteArray>(report.bytes);
 
     QStringList names;
     names.reserve(m_cat.intKensu);
@@ -361,26 +374,59 @@ void frmMain::LoadTitles()
     if (m_shown > m_cat.intKensu)
         m_shown = m_cat.intKensu;
 
+    if (report.encoding == storage::ListEncoding::Utf8 && !report.failure && !m_toldUtf8) {
+        m_toldUtf8 = true;
+        m_services.dialogs.MsgBox(
+            QStringLiteral("「データ.txt」はUTF-8で保存されています。") + crlf() +
+                QStringLiteral("このソフトはデータをシフトJISで保存します。") + crlf() + crlf() +
+                QStringLiteral("題名はそのまま読み込みました。次に登録・変更・削除をしたときに、") + crlf() +
+                QStringLiteral("「データ.txt」をシフトJISで保存し直します。"),
+            mb::Information, QStringLiteral("文字コード"));
+    }
     if (report.failure && !m_titlesLocked) {
         m_titlesLocked = true;
-        const Error& e = *report.failure;
-        QString where = e.line > 0 ? QStringLiteral("%1行目").arg(e.line) : QString();
-        m_services.dialogs.MsgBox(
-            QStringLiteral("「%1」の%2を読み込めませんでした。").arg(e.file, where) + crlf() +
-                QStringLiteral("（%1）").arg(e.message) + crlf() + crlf() +
-                QStringLiteral("読み込めた%1件だけを表示します。").arg(m_cat.intKensu) + crlf() +
-                QStringLiteral("ファイルを守るため、起動し直すまで登録・変更・削除はできません。"),
-            mb::Exclamation, QStringLiteral("読み込みエラー"));
+        tellListFailure(*report.failure, report.missing);
     }
+}
+
+void frmMain::tellListFailure(const Error& e, bool missing)
+{
+    QString prompt;
+    switch (e.kind) {
+    case ErrorKind::Clash:
+    case ErrorKind::Unsafe:
+    case ErrorKind::NotAFile:
+        prompt = QStringLiteral("「%1」を使えません。").arg(e.file) + crlf() + QStringLiteral("（%1）").arg(e.message) +
+                 crlf() + crlf() + QStringLiteral("ファイルを守るため、登録・変更・削除はできません。") + crlf() +
+                 QStringLiteral("ファイルを直してから起動し直して下さい。");
+        break;
+    default:
+        if (missing) {
+            // Nothing to read and nothing could be made: the folder does not take files.
+            prompt = QStringLiteral("「%1」がないため作成しようとしましたが、作成できませんでした。").arg(e.file) +
+                     crlf() + QStringLiteral("（%1）").arg(e.message) + crlf() + crlf() +
+                     QStringLiteral("書き込みのできるフォルダーで起動し直して下さい。");
+            break;
+        }
+        prompt = (e.line > 0 ? QStringLiteral("「%1」の%2行目を読み込めませんでした。").arg(e.file).arg(e.line)
+                             : QStringLiteral("「%1」を読み込めませんでした。").arg(e.file)) +
+                 crlf() + QStringLiteral("（%1）").arg(e.message) + crlf() + crlf() +
+                 QStringLiteral("読み込めた%1件だけを表示します。").arg(m_cat.intKensu) + crlf() +
+                 QStringLiteral("ファイルを守るため、起動し直すまで登録・変更・削除はできません。");
+        break;
+    }
+    m_services.dialogs.MsgBox(prompt, mb::Exclamation, QStringLiteral("読み込みエラー"));
 }
 
 void frmMain::hsbData_Change()
 {
+    const Busy busy(*this);
     ShowTitle();
 }
 
 void frmMain::cboName_Click(int index)
 {
+    const Busy busy(*this);
     // Picking the title already shown leaves the value alone and so changes nothing.
     ui->hsbData->setValue(index + 1);
 }
@@ -406,7 +452,7 @@ void frmMain::ShowTitle()
     const qint16 offset = inCatalogue ? m_cat.intSyo[p] : 0;
     m_shown = inCatalogue ? p : 0;
 
-    strFile = name + QStringLiteral(".TXT");
+    strFile = storage::FlagFileUpper(name);
     setSelectorText(name, m_shown);
     ui->lblKansu->setText(IntText(count) + QStringLiteral("巻"));
     ui->cboSyo->setEditText(IntText(offset + 1));
@@ -416,8 +462,43 @@ void frmMain::ShowTitle()
 
 void frmMain::ShowVolumes()
 {
-    storage::LoadVolumes(m_services.files, strFile, intKan);
+    LoadVolumes();
+    paintVolumes();
+    watchShownFiles();
+}
 
+void frmMain::LoadVolumes()
+{
+    intKan.fill(0);
+    m_flagsSeen.reset();
+    // A title named like the list or the report has no flag file: its flags are zeros.
+    if (storage::IsProgramFile(strFile))
+        return;
+    const Result<QByteArray> bytes = m_services.files.readAll(strFile);
+    if (bytes) {
+        m_flagsSeen = bytes.value();
+        (void)storage::ParseVolumes(bytes.value(), strFile, intKan);
+        return;
+    }
+    const Error& e = bytes.error();
+    if (e.kind == ErrorKind::NotFound) {
+        m_flagsSeen = QByteArray(); // no file: changes when one appears
+        return;
+    }
+    // A flag file that cannot be used is said once for each title shown, not at every repaint.
+    if ((e.kind == ErrorKind::Clash || e.kind == ErrorKind::Unsafe || e.kind == ErrorKind::NotAFile) &&
+        m_toldFlagProblem != strFile) {
+        m_toldFlagProblem = strFile;
+        const Busy busy(*this);
+        m_services.dialogs.MsgBox(QStringLiteral("「%1」を使えません。").arg(e.file) + crlf() +
+                                      QStringLiteral("（%1）").arg(e.message) + crlf() + crlf() +
+                                      QStringLiteral("この題名の巻の状態は表示も保存もできません。"),
+                                  mb::Exclamation, QStringLiteral("読み込みエラー"));
+    }
+}
+
+void frmMain::paintVolumes()
+{
     // Each label is shown or hidden once, so the grid does not flicker.
     const double count = LeadingValue(ui->lblKansu->text());
     const double first = LeadingValue(ui->cboSyo->currentText());
@@ -433,34 +514,150 @@ void frmMain::ShowVolumes()
     }
 }
 
+// ---- Following the disk ----------------------------------------------------
+
+void frmMain::watchShownFiles()
+{
+    if (!m_services.watcher)
+        return;
+    QStringList names{storage::TitleListUpper()};
+    if (m_shown > 0 && !storage::IsProgramFile(strFile))
+        names.append(strFile);
+    m_services.watcher->watch(names);
+}
+
+void frmMain::endBusy()
+{
+    if (--m_busy == 0 && m_followPending) {
+        m_followPending = false;
+        QTimer::singleShot(0, this, &frmMain::followDisk);
+    }
+}
+
+void frmMain::followDisk()
+{
+    if (!m_loaded)
+        return;
+    // Never while a handler or one of its dialogs runs: the change waits until it ends.
+    if (m_busy > 0 || QApplication::activeModalWidget()) {
+        m_followPending = true;
+        if (m_busy == 0) // a dialog not of a handler: look again shortly
+            QTimer::singleShot(200, this, &frmMain::followDisk);
+        return;
+    }
+    const Result<QByteArray> list = m_services.files.readAll(storage::TitleListUpper());
+    const std::optional<QByteArray> listNow = list ? std::optional<QByteArray>(list.value()) : std::nullopt;
+    if (listNow != m_listSeen) {
+        reloadShowing(m_shown > 0 ? m_cat.strName[m_shown] : QString());
+        return;
+    }
+    if (m_shown == 0 || storage::IsProgramFile(strFile))
+        return;
+    const Result<QByteArray> flags = m_services.files.readAll(strFile);
+    std::optional<QByteArray> flagsNow;
+    if (flags)
+        flagsNow = flags.value();
+    else if (flags.error().kind == ErrorKind::NotFound)
+        flagsNow = QByteArray();
+    if (flagsNow != m_flagsSeen) {
+        const Busy busy(*this);
+        ShowVolumes();
+    }
+}
+
+void frmMain::reloadShowing(const QString& name)
+{
+    const Busy busy(*this);
+    const int before = m_shown > 0 ? m_shown : ui->hsbData->value();
+    LoadTitles();
+    if (m_cat.intKensu == 0) {
+        showEmptyCatalogue();
+        ui->cboName->setEditText(QString());
+        return;
+    }
+    // The same title by name; where it is gone, the one that took its place.
+    int p = name.isEmpty() ? 0 : storage::FindTitle(m_cat, name);
+    if (p == 0)
+        p = std::clamp(before, 1, int(m_cat.intKensu));
+    {
+        const QSignalBlocker block(ui->hsbData);
+        ui->hsbData->setValue(p);
+    }
+    ShowTitle();
+}
+
+void frmMain::tellGone(const QString& name)
+{
+    m_services.dialogs.MsgBox(
+        QStringLiteral("「%1」は、ほかの画面やソフトで削除されたか名前が変わっています。").arg(name) + crlf() +
+            QStringLiteral("ファイルの今の内容を表示します。"),
+        mb::Information, QStringLiteral("データ更新"));
+}
+
+// Whatever a command could not do, the window shows the disk afterwards.
+void frmMain::afterFailedChange(const storage::Change& change, const QString& name)
+{
+    switch (change.outcome) {
+    case storage::Change::Done:
+        return;
+    case storage::Change::Gone:
+        tellGone(name);
+        break;
+    case storage::Change::ListUnreadable:
+        if (!m_titlesLocked) {
+            m_titlesLocked = true;
+            tellListFailure(*change.error, false);
+        }
+        break;
+    case storage::Change::Refused:
+    case storage::Change::Failed:
+        tellWriteFailure(*change.error);
+        break;
+    }
+    reloadShowing(name);
+}
+
 // ---- Marking volumes -------------------------------------------------------
 
 void frmMain::lblKan_Click(int index)
 {
     if (index < 1 || index > storage::FlagCount || m_shown < 1 || m_shown > m_cat.intKensu)
         return;
-    const qint16 old = intKan[index];
-    // A hand-edited 32767 cannot be incremented; it wraps to 0 like any value above 1.
-    qint16 flag = old == 32767 ? qint16(0) : qint16(old + 1);
-    if (flag > 1)
-        flag = 0;
-    intKan[index] = flag;
-    setLabelColour(lblKan[index], flag != 0 ? ColourFlagged : ColourUnflagged);
-    SaveVolumesOfShownTitle(index, old);
-}
-
-void frmMain::SaveVolumesOfShownTitle(int index, qint16 oldFlag)
-{
+    const Busy busy(*this);
     // The flags belong to the title on display, whatever was typed into the selector.
     const QString name = m_cat.strName[m_shown];
     setSelectorText(name, m_shown);
-    strFile = name + QStringLiteral(".txt");
-    const Status saved = storage::SaveVolumes(m_services.files, strFile, intKan);
-    if (!saved) {
-        intKan[index] = oldFlag;
-        setLabelColour(lblKan[index], flagColour(oldFlag));
-        tellWriteFailure(saved.error());
+    strFile = storage::FlagFileLower(name);
+    if (storage::NamesProgramFile(name)) {
+        m_services.dialogs.MsgBox(
+            QStringLiteral("「%1」は、このソフトのデータファイル（%2）と同じ名前になるため、").arg(name, strFile) +
+                crlf() + QStringLiteral("巻の状態を保存できません。") + crlf() + crlf() +
+                QStringLiteral("題名を変えて登録し直して下さい。"),
+            mb::Exclamation, QStringLiteral("保存エラー"));
+        return;
     }
+    SaveVolumes(index);
+}
+
+void frmMain::SaveVolumes(int index)
+{
+    storage::Flags after{};
+    const storage::Change change = storage::ToggleFlag(m_services.files, strFile.chopped(4), index, after);
+    if (change.outcome == storage::Change::Refused || change.outcome == storage::Change::Failed) {
+        // The file is as it was, and so are the label and the flag.
+        tellWriteFailure(*change.error);
+        return;
+    }
+    if (!change.ok()) {
+        afterFailedChange(change, strFile.chopped(4));
+        return;
+    }
+    // Flags someone else set meanwhile are in the file now, and on screen.
+    intKan = after;
+    m_flagsSeen = storage::EncodeVolumes(after);
+    paintVolumes();
+    // A clicked label shows any value but 0 as set.
+    setLabelColour(lblKan[index], after[index] != 0 ? ColourFlagged : ColourUnflagged);
 }
 
 // ---- Failures --------------------------------------------------------------
@@ -483,21 +680,6 @@ bool frmMain::refuseWhileLocked()
     return true;
 }
 
-void frmMain::reloadAfterFailure()
-{
-    const int keep = m_shown;
-    LoadTitles();
-    if (m_cat.intKensu == 0) {
-        showEmptyCatalogue();
-        return;
-    }
-    {
-        const QSignalBlocker block(ui->hsbData);
-        ui->hsbData->setValue(std::clamp<int>(keep, 1, m_cat.intKensu));
-    }
-    ShowTitle();
-}
-
 void frmMain::showEmptyCatalogue()
 {
     for (int i = 1; i <= storage::FlagCount; ++i)
@@ -510,6 +692,7 @@ void frmMain::showEmptyCatalogue()
     ui->lblKansu->setText(QString());
     ui->cboSyo->setEditText(QString());
     m_shown = 0;
+    watchShownFiles();
 }
 
 // ---- Registration ----------------------------------------------------------
@@ -518,6 +701,7 @@ void frmMain::cmdNew_Click()
 {
     if (refuseWhileLocked())
         return;
+    const Busy busy(*this);
     Dialogs& dialogs = m_services.dialogs;
 
     QString defaultText;
@@ -526,39 +710,41 @@ void frmMain::cmdNew_Click()
         title = dialogs.InputBox(QStringLiteral("題名を入力して下さい"), QStringLiteral("題名入力"), defaultText);
         if (title.isEmpty())
             return;
-        title = windowsForms(title);
-        const bool forbidden = std::any_of(ForbiddenCharacters.begin(), ForbiddenCharacters.end(),
-                                           [&](QChar c) { return title.contains(c); });
-        if (forbidden) {
+        title = storage::WindowsForms(title);
+        const storage::TitleProblem problem = storage::CheckTitle(title);
+        if (problem == storage::TitleProblem::Forbidden) {
             dialogs.MsgBox(QStringLiteral("\\ / : , ; * ? < > |　の文字は使えません。"), mb::Exclamation,
                            QStringLiteral("入力制限"));
             continue;
         }
-        bool duplicate = false;
-        for (int i = 1; i <= m_cat.intKensu; ++i) {
-            if (m_cat.strName[i] == title) {
-                duplicate = true;
-                break;
-            }
-        }
-        if (duplicate) {
-            dialogs.MsgBox(QStringLiteral("既に同じ題名で登録されているものがあります。") + crlf() + crlf() +
-                               QStringLiteral("題名の後ろに作者名を入れるなどして区別して下さい"),
-                           mb::Exclamation, QStringLiteral("二重登録"));
+        if (storage::FindTitle(m_cat, title) != 0) {
+            tellDuplicate();
             defaultText = title;
             continue;
         }
         // A title names a file and a line of a Shift-JIS file: both must be able to hold it.
-        QString problem;
-        if (hasControlCharacter(title))
-            problem = QStringLiteral("題名に制御文字（改行やタブなど）は使えません。");
-        else if (!cp932::canEncode(title))
-            problem = QStringLiteral("題名にシフトJISで表せない文字が含まれています。") + crlf() +
-                      QStringLiteral("別の文字に置き換えて下さい。");
-        else if (title.toUtf8().size() > MaxNameBytes - 10)
-            problem = QStringLiteral("題名が長すぎます。短くして下さい。");
-        if (!problem.isEmpty()) {
-            dialogs.MsgBox(problem, mb::Exclamation, QStringLiteral("入力制限"));
+        QString why;
+        switch (problem) {
+        case storage::TitleProblem::Control:
+            why = QStringLiteral("題名に制御文字（改行やタブなど）は使えません。");
+            break;
+        case storage::TitleProblem::NotCp932:
+            why = QStringLiteral("題名にシフトJISで表せない文字が含まれています。") + crlf() +
+                  QStringLiteral("別の文字に置き換えて下さい。");
+            break;
+        case storage::TitleProblem::TooLong:
+            why = QStringLiteral("題名が長すぎます。短くして下さい。");
+            break;
+        case storage::TitleProblem::Reserved:
+            why = QStringLiteral("「%1」はファイル名に使えない名前です。").arg(title) + crlf() +
+                  QStringLiteral("（CON・PRN・AUX・NUL・COM1～9・LPT1～9や、空白・ピリオドで終わる名前）") + crlf() +
+                  QStringLiteral("題名を変えて下さい。");
+            break;
+        default:
+            break;
+        }
+        if (!why.isEmpty()) {
+            dialogs.MsgBox(why, mb::Exclamation, QStringLiteral("入力制限"));
             defaultText = title;
             continue;
         }
@@ -575,48 +761,17 @@ void frmMain::cmdNew_Click()
         return;
     }
     const qint16 n = *floored;
+    const QList<storage::Piece> pieces = storage::SplitIntoPieces(title, n);
 
-    QList<Piece> pieces;
-    if (n <= 50) {
-        pieces.append({title, n, 0});
-    } else {
-        const int count = static_cast<int>(std::floor(n / 50.0 + 0.9999));
-        for (int j = 1; j <= count; ++j) {
-            const int first = (j - 1) * 50 + 1;
-            const int last = j < count ? j * 50 : n;
-            pieces.append({title + QStringLiteral("(%1_%2)").arg(IntText(first), IntText(last)),
-                           static_cast<qint16>(last - first + 1), static_cast<qint16>((j - 1) * 50)});
-        }
-    }
-
-    // Everything is checked before the first record is written.
+    // Everything is checked before the first file is written, against the catalogue
+    // shown here and again against the list on disk.
     if (m_cat.intKensu + pieces.size() > storage::MaxTitles) {
-        dialogs.MsgBox(QStringLiteral("登録できるのは%1件までです。").arg(storage::MaxTitles) + crlf() +
-                           QStringLiteral("この登録には%1件の空きが必要ですが、残りは%2件です。")
-                               .arg(pieces.size())
-                               .arg(storage::MaxTitles - m_cat.intKensu),
-                       mb::Exclamation, QStringLiteral("登録制限"));
+        tellNoRoom(pieces.size(), storage::MaxTitles - m_cat.intKensu);
         return;
     }
-    const QString reserved[] = {QStringLiteral("データ"), QStringLiteral("残巻データ")};
-    for (const Piece& piece : pieces) {
-        const QString folded = piece.name.toCaseFolded();
-        QString clash;
-        for (const QString& r : reserved) {
-            if (folded == r.toCaseFolded())
-                clash = r + QStringLiteral(".txt");
-        }
-        for (int i = 1; clash.isEmpty() && i <= m_cat.intKensu; ++i) {
-            if (m_cat.strName[i].toCaseFolded() == folded)
-                clash = m_cat.strName[i] + QStringLiteral(".TXT");
-        }
-        if (clash.isEmpty() && !FileService::isSafeName(piece.name + QStringLiteral(".TXT")))
-            clash = piece.name;
-        if (!clash.isEmpty()) {
-            dialogs.MsgBox(QStringLiteral("「%1」は「%2」と同じファイルになるため登録できません。")
-                                   .arg(piece.name + QStringLiteral(".TXT"), clash) +
-                               crlf() + QStringLiteral("題名を変えて登録し直して下さい。"),
-                           mb::Exclamation, QStringLiteral("二重登録"));
+    for (const storage::Piece& piece : pieces) {
+        if (const QString clash = storage::FileClash(m_cat, piece.name); !clash.isEmpty()) {
+            tellClash(piece.name, clash);
             return;
         }
     }
@@ -625,26 +780,54 @@ void frmMain::cmdNew_Click()
         dialogs.MsgBox(QStringLiteral("自動的に５０巻ずつのデータに分けます"), mb::Information,
                        QStringLiteral("１データ５０件制限"));
 
-    const int firstPosition = m_cat.intKensu + 1;
-    for (const Piece& piece : pieces) {
-        Status status = storage::AppendTitle(m_services.files, piece.name, piece.count, piece.offset);
-        if (status)
-            status = storage::CreateVolumes(m_services.files, piece.name + QStringLiteral(".TXT"));
-        if (!status) {
-            tellWriteFailure(status.error());
-            reloadAfterFailure();
-            return;
-        }
+    const storage::Change change = storage::RegisterPieces(m_services.files, pieces, title);
+    if (change.outcome == storage::Change::Refused) {
+        const Error& e = *change.error;
+        if (e.kind == ErrorKind::Clash && e.message.isEmpty())
+            tellDuplicate();
+        else if (e.kind == ErrorKind::Clash)
+            tellClash(e.file.chopped(4), e.message);
+        else
+            tellNoRoom(pieces.size(), e.message.toInt());
+        reloadShowing(m_shown > 0 ? m_cat.strName[m_shown] : QString());
+        return;
+    }
+    if (!change.ok()) {
+        afterFailedChange(change, m_shown > 0 ? m_cat.strName[m_shown] : QString());
+        return;
     }
 
-    const Piece& shown = pieces.first();
+    const storage::Piece& shown = pieces.first();
     LoadTitles();
-    m_shown = firstPosition <= m_cat.intKensu ? firstPosition : 0;
-    strFile = shown.name + QStringLiteral(".TXT");
+    m_shown = storage::FindTitle(m_cat, shown.name);
+    strFile = storage::FlagFileUpper(shown.name);
     setSelectorText(shown.name, m_shown);
     ui->lblKansu->setText(IntText(n <= 50 ? n : 50) + QStringLiteral("巻"));
     ui->cboSyo->setEditText(QStringLiteral("1"));
     ShowVolumes();
+}
+
+void frmMain::tellDuplicate()
+{
+    m_services.dialogs.MsgBox(QStringLiteral("既に同じ題名で登録されているものがあります。") + crlf() + crlf() +
+                                  QStringLiteral("題名の後ろに作者名を入れるなどして区別して下さい"),
+                              mb::Exclamation, QStringLiteral("二重登録"));
+}
+
+void frmMain::tellNoRoom(qsizetype needed, int left)
+{
+    m_services.dialogs.MsgBox(
+        QStringLiteral("登録できるのは%1件までです。").arg(storage::MaxTitles) + crlf() +
+            QStringLiteral("この登録には%1件の空きが必要ですが、残りは%2件です。").arg(needed).arg(std::max(0, left)),
+        mb::Exclamation, QStringLiteral("登録制限"));
+}
+
+void frmMain::tellClash(const QString& pieceName, const QString& clash)
+{
+    m_services.dialogs.MsgBox(QStringLiteral("「%1」は「%2」と同じファイルになるため登録できません。")
+                                      .arg(storage::FlagFileUpper(pieceName), clash) +
+                                  crlf() + QStringLiteral("題名を変えて登録し直して下さい。"),
+                              mb::Exclamation, QStringLiteral("二重登録"));
 }
 
 // ---- Count and start volume ------------------------------------------------
@@ -656,6 +839,7 @@ void frmMain::lblKansu_Click()
         return;
     if (refuseWhileLocked())
         return;
+    const Busy busy(*this);
     Dialogs& dialogs = m_services.dialogs;
     QString entry = dialogs.InputBox(QStringLiteral("トータル巻数を変更します。巻数を入力して下さい"),
                                      QStringLiteral("巻数に入力"), {});
@@ -673,47 +857,51 @@ void frmMain::lblKansu_Click()
     // The count belongs to the title on display, not to text typed into the selector.
     const QString name = m_cat.strName[m_shown];
     setSelectorText(name, m_shown);
-    int position = 0;
-    for (int i = 1; i <= m_cat.intKensu; ++i) {
-        if (m_cat.strName[i] == name) {
-            position = i;
-            break;
-        }
+    const storage::Change change =
+        storage::SetVolumeCount(m_services.files, name, RoundToInt16(LeadingValue(entry)).value_or(0));
+    if (!change.ok()) {
+        afterFailedChange(change, name);
+        return;
     }
-    m_cat.intKansu[position] = RoundToInt16(LeadingValue(entry)).value_or(0);
     ui->lblKansu->setText(entry);
-
-    SaveEditedTitles(name, m_shown);
+    showEdited(name);
 }
 
 void frmMain::cboSyo_Click(int /*index*/)
 {
-    if (refuseWhileLocked()) {
-        ui->cboSyo->setEditText(m_shown > 0 ? IntText(m_cat.intSyo[m_shown] + 1) : QString());
+    if (m_shown < 1 || m_shown > m_cat.intKensu) {
+        ui->cboSyo->setEditText(QString());
         return;
     }
-    // The selector's selection follows the title shown.
-    const int position = ui->cboName->currentIndex() + 1;
-    const QString name = position > 0 ? m_cat.strName[position] : ui->cboName->currentText();
-    setSelectorText(name, position);
-    m_cat.intSyo[position] = RoundToInt16(LeadingValue(ui->cboSyo->currentText()) - 1).value_or(0);
-
-    SaveEditedTitles(name, position);
+    if (refuseWhileLocked()) {
+        ui->cboSyo->setEditText(IntText(m_cat.intSyo[m_shown] + 1));
+        return;
+    }
+    const Busy busy(*this);
+    // The start volume belongs to the title on display, whatever the selector shows.
+    const QString name = m_cat.strName[m_shown];
+    setSelectorText(name, m_shown);
+    const storage::Change change = storage::SetStartOffset(
+        m_services.files, name, RoundToInt16(LeadingValue(ui->cboSyo->currentText()) - 1).value_or(0));
+    if (!change.ok()) {
+        afterFailedChange(change, name);
+        return;
+    }
+    showEdited(name);
 }
 
-void frmMain::SaveEditedTitles(const QString& name, int position)
+void frmMain::showEdited(const QString& name)
 {
-    const Status saved = storage::SaveTitles(m_services.files, m_cat, 0, storage::TitleListLower());
-    if (!saved) {
-        tellWriteFailure(saved.error());
-        reloadAfterFailure();
-        return;
-    }
-    const int shown = m_shown;
     LoadTitles();
-    m_shown = shown;
-    strFile = name + QStringLiteral(".TXT");
-    setSelectorText(name, position);
+    // Others may have added or removed titles before this one: it is found again by name.
+    m_shown = storage::FindTitle(m_cat, name);
+    if (m_shown > 0 && m_shown != ui->hsbData->value()) {
+        const QSignalBlocker block(ui->hsbData);
+        ui->hsbData->setValue(m_shown);
+        ui->lblKensu->setText(IntText(m_shown) + QStringLiteral(" / ") + IntText(m_cat.intKensu));
+    }
+    strFile = storage::FlagFileUpper(name);
+    setSelectorText(name, m_shown);
     ShowVolumes();
 }
 
@@ -723,45 +911,31 @@ void frmMain::cmdDel_Click()
 {
     if (refuseWhileLocked())
         return;
-    const QString name = ui->cboName->currentText();
+    const Busy busy(*this);
+    // The title on display is the one deleted, whatever was typed into the selector.
+    const QString name = m_shown > 0 ? m_cat.strName[m_shown] : QString();
+    setSelectorText(name, m_shown);
     const int answer = m_services.dialogs.MsgBox(name + QStringLiteral("のデータを削除していいですか？"),
                                                  mb::OKCancel + mb::Exclamation, QStringLiteral("削除確認"));
     if (answer != mb::OK)
         return;
 
-    const int oldCount = m_cat.intKensu;
-    if (oldCount == 0) {
+    if (m_shown == 0) {
         showEmptyCatalogue();
         return;
     }
-    int found = 0;
-    for (int i = 1; i <= oldCount; ++i) {
-        if (m_cat.strName[i] == name) {
-            found = i;
-            break;
-        }
-    }
-    if (found == 0) {
-        // Typed text that names no title: nothing to delete, the title shown stays.
-        if (m_shown > 0)
-            setSelectorText(m_cat.strName[m_shown], m_shown);
+    const storage::Change change = storage::DeleteTitle(m_services.files, name);
+    if (!change.ok()) {
+        afterFailedChange(change, name);
         return;
     }
-
-    // The list goes first: if it cannot be rewritten, the title keeps its flags.
-    const Status saved = storage::SaveTitles(m_services.files, m_cat, found, storage::TitleListUpper());
-    if (!saved) {
-        tellWriteFailure(saved.error());
-        reloadAfterFailure();
-        return;
-    }
-    (void)m_services.files.remove(name + QStringLiteral(".TXT")); // a missing flag file is fine
 
     LoadTitles();
     if (m_cat.intKensu > 0) {
         {
+            // The title that followed takes the deleted one's place; after the last, the one before.
             const QSignalBlocker block(ui->hsbData);
-            ui->hsbData->setValue(found == oldCount ? found - 1 : found);
+            ui->hsbData->setValue(std::min<int>(change.position, m_cat.intKensu));
         }
         ShowTitle();
     } else {
@@ -773,6 +947,7 @@ void frmMain::cmdDel_Click()
 
 void frmMain::cmdHozon_Click()
 {
+    const Busy busy(*this);
     Dialogs& dialogs = m_services.dialogs;
     const bool printing = dialogs.MsgBox(QStringLiteral("未収集分のデータを『残巻データ.txt』に保存します。") + crlf() +
                                              crlf() + QStringLiteral("印刷もしますか？"),
@@ -780,44 +955,28 @@ void frmMain::cmdHozon_Click()
 
     const QString reportFile = QStringLiteral("残巻データ.txt");
     const QString pattern = QStringLiteral("yyyy年mm月dd日現在の未収集状況");
+    const storage::ReportCollection collected = storage::CollectReport(m_services.files, m_cat);
     QList<QStringList> records;
     records.append({FormatDate(m_services.clock.today(), pattern)});
     records.append({QString()});
+    for (const storage::ReportLine& line : collected.lines)
+        records.append({line.title, line.indexes});
 
-    FileService& files = m_services.files;
-    QStringList notCreated;
-    const int count = m_cat.intKensu;
-    for (int p = 1; p <= count; ++p) {
-        const QString name = m_cat.strName[p];
-        const QString flagFile = name + QStringLiteral(".txt");
-        storage::Flags flags{};
-        const storage::FlagsRead read = storage::LoadVolumes(files, flagFile, flags, 2, storage::OnReadFailure::Stop);
-        if (read.missing) {
-            // Only a file that is really absent is created; one that exists but
-            // would not open is left as it is.
-            if (files.exists(flagFile) || !storage::CreateVolumes(files, flagFile, 2))
-                notCreated.append(flagFile);
-            continue;
+    QByteArray bytes;
+    Status written;
+    for (const QStringList& record : records) {
+        const Result<QByteArray> encoded =
+            record.size() == 1 ? storage::EncodeRecord({record[0]}) : storage::EncodeRecord({record[0], record[1]});
+        if (!encoded) {
+            Error e = encoded.error();
+            e.file = reportFile;
+            written = e;
+            break;
         }
-        QStringList indexes;
-        for (int i = 1; i <= storage::FlagCount; ++i) {
-            if (flags[i] == 1)
-                indexes.append(IntText(i));
-        }
-        if (!indexes.isEmpty())
-            records.append({name, indexes.join(QLatin1Char('_'))});
-    }
-
-    Status written = files.open(1, reportFile, FileMode::Output);
-    for (qsizetype r = 0; written && r < records.size(); ++r) {
-        const QStringList& record = records[r];
-        written = record.size() == 1 ? storage::WriteRecord(files, 1, {record[0]})
-                                     : storage::WriteRecord(files, 1, {record[0], record[1]});
+        bytes += encoded.value();
     }
     if (written)
-        written = files.close(1);
-    else
-        files.discard(1);
+        written = m_services.files.replace(reportFile, bytes);
 
     if (printing) {
         Printer& printer = m_services.printer;
@@ -835,10 +994,18 @@ void frmMain::cmdHozon_Click()
                            mb::Exclamation, QStringLiteral("印刷エラー"));
     }
 
-    if (!notCreated.isEmpty())
+    if (!collected.notCreated.isEmpty())
         dialogs.MsgBox(QStringLiteral("次の巻データファイルが見つからず、作成もできませんでした。") + crlf() +
-                           notCreated.join(crlf()),
+                           collected.notCreated.join(crlf()),
                        mb::Exclamation, QStringLiteral("保存エラー"));
+    if (!collected.unusable.isEmpty()) {
+        QStringList lines;
+        for (const Error& e : collected.unusable)
+            lines.append(QStringLiteral("%1（%2）").arg(e.file, e.message));
+        dialogs.MsgBox(QStringLiteral("次の巻データファイルは読み込めないため、未収集の巻を出力していません。") +
+                           crlf() + lines.join(crlf()),
+                       mb::Exclamation, QStringLiteral("保存エラー"));
+    }
     if (!written) {
         dialogs.MsgBox(QStringLiteral("「%1」に保存できませんでした。").arg(reportFile) + crlf() + crlf() +
                            written.error().message,

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -20,6 +21,9 @@ class frmMain;
 namespace kav {
 
 struct Error;
+namespace storage {
+struct Change;
+}
 
 // The program's only window: the event handlers and the private procedures that
 // keep the catalogue, the shown title and the files in step.
@@ -72,18 +76,39 @@ private:
     void OfferSystemSpelling();
     void ShowTitle();
     void ShowVolumes();
-    void SaveVolumesOfShownTitle(int index, qint16 oldFlag);
-    // Rewrites the title list after an edit of the catalogue, and shows name again.
-    void SaveEditedTitles(const QString& name, int position);
+    void LoadVolumes();
+    // Switches flag index in the shown title's flag file as it is on disk now.
+    void SaveVolumes(int index);
+    void paintVolumes();
+    // After an edit on disk: the catalogue again, name shown where it now stands.
+    void showEdited(const QString& name);
 
     // Puts name into the title selector and selects item position - 1 (none
     // when position is 0), without raising a Click.
     void setSelectorText(const QString& name, int position);
-    // After a write that failed part way: reread the file and show what it holds.
-    void reloadAfterFailure();
     bool refuseWhileLocked();
     void tellWriteFailure(const Error& error);
+    void tellListFailure(const Error& error, bool missing);
+    void tellGone(const QString& name);
+    void tellDuplicate();
+    void tellNoRoom(qsizetype needed, int left);
+    void tellClash(const QString& pieceName, const QString& clash);
+    void afterFailedChange(const storage::Change& change, const QString& name);
     void showEmptyCatalogue();
+
+    // Following the files on disk: what another window or program changed is shown
+    // within moments, never while a handler or its dialog runs.
+    void followDisk();
+    void reloadShowing(const QString& name);
+    void watchShownFiles();
+    void endBusy();
+    struct Busy
+    {
+        explicit Busy(frmMain& w) : window(w) { ++window.m_busy; }
+        ~Busy() { window.endBusy(); }
+        Q_DISABLE_COPY_MOVE(Busy)
+        frmMain& window;
+    };
 
     void setLabelColour(QLabel* label, const QColor& colour);
 
@@ -105,6 +130,14 @@ private:
     bool m_loaded = false;
     // The title list could not be read to its end: it must not be written until restart.
     bool m_titlesLocked = false;
+    bool m_toldUtf8 = false;
+    QString m_toldFlagProblem;
+
+    // The bytes last read or written, to tell others' changes from our own (nullopt: unreadable).
+    std::optional<QByteArray> m_listSeen;
+    std::optional<QByteArray> m_flagsSeen;
+    int m_busy = 0;
+    bool m_followPending = false;
 };
 
 } // namespace kav

@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/DiskFileService.h"
+#include "core/FileWatcher.h"
 #include "ui/ChmHelpViewer.h"
 #include "ui/QtDialogs.h"
 #include "ui/QtPrinter.h"
@@ -21,8 +22,9 @@ int main(int argc, char* argv[])
     kav::QtPrinter printer;
     kav::ChmHelpViewer help;
     kav::SystemClock clock;
+    kav::DiskFileWatcher watcher;
 
-    kav::frmMain window({dialogs, files, printer, help, clock});
+    kav::frmMain window({dialogs, files, printer, help, clock, &watcher});
     dialogs.setParentWindow(&window);
     window.move(window.screen()->availableGeometry().center() - window.rect().center());
     window.show();

@@ -51,6 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (catalogue.strName[p].contains(QLatin1Char('"')))
             return 0;
     }
+    // Titles whose Shift-JIS bytes are valid UTF-8 that reads as plainer Japanese (a
+    // second-level kanji and a half-width katakana, 繧ｳ, is コ in UTF-8) are read back
+    // as UTF-8: a list of nothing else cannot tell the two apart.
+    const Result<QByteArray> own = storage::EncodeTitles(catalogue);
+    if (own && report.encoding == storage::ListEncoding::ShiftJis &&
+        storage::DetectListEncoding(own.value()) == storage::ListEncoding::Utf8)
+        return 0;
     if (!storage::SaveTitles(files, catalogue, 0, storage::TitleListLower()))
         return 0;
     static storage::Catalogue again;

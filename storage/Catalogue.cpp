@@ -2,6 +2,10 @@
 
 #include "storage/Record.h"
 
+#include "core/Codec.h"
+
+#include <algorithm>
+#include <charconv>
 #include <memory>
 
 namespace kav::storage {
@@ -24,8 +28,9 @@ int readTitles(InputCursor& in, Catalogue& catalogue, LoadReport& report, qsizet
         if (lastStart)
             *lastStart = in.pos;
         if (p > MaxTitles) {
-            report.failure = Error{
-                TitleListUpper(), QStringLiteral("登録できる%1件を超えるタイトルがあります").arg(MaxTitles), in.line()};
+            report.failure =
+                Error{TitleListUpper(), QStringLiteral("登録できる%1件を超えるタイトルがあります").arg(MaxTitles),
+                      in.line(), ErrorKind::Format};
             break;
         }
         const Result<QString> name = ReadString(in);
@@ -33,6 +38,7 @@ int readTitles(InputCursor& in, Catalogue& catalogue, LoadReport& report, qsizet
         const Result<qint16> offset = count ? ReadInteger(in) : Result<qint16>(count.error());
         if (!offset) {
             report.failure = inFile(offset.error(), TitleListUpper());
+            report.failure->kind = ErrorKind::Format;
             break;
         }
         catalogue.strName[p] = name.value();
@@ -43,45 +49,182 @@ int readTitles(InputCursor& in, Catalogue& catalogue, LoadReport& report, qsizet
     return p - 1;
 }
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(QByteArrayView bytes, bool* multiByte)
+{
+    *multiByte = false;
+    const auto* b = reinterpret_cast<const uchar*>(bytes.data());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const uchar c = b[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int length = 0;
+        uchar low = 0x80;
+        uchar high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (i + length > n || b[i + 1] < low || b[i + 1] > high)
+            return false;
+        for (int k = 2; k < length; ++k) {
+            if (b[i + k] < 0x80 || b[i + k] > 0xBF)
+                return false;
+        }
+        *multiByte = true;
+        i += length;
+    }
+    return true;
+}
+
+// How garbled a text looks as a Japanese user's list: half-width katakana and the
+// rare second-level kanji and extensions are what mis-read bytes turn into.
+int oddCharacters(const QString& text)
+{
+    int odd = 0;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80)
+            continue;
+        if (c.unicode() >= 0xFF61 && c.unicode() <= 0xFF9F) {
+            ++odd;
+            continue;
+        }
+        const Result<QByteArray> bytes = cp932::encode(QStringView(&c, 1));
+        if (!bytes || bytes.value().size() != 2) {
+            ++odd;
+            continue;
+        }
+        const uchar lead = uchar(bytes.value()[0]);
+        const uchar trail = uchar(bytes.value()[1]);
+        if ((lead == 0x98 && trail >= 0x9F) || lead >= 0x99 || lead == 0x87)
+            ++odd;
+    }
+    return odd;
+}
+
+const QByteArrayView Bom("\xEF\xBB\xBF");
+
 } // namespace
+
+ListEncoding DetectListEncoding(QByteArrayView bytes)
+{
+    if (bytes.startsWith(Bom))
+        return ListEncoding::Utf8;
+    bool multiByte = false;
+    if (!isUtf8(bytes, &multiByte) || !multiByte)
+        return ListEncoding::ShiftJis;
+    const QString asUtf8 = QString::fromUtf8(bytes);
+    if (!cp932::canEncode(asUtf8))
+        return ListEncoding::ShiftJis;
+    const Result<QString> asShiftJis = cp932::decode(bytes);
+    if (!asShiftJis)
+        return ListEncoding::Utf8;
+    // Both readings are possible: the one that reads as plain Japanese wins, and a tie stays Shift-JIS.
+    return oddCharacters(asShiftJis.value()) > oddCharacters(asUtf8) ? ListEncoding::Utf8 : ListEncoding::ShiftJis;
+}
+
+LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue)
+{
+    LoadReport report;
+    report.bytes = bytes;
+    report.encoding = DetectListEncoding(bytes);
+    InputCursor in;
+    in.bytes = bytes;
+    if (report.encoding == ListEncoding::Utf8) {
+        // Read as the Shift-JIS it will be saved as; the line structure stays as it was.
+        QByteArrayView text = bytes;
+        if (text.startsWith(Bom))
+            text = text.sliced(Bom.size());
+        const Result<QByteArray> converted = cp932::encode(QString::fromUtf8(text));
+        if (!converted) {
+            report.failure =
+                Error{TitleListUpper(), QStringLiteral("UTF-8の文字にシフトJISで表せない文字が含まれています"), 0,
+                      ErrorKind::Format};
+            catalogue.intKensu = 0;
+            return report;
+        }
+        in.bytes = converted.value();
+    }
+    catalogue.intKensu = qint16(readTitles(in, catalogue, report));
+    return report;
+}
+
+LoadReport ReadTitles(FileService& files, Catalogue& catalogue)
+{
+    Result<QByteArray> bytes = files.readAll(TitleListUpper());
+    if (!bytes) {
+        LoadReport report;
+        catalogue.intKensu = 0;
+        if (bytes.error().kind == ErrorKind::NotFound)
+            report.missing = true;
+        else
+            report.failure = inFile(bytes.error(), TitleListUpper());
+        return report;
+    }
+    return ParseTitles(bytes.value(), catalogue);
+}
 
 LoadReport LoadTitles(FileService& files, Catalogue& catalogue)
 {
-    LoadReport report;
-    const QString name = TitleListUpper();
-    int count = 0;
-    if (const Status opened = files.open(1, name, FileMode::Input); opened) {
-        if (InputCursor* in = files.input(1))
-            count = readTitles(*in, catalogue, report);
-    } else if (!files.exists(name)) {
-        const Status created = WriteFile(files, 1, name, FileMode::Output, {});
+    LoadReport report = ReadTitles(files, catalogue);
+    if (report.missing) {
+        const Status created = files.replace(TitleListUpper(), {});
         report.created = created.ok();
         if (!created)
             report.failure = created.error();
-    } else {
-        // There but unreadable (a folder of that name, no permission): left as it is.
-        report.failure = opened.error();
     }
-    (void)files.closeAll();
-    catalogue.intKensu = qint16(count);
     return report;
+}
+
+Result<QByteArray> EncodeTitles(const Catalogue& catalogue, int skip)
+{
+    // The bytes EncodeRecord gives each record, written straight into one buffer:
+    // a count edit rewrites every record, so this is most of its time.
+    QByteArray bytes;
+    bytes.reserve(catalogue.intKensu * 24);
+    for (int p = 1; p <= catalogue.intKensu; ++p) {
+        if (p == skip)
+            continue;
+        const QString& name = catalogue.strName[p];
+        bytes += '"';
+        if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80 && c != u'"'; })) {
+            for (const QChar c : name)
+                bytes += char(c.unicode());
+        } else {
+            const Result<QByteArray> record = EncodeRecord({name});
+            if (!record)
+                return inFile(record.error(), TitleListUpper());
+            bytes += QByteArrayView(record.value()).sliced(1, record.value().size() - 4); // without quotes, CR LF
+        }
+        char digits[16];
+        bytes += "\",";
+        bytes.append(digits, std::to_chars(digits, digits + sizeof digits, catalogue.intKansu[p]).ptr - digits);
+        bytes += ',';
+        bytes.append(digits, std::to_chars(digits, digits + sizeof digits, catalogue.intSyo[p]).ptr - digits);
+        bytes += "\r\n";
+    }
+    return bytes;
 }
 
 Status SaveTitles(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName)
 {
-    const int n = catalogue.intKensu;
-    QList<QByteArray> records;
-    records.reserve(n);
-    // Every record is encoded before the file is opened, so a name that cannot be written leaves it untouched.
-    for (int p = 1; p <= n; ++p) {
-        if (p == skip)
-            continue;
-        Result<QByteArray> record = EncodeRecord({catalogue.strName[p], catalogue.intKansu[p], catalogue.intSyo[p]});
-        if (!record)
-            return inFile(record.error(), fileName);
-        records.append(std::move(record.value()));
-    }
-    return WriteFile(files, 1, fileName, FileMode::Output, records);
+    // Every record is encoded before the file is touched, so a name that cannot be written leaves it as it was.
+    const Result<QByteArray> bytes = EncodeTitles(catalogue, skip);
+    if (!bytes)
+        return inFile(bytes.error(), fileName);
+    return files.replace(fileName, bytes.value());
 }
 
 namespace {
@@ -101,24 +244,30 @@ std::unique_ptr<Catalogue> readWhole(const QByteArray& bytes, qsizetype* lastSta
 
 } // namespace
 
-Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16 offset)
+Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& catalogue, const QList<NewRecord>& records)
 {
-    const Result<QByteArray> record = EncodeRecord({name, count, offset});
-    if (!record)
-        return inFile(record.error(), TitleListLower());
-
-    QByteArray old;
-    if (files.exists(TitleListLower())) {
-        const Status opened = files.open(1, TitleListLower(), FileMode::Input);
-        if (!opened)
-            return opened;
-        if (const InputCursor* in = files.input(1))
-            old = in->bytes;
-        (void)files.close(1);
+    QByteArray added;
+    for (const NewRecord& r : records) {
+        const Result<QByteArray> record = EncodeRecord({r.name, r.count, r.offset});
+        if (!record)
+            return inFile(record.error(), TitleListLower());
+        added += record.value();
     }
+    if (report.failure) // a list that failed to load is nobody's to rewrite
+        return *report.failure;
+
+    auto anew = [&]() -> Result<QByteArray> {
+        const Result<QByteArray> whole = EncodeTitles(catalogue);
+        if (!whole)
+            return whole;
+        return whole.value() + added;
+    };
+    if (report.encoding == ListEncoding::Utf8)
+        return anew();
 
     // A list saved by a text editor may end without a line end, or in empty lines or an
-    // end-of-file mark; a record simply appended there would not be read back as one.
+    // end-of-file mark; records simply put after it would not be read back as records.
+    const QByteArray& old = report.bytes;
     qsizetype data = old.size();
     if (data > 0 && old[data - 1] == '\x1A')
         --data;
@@ -129,29 +278,31 @@ Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16
     if (data > 0)
         kept += tail == "\n" ? QByteArrayView("\n") : QByteArrayView("\r\n");
 
-    // Read back whole with the new record read on its own, the list before it was whole too.
+    // Read back whole with the first new record read on its own, the list before it was whole too.
     qsizetype lastStart = -1;
-    const std::unique_ptr<Catalogue> after = readWhole(kept + record.value(), &lastStart);
+    const QByteArray first =
+        records.isEmpty() ? QByteArray() : EncodeRecord({records[0].name, records[0].count, records[0].offset}).value();
+    const std::unique_ptr<Catalogue> after = readWhole(kept + first, &lastStart);
     const int n = after ? after->intKensu : 0;
-    if (after && lastStart == kept.size() && after->strName[n] == name && after->intKansu[n] == count &&
-        after->intSyo[n] == offset) {
-        if (kept == old)
-            return WriteFile(files, 1, TitleListLower(), FileMode::Append, {record.value()});
-        // A mended end goes in one replacement, so that no moment has the list half mended.
-        return WriteFile(files, 1, TitleListLower(), FileMode::Output, {kept, record.value()});
-    }
-
-    const std::unique_ptr<Catalogue> before = readWhole(old);
-    if (!before || before->intKensu >= MaxTitles) // a list that failed to load is nobody's to mend here
-        return WriteFile(files, 1, TitleListLower(), FileMode::Append, {record.value()});
+    if (records.isEmpty() ||
+        (after && lastStart == kept.size() && n == catalogue.intKensu + 1 && after->strName[n] == records[0].name &&
+         after->intKansu[n] == records[0].count && after->intSyo[n] == records[0].offset))
+        return kept + added;
     // The last record leaves a field open (an unmatched quote): the list is written
     // anew in this program's own form, every title as it was read.
-    const int m = before->intKensu;
-    before->strName[m + 1] = name;
-    before->intKansu[m + 1] = count;
-    before->intSyo[m + 1] = offset;
-    before->intKensu = qint16(m + 1);
-    return SaveTitles(files, *before, 0, TitleListLower());
+    return anew();
+}
+
+Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16 offset)
+{
+    auto catalogue = std::make_unique<Catalogue>();
+    const LoadReport report = ReadTitles(files, *catalogue);
+    if (!report.failure && catalogue->intKensu >= MaxTitles)
+        return Error{TitleListLower(), QStringLiteral("登録できる%1件を超えます").arg(MaxTitles), 0, ErrorKind::Format};
+    const Result<QByteArray> bytes = AppendedTitles(report, *catalogue, {{name, count, offset}});
+    if (!bytes)
+        return bytes.error();
+    return files.replace(TitleListLower(), bytes.value());
 }
 
 } // namespace kav::storage

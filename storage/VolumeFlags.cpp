@@ -1,5 +1,6 @@
 #include "storage/VolumeFlags.h"
 
+#include "storage/Catalogue.h"
 #include "storage/Record.h"
 
 namespace kav::storage {
@@ -7,24 +8,34 @@ namespace kav::storage {
 namespace {
 constexpr int GroupSize = 10;
 constexpr int Groups = FlagCount / GroupSize;
+
+Error programFileError(const QString& fileName)
+{
+    return {fileName, QStringLiteral("このソフトのデータファイルと同じ名前のため、巻データとしては使えません"), 0,
+            ErrorKind::Unsafe};
+}
 } // namespace
 
-FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan, int number, OnReadFailure onFailure)
+bool IsProgramFile(const QString& fileName)
+{
+    const QString folded = fileName.toCaseFolded();
+    return folded == TitleListLower().toCaseFolded() || folded == QStringLiteral("残巻データ.txt").toCaseFolded();
+}
+
+FlagsRead ParseVolumes(const QByteArray& bytes, const QString& fileName, Flags& intKan, OnReadFailure onFailure)
 {
     intKan.fill(0);
     FlagsRead read;
-    if (!files.open(number, fileName, FileMode::Input)) {
-        read.missing = true;
-        return read;
-    }
-    InputCursor* in = files.input(number);
-    for (int group = 0; in && group < Groups; ++group) {
+    InputCursor in;
+    in.bytes = bytes;
+    for (int group = 0; group < Groups; ++group) {
         for (int k = 1; k <= GroupSize; ++k) {
-            const Result<qint16> value = ReadInteger(*in);
+            const Result<qint16> value = ReadInteger(in);
             if (!value) {
                 if (!read.failure) {
                     read.failure = value.error();
                     read.failure->file = fileName;
+                    read.failure->kind = ErrorKind::Format;
                 }
                 break;
             }
@@ -33,28 +44,52 @@ FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan
         if (read.failure && onFailure == OnReadFailure::Stop)
             break;
     }
+    return read;
+}
+
+FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan, int number, OnReadFailure onFailure)
+{
+    intKan.fill(0);
+    FlagsRead read;
+    if (IsProgramFile(fileName)) {
+        read.failure = programFileError(fileName);
+        return read;
+    }
+    if (const Status opened = files.open(number, fileName, FileMode::Input); !opened) {
+        read.missing = true;
+        read.failure = opened.error();
+        return read;
+    }
+    const InputCursor* in = files.input(number);
+    if (in)
+        read = ParseVolumes(in->bytes, fileName, intKan, onFailure);
     (void)files.close(number);
     return read;
 }
 
-Status SaveVolumes(FileService& files, const QString& fileName, const Flags& intKan, int number)
+QByteArray EncodeVolumes(const Flags& intKan)
 {
-    QList<QByteArray> records;
+    QByteArray bytes;
+    bytes.reserve(FlagCount * 3);
     for (int group = 0; group < Groups; ++group) {
         std::array<Field, GroupSize> line;
         for (int k = 1; k <= GroupSize; ++k)
             line[k - 1] = intKan[group * GroupSize + k];
-        Result<QByteArray> record = EncodeRecord(line);
-        if (!record)
-            return record.error();
-        records.append(std::move(record.value()));
+        bytes += EncodeRecord(line).value(); // integers always encode
     }
-    return WriteFile(files, number, fileName, FileMode::Output, records);
+    return bytes;
 }
 
-Status CreateVolumes(FileService& files, const QString& fileName, int number)
+Status SaveVolumes(FileService& files, const QString& fileName, const Flags& intKan)
 {
-    return SaveVolumes(files, fileName, Flags{}, number);
+    if (IsProgramFile(fileName))
+        return programFileError(fileName);
+    return files.replace(fileName, EncodeVolumes(intKan));
+}
+
+Status CreateVolumes(FileService& files, const QString& fileName)
+{
+    return SaveVolumes(files, fileName, Flags{});
 }
 
 } // namespace kav::storage

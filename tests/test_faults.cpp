@@ -5,6 +5,7 @@
 #include "support/ExfatMount.h"
 
 #include "core/DiskFileService.h"
+#include "storage/Commands.h"
 #include "storage/Record.h"
 
 #include <QApplication>
@@ -34,6 +35,8 @@ namespace {
 const QString TitleList = u"データ.TXT"_s;
 const QString Report = u"残巻データ.txt"_s;
 constexpr char RewriteMode[] = "--rewrite-titles-until-killed";
+constexpr char RegisterMode[] = "--register-long-series";
+const QString LongSeries = u"長編"_s;
 constexpr int Titles = storage::MaxTitles;
 
 QByteArray record(const QString& name, int count, int offset)
@@ -89,6 +92,20 @@ int rewriteTitlesUntilKilled(const QString& folder)
             return 2;
         }
     }
+}
+
+// The other helper: registers a series of 32767 volumes (656 pieces), then waits to be killed.
+int registerLongSeries(const QString& folder)
+{
+    DiskFileService files(folder);
+    const QList<storage::Piece> pieces = storage::SplitIntoPieces(LongSeries, 32767);
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    const storage::Change change = storage::RegisterPieces(files, pieces);
+    std::fputs(change.ok() ? "done\n" : "failed\n", stdout);
+    std::fflush(stdout);
+    for (;;)
+        QThread::sleep(1);
 }
 
 QStringList messageCaptions(const ScriptedDialogs& dialogs)
@@ -200,6 +217,12 @@ class TestFaults : public QObject
 private Q_SLOTS:
     void killedWhileRewritingTitles_data();
     void killedWhileRewritingTitles();
+    void killedWhileRegistering();
+    void listThatCannotBeUsed_data();
+    void listThatCannotBeUsed();
+    void flagFileThatCannotBeUsed_data();
+    void flagFileThatCannotBeUsed();
+    void registrationOnAFillingDisk();
     void foreignNamesOffered_data();
     void foreignNamesOffered();
     void refusedWrites_data();
@@ -375,6 +398,215 @@ void TestFaults::foreignNamesOffered()
     QCOMPARE(f.dialogs.unscripted, 0);
 }
 
+// A kill at any moment of a registration leaves all of its pieces in the list or none.
+void TestFaults::killedWhileRegistering()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray before = record(u"A"_s, 5, 0) + record(u"B"_s, 7, 0);
+    const QString listPath = QDir(dir.path()).filePath(TitleList);
+
+    auto freshFolder = [&] {
+        for (const QString& entry : QDir(dir.path()).entryList(QDir::Files))
+            QVERIFY(QFile::remove(QDir(dir.path()).filePath(entry)));
+        QFile list(listPath);
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        QCOMPARE(list.write(before), before.size());
+    };
+    auto startHelper = [&](QProcess& helper) {
+        helper.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(RegisterMode), dir.path()});
+        QVERIFY2(helper.waitForStarted(10000), qPrintable(helper.errorString()));
+        QVERIFY2(helper.waitForReadyRead(30000), "the helper never got ready");
+        QCOMPARE(helper.readLine().trimmed(), QByteArrayLiteral("ready"));
+    };
+
+    // How long the whole registration takes in the helper, so the kills spread over all of it.
+    qint64 wholeMs = 0;
+    {
+        freshFolder();
+        QProcess helper;
+        startHelper(helper);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(helper.waitForReadyRead(120000));
+        wholeMs = std::max<qint64>(1, timer.elapsed());
+        QCOMPARE(helper.readLine().trimmed(), QByteArrayLiteral("done"));
+        helper.kill();
+        QVERIFY(helper.waitForFinished(10000));
+    }
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    qInfo("seed %u, registering 656 pieces takes %lld ms", seed, qlonglong(wholeMs));
+
+    int all = 0;
+    int none = 0;
+    for (int k = 0; k < 30; ++k) {
+        freshFolder();
+        QProcess helper;
+        startHelper(helper);
+        // The first kill comes at once, the last after the registration said it was done,
+        // the others at random over its whole length.
+        if (k == 29)
+            QVERIFY(helper.waitForReadyRead(120000));
+        else
+            QThread::usleep(k == 0 ? 100 : random.bounded(quint32(wholeMs * 1300)) + 100);
+        ::kill(pid_t(helper.processId()), SIGKILL);
+        QVERIFY(helper.waitForFinished(10000));
+        const bool finished = helper.readAllStandardOutput().contains("done");
+
+        DiskFileService files(dir.path());
+        auto loaded = std::make_unique<storage::Catalogue>();
+        const storage::LoadReport report = storage::LoadTitles(files, *loaded);
+        QVERIFY2(!report.failure, qPrintable(u"kill %1: the list does not load whole"_s.arg(k)));
+        QVERIFY2(loaded->intKensu == 2 || loaded->intKensu == 2 + 656,
+                 qPrintable(u"kill %1: %2 titles"_s.arg(k).arg(loaded->intKensu)));
+        QCOMPARE(loaded->strName[1], u"A"_s);
+        QCOMPARE(loaded->strName[2], u"B"_s);
+        ++(loaded->intKensu == 2 ? none : all);
+        if (finished)
+            QCOMPARE(int(loaded->intKensu), 2 + 656);
+        for (int p = 3; p <= loaded->intKensu; ++p)
+            QVERIFY2(files.exists(loaded->strName[p] + u".TXT"_s), qPrintable(loaded->strName[p]));
+    }
+    qInfo("30 kills: registered whole %d times, not at all %d times", all, none);
+    // The kills fell before, during and after the replacement of the list.
+    QVERIFY(all > 0 && none > 0);
+}
+
+// The disk fills up while the pieces' flag files are written: nothing is registered,
+// the flag files made are removed again, and the failure names the file.
+void TestFaults::registrationOnAFillingDisk()
+{
+    ScratchFolder dir;
+    // Declared after the folder: unmounted before it is removed.
+    SmallFileSystem small(dir.path());
+    if (!small.mounted())
+        QSKIP("mounting a tmpfs is not allowed here (needs root)");
+    dir.put(TitleList, record(u"A"_s, 5, 0));
+    dir.put(u"A.TXT"_s, WindowFixture::flagFile({1}));
+    DiskFileService files(dir.path());
+    // Room for three files of one block each, no more.
+    for (int i = 0; i < 3; ++i)
+        dir.put(u"room%1"_s.arg(i), QByteArray(4096, 'r'));
+    {
+        QFile filler(dir.filePath(u"filler.bin"_s));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(QFile::remove(dir.filePath(u"room%1"_s.arg(i))));
+    const auto before = dir.state();
+
+    const storage::Change change = storage::RegisterPieces(files, storage::SplitIntoPieces(u"長編"_s, 500));
+    QCOMPARE(change.outcome, storage::Change::Failed);
+    QVERIFY2(change.error->file.startsWith(u"長編("_s) && change.error->file.endsWith(u".TXT"_s),
+             qPrintable(change.error->file));
+    const auto after = dir.state();
+    QCOMPARE(after.keys().join(u" "_s), before.keys().join(u" "_s));
+    QVERIFY(after == before);
+}
+
+// ---- Files that are there but cannot be used ------------------------------------
+
+void TestFaults::listThatCannotBeUsed_data()
+{
+    QTest::addColumn<int>("kind"); // ErrorKind, or -1: missing in a read-only folder
+    QTest::addColumn<QStringList>("says");
+    QTest::newRow("missing, read-only folder")
+        << -1
+        << QStringList{u"「データ.TXT」がないため作成しようとしましたが、作成できませんでした。"_s,
+                       u"書き込みのできるフォルダーで起動し直して下さい。"_s};
+    QTest::newRow("two spellings clash") << int(ErrorKind::Clash)
+                                         << QStringList{u"「データ.TXT」を使えません。"_s, u"（テスト）"_s};
+    QTest::newRow("link out of the folder")
+        << int(ErrorKind::Unsafe) << QStringList{u"「データ.TXT」を使えません。"_s, u"（テスト）"_s};
+}
+
+void TestFaults::listThatCannotBeUsed()
+{
+    QFETCH(int, kind);
+    QFETCH(QStringList, says);
+    WindowFixture f;
+    std::optional<SmallFileSystem> small;
+    if (kind < 0) {
+        small.emplace(f.dir.path());
+        if (!small->mounted() || !small->setReadOnly(true))
+            QSKIP("mounting a tmpfs is not allowed here (needs root)");
+    } else {
+        f.write(TitleList, record(u"A"_s, 5, 0));
+        f.files.refuse(TitleList, ErrorKind(kind));
+    }
+    const auto before = f.dir.state();
+    f.start();
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"読み込みエラー"_s});
+    const QString prompt = f.dialogs.calls[0].prompt;
+    for (const QString& part : says)
+        QVERIFY2(prompt.contains(part), qPrintable(prompt));
+    QVERIFY2(!prompt.contains(u"のを"_s), qPrintable(prompt));
+    QVERIFY(f.window->titlesLocked());
+    QCOMPARE(f.cboName()->count(), 0);
+
+    // Nothing writes the list.
+    f.dialogs.calls.clear();
+    f.window->cmdNew_Click();
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"読み込みエラー"_s});
+    QCOMPARE(f.dir.state(), before);
+}
+
+void TestFaults::flagFileThatCannotBeUsed_data()
+{
+    QTest::addColumn<int>("kind"); // ErrorKind; NotAFile is a real folder
+    QTest::addColumn<QString>("says");
+    QTest::newRow("a folder") << int(ErrorKind::NotAFile) << u"フォルダー"_s;
+    QTest::newRow("two spellings clash") << int(ErrorKind::Clash) << u"（テスト）"_s;
+    QTest::newRow("link out of the folder") << int(ErrorKind::Unsafe) << u"（テスト）"_s;
+}
+
+// Said once when the title is shown; clicks are refused; the report says what it is.
+void TestFaults::flagFileThatCannotBeUsed()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, says);
+    WindowFixture f;
+    f.write(TitleList, record(u"A"_s, 5, 0) + record(u"B"_s, 5, 0));
+    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
+    if (ErrorKind(kind) == ErrorKind::NotAFile) {
+        QVERIFY(QDir(f.dir.path()).mkdir(u"A.TXT"_s));
+    } else {
+        f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
+        f.files.refuse(u"A.TXT"_s, ErrorKind(kind));
+    }
+    const auto before = f.dir.state();
+    f.start();
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"読み込みエラー"_s});
+    QVERIFY2(f.dialogs.calls[0].prompt.contains(u"「A.TXT」"_s), qPrintable(f.dialogs.calls[0].prompt));
+    QVERIFY2(f.dialogs.calls[0].prompt.contains(says), qPrintable(f.dialogs.calls[0].prompt));
+    QCOMPARE(f.visibleCaptions().size(), 5);
+
+    f.dialogs.calls.clear();
+    f.window->lblKan_Click(3);
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"保存エラー"_s});
+    QCOMPARE(f.window->flags()[3], qint16(0));
+    f.watcher.fire();
+    f.hsbData()->setValue(2);
+    f.hsbData()->setValue(1);
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"保存エラー"_s}); // not said again
+
+    f.dialogs.calls.clear();
+    f.dialogs.answerMessage(mb::No);
+    f.window->cmdHozon_Click();
+    const QStringList captions = messageCaptions(f.dialogs);
+    QCOMPARE(captions, (QStringList{u"残巻データ出力"_s, u"保存エラー"_s, u"保存終了"_s}));
+    QVERIFY2(f.dialogs.calls[1].prompt.contains(says), qPrintable(f.dialogs.calls[1].prompt));
+    QVERIFY(!f.dialogs.calls[1].prompt.contains(u"見つからず"_s));
+    auto after = f.dir.state();
+    QCOMPARE(after.take(Report),
+             WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n\"B\",\"2\"\r\n"_s));
+    QCOMPARE(after, before);
+}
+
 // ---- A full or read-only disk -----------------------------------------------------------
 
 enum class Disk { FullTmpfs, SizeLimit, ReadOnlyMount };
@@ -531,8 +763,6 @@ void TestFaults::handEditedTitleList_data()
     QTest::newRow("short last record") << "\"A\",5,0\r\n\"B\"\r\n"_ba << false << QStringList{u"A"_s} << QList<int>{5};
     QTest::newRow("blank line between records")
         << "\"A\",5,0\r\n\r\n\"B\",7,0\r\n"_ba << false << QStringList{u"A"_s, QString()} << QList<int>{5, 0};
-    QTest::newRow("saved as UTF-8 with a byte order mark")
-        << "\xEF\xBB\xBF\"\xE6\xBC\xAB\",5,0\r\n"_ba << false << QStringList() << QList<int>();
 }
 
 void TestFaults::handEditedTitleList()
@@ -655,8 +885,10 @@ void TestFaults::pathInTitle()
     QCOMPARE(f.window->catalogue().strName[2], title);
     const QMap<QString, QByteArray> before = f.dir.state();
 
-    // Shown: no flag comes from outside the folder.
+    // Shown: no flag comes from outside the folder, and the user is told the name is unusable.
     f.hsbData()->setValue(2);
+    QCOMPARE(messageCaptions(f.dialogs), QStringList{u"読み込みエラー"_s});
+    f.dialogs.calls.clear();
     QCOMPARE(f.cboName()->currentText(), title);
     QCOMPARE(f.visibleCaptions().size(), 5);
     for (int i = 1; i <= 5; ++i)
@@ -694,6 +926,8 @@ int main(int argc, char* argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], RewriteMode) == 0)
         return rewriteTitlesUntilKilled(QFile::decodeName(argv[2]));
+    if (argc == 3 && qstrcmp(argv[1], RegisterMode) == 0)
+        return registerLongSeries(QFile::decodeName(argv[2]));
     QApplication app(argc, argv);
     TestFaults test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -16,6 +16,8 @@ bool valid(int number)
 
 Status FailingFileService::open(int number, const QString& name, FileMode mode)
 {
+    if (const auto kind = m_refused.find(name.toCaseFolded()); kind != m_refused.end())
+        return Error{name, QStringLiteral("使えないファイルです（テスト）"), 0, *kind};
     Status status = m_disk.open(number, name, mode);
     if (status.ok() && valid(number)) {
         m_writing[number] = mode != FileMode::Input;

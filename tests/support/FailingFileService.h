@@ -2,6 +2,8 @@
 
 #include "core/DiskFileService.h"
 
+#include <QHash>
+
 namespace kav::test {
 
 // The real file service, except that chosen operations fail as a full disk would.
@@ -14,6 +16,9 @@ public:
     void failWrite(int nth) { m_failWriteAt = nth > 0 ? m_writes + nth : 0; }
     // Every write() and every close() of a file opened for writing or appending fails.
     void setFull(bool full) { m_full = full; }
+    // Every opening of name (any letter case) fails with kind, as the disk service
+    // reports a clash of two spellings or a link out of the folder.
+    void refuse(const QString& name, ErrorKind kind) { m_refused.insert(name.toCaseFolded(), kind); }
 
     Status open(int number, const QString& name, FileMode mode) override;
     InputCursor* input(int number) override { return m_disk.input(number); }
@@ -36,6 +41,7 @@ private:
     bool m_full = false;
     bool m_writing[MaxNumber + 1] = {};
     QString m_names[MaxNumber + 1];
+    QHash<QString, ErrorKind> m_refused;
 };
 
 } // namespace kav::test

@@ -3,6 +3,7 @@
 #include "frmMain.h"
 #include "support/FailingFileService.h"
 #include "support/FixedClock.h"
+#include "support/ManualWatcher.h"
 #include "support/RecordingHelpViewer.h"
 #include "support/RecordingPrinter.h"
 #include "support/ScratchFolder.h"
@@ -30,6 +31,7 @@ struct WindowFixture
     RecordingPrinter printer;
     RecordingHelpViewer help;
     FixedClock clock{QDate(2026, 12, 6)};
+    ManualWatcher watcher;
     std::unique_ptr<frmMain> window;
 
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -68,7 +70,7 @@ struct WindowFixture
 
     frmMain& start()
     {
-        window = std::make_unique<frmMain>(Services{dialogs, files, printer, help, clock});
+        window = std::make_unique<frmMain>(Services{dialogs, files, printer, help, clock, &watcher});
         window->Form_Load();
         return *window;
     }

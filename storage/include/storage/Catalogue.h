@@ -3,6 +3,8 @@
 #include "core/FileService.h"
 #include "core/Result.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -32,21 +34,51 @@ struct Catalogue
     qint16 intKensu = 0;
 };
 
+// The program writes Shift-JIS; a list a Linux editor saved may come back as UTF-8.
+enum class ListEncoding { ShiftJis, Utf8 };
+
+// UTF-8 when the bytes start with its byte-order mark, or are valid UTF-8 with
+// multi-byte characters that code page 932 can hold and read as less garbled text
+// than the same bytes read as code page 932 would. Anything else is Shift-JIS.
+ListEncoding DetectListEncoding(QByteArrayView bytes);
+
 struct LoadReport
 {
     bool created = false;         // the file was missing and was created empty
+    bool missing = false;         // the file was missing (and, reading afresh, left so)
     std::optional<Error> failure; // set when the file could not be read to its end;
                                   // the catalogue then holds the records read before it
+    ListEncoding encoding = ListEncoding::ShiftJis;
+    QByteArray bytes; // the file as read
 };
 
 // Rebuilds the catalogue from the title list file (created empty when missing).
 LoadReport LoadTitles(FileService& files, Catalogue& catalogue);
+// The same from the file as it is now, without creating it: a missing list is empty.
+LoadReport ReadTitles(FileService& files, Catalogue& catalogue);
+// The same from bytes already read.
+LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue);
 
-// Rewrites the whole title list file, leaving out position skip (0: none).
-// The old file is replaced only when every record was written.
+// The whole list leaving out position skip (0: none), in this program's own form.
+Result<QByteArray> EncodeTitles(const Catalogue& catalogue, int skip = 0);
+
+struct NewRecord
+{
+    QString name;
+    qint16 count = 0;
+    qint16 offset = 0;
+};
+// The list as read (report) with records added at its end. The list's own bytes are
+// kept; an end without a line end, or with empty lines or an end-of-file mark, is
+// mended so the new records read back as records. A UTF-8 list, or one whose last
+// record leaves a field open, is written anew in Shift-JIS.
+Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& catalogue,
+                                  const QList<NewRecord>& records);
+
+// Rewrites the whole title list file in one step, leaving out position skip (0: none).
 Status SaveTitles(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName);
 
-// One record at the end of the title list file; created when missing.
+// One record at the end of the title list as it is on disk now, in one replacement.
 Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16 offset);
 
 } // namespace kav::storage

@@ -21,20 +21,30 @@ enum class OnReadFailure {
 
 struct FlagsRead
 {
-    bool missing = false;         // the file does not exist (or could not be opened)
-    std::optional<Error> failure; // first read that failed, if any
+    bool missing = false;         // the file could not be opened (failure says why)
+    std::optional<Error> failure; // the failed opening, or the first read that failed
 };
+
+// True when fileName is one of the program's own files (the title list, the
+// report), which no title's flags may ever be read from or written to.
+bool IsProgramFile(const QString& fileName);
 
 // Sets all 51 slots to 0, then reads the first 50 integer fields of fileName as
 // five groups of ten. Never fails as a whole: a missing or short file gives 0
 // where it gives no value. Creates no file.
 FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan, int number = 1,
                       OnReadFailure onFailure = OnReadFailure::SkipGroup);
+// The same reading, of bytes already read.
+FlagsRead ParseVolumes(const QByteArray& bytes, const QString& fileName, Flags& intKan,
+                       OnReadFailure onFailure = OnReadFailure::SkipGroup);
 
-// Five lines of ten flags; the old file is replaced only when all was written.
-Status SaveVolumes(FileService& files, const QString& fileName, const Flags& intKan, int number = 1);
+// Five lines of ten flags, CR LF after each.
+QByteArray EncodeVolumes(const Flags& intKan);
+
+// Replaces fileName with five lines of ten flags in one step. Refuses the program's own files.
+Status SaveVolumes(FileService& files, const QString& fileName, const Flags& intKan);
 
 // Creates (or empties) fileName with 50 flags 0.
-Status CreateVolumes(FileService& files, const QString& fileName, int number = 1);
+Status CreateVolumes(FileService& files, const QString& fileName);
 
 } // namespace kav::storage

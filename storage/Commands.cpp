@@ -1,0 +1,187 @@
+#include "storage/Commands.h"
+
+#include <memory>
+
+namespace kav::storage {
+
+namespace {
+
+struct Fresh
+{
+    std::unique_ptr<Catalogue> catalogue = std::make_unique<Catalogue>();
+    LoadReport report;
+};
+
+Fresh readFresh(FileService& files)
+{
+    Fresh fresh;
+    fresh.report = ReadTitles(files, *fresh.catalogue);
+    return fresh;
+}
+
+Change outcome(Change::Outcome kind, Error error, const QString& file = {})
+{
+    // Whatever failed, the message names the file.
+    if (error.file.isEmpty())
+        error.file = file;
+    return {kind, error};
+}
+
+Change failedWrite(const Status& status, const QString& file)
+{
+    return status ? Change{} : outcome(Change::Failed, status.error(), file);
+}
+
+// Reads the list and finds name in it; sets change when there is nothing to do.
+int findFresh(const Fresh& fresh, const QString& name, Change& change)
+{
+    if (fresh.report.failure) {
+        change = outcome(Change::ListUnreadable, *fresh.report.failure);
+        return 0;
+    }
+    const int position = FindTitle(*fresh.catalogue, name);
+    if (position == 0)
+        change = outcome(Change::Gone, Error{TitleListUpper(), name, 0, ErrorKind::NotFound});
+    return position;
+}
+
+Change rewrite(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName)
+{
+    return failedWrite(SaveTitles(files, catalogue, skip, fileName), fileName);
+}
+
+} // namespace
+
+Change SetVolumeCount(FileService& files, const QString& name, qint16 count)
+{
+    Fresh fresh = readFresh(files);
+    Change change;
+    const int p = findFresh(fresh, name, change);
+    if (p == 0)
+        return change;
+    fresh.catalogue->intKansu[p] = count;
+    return rewrite(files, *fresh.catalogue, 0, TitleListLower());
+}
+
+Change SetStartOffset(FileService& files, const QString& name, qint16 offset)
+{
+    Fresh fresh = readFresh(files);
+    Change change;
+    const int p = findFresh(fresh, name, change);
+    if (p == 0)
+        return change;
+    fresh.catalogue->intSyo[p] = offset;
+    return rewrite(files, *fresh.catalogue, 0, TitleListLower());
+}
+
+Change DeleteTitle(FileService& files, const QString& name)
+{
+    Fresh fresh = readFresh(files);
+    Change change;
+    const int p = findFresh(fresh, name, change);
+    if (p == 0)
+        return change;
+    // The list goes first: if it cannot be rewritten, the title keeps its flags.
+    change = rewrite(files, *fresh.catalogue, p, TitleListUpper());
+    change.position = p;
+    if (change.ok() && !NamesProgramFile(name))
+        (void)files.remove(FlagFileUpper(name)); // a missing flag file is fine
+    return change;
+}
+
+Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QString& entered)
+{
+    Fresh fresh = readFresh(files);
+    if (fresh.report.failure)
+        return outcome(Change::ListUnreadable, *fresh.report.failure);
+    const Catalogue& catalogue = *fresh.catalogue;
+
+    // Everything is checked against the list as it is now, before anything is written.
+    if (catalogue.intKensu + pieces.size() > MaxTitles)
+        return outcome(Change::Refused,
+                       Error{TitleListLower(), QString::number(MaxTitles - catalogue.intKensu), 0, ErrorKind::Format});
+    // Registered meanwhile (in another window): said as a duplicate, with no reason text.
+    if (!entered.isEmpty() && FindTitle(catalogue, entered) != 0)
+        return outcome(Change::Refused, Error{entered, {}, 0, ErrorKind::Clash});
+    QList<NewRecord> records;
+    for (const Piece& piece : pieces) {
+        if (const QString clash = FileClash(catalogue, piece.name); !clash.isEmpty())
+            return outcome(Change::Refused, Error{FlagFileUpper(piece.name), clash, 0, ErrorKind::Clash});
+        records.append({piece.name, piece.count, piece.offset});
+    }
+    const Result<QByteArray> list = AppendedTitles(fresh.report, catalogue, records);
+    if (!list)
+        return outcome(Change::Failed, list.error());
+
+    // A flag file left by an earlier, unfinished registration is replaced; one that
+    // holds something else is put back if this registration fails.
+    struct Made
+    {
+        QString file;
+        std::optional<QByteArray> before;
+    };
+    QList<Made> made;
+    auto undo = [&] {
+        for (auto it = made.crbegin(); it != made.crend(); ++it) {
+            if (it->before)
+                (void)files.replace(it->file, *it->before);
+            else
+                (void)files.remove(it->file);
+        }
+    };
+    for (const Piece& piece : pieces) {
+        const QString file = FlagFileUpper(piece.name);
+        Made entry{file, {}};
+        if (Result<QByteArray> old = files.readAll(file); old)
+            entry.before = old.value();
+        else if (old.error().kind != ErrorKind::NotFound) {
+            undo();
+            return outcome(Change::Failed, old.error(), file);
+        }
+        const Status created = CreateVolumes(files, file);
+        if (!created) {
+            // A replace that failed leaves the file as it was; a new one never appeared.
+            undo();
+            return outcome(Change::Failed, created.error(), file);
+        }
+        made.append(entry);
+    }
+    if (const Status saved = files.replace(TitleListLower(), list.value()); !saved) {
+        undo();
+        return outcome(Change::Failed, saved.error(), TitleListLower());
+    }
+    return {};
+}
+
+Change ToggleFlag(FileService& files, const QString& name, int index, Flags& after)
+{
+    if (index < 1 || index > FlagCount)
+        return outcome(Change::Refused, Error{{}, QString::number(index), 0, ErrorKind::Other});
+    // A list that cannot be read to its end is protected, not its titles' flags:
+    // without it, the title is taken to be there.
+    Fresh fresh = readFresh(files);
+    Change change;
+    if (!fresh.report.failure && findFresh(fresh, name, change) == 0)
+        return change;
+    const QString file = FlagFileLower(name);
+    if (IsProgramFile(file))
+        return outcome(Change::Refused, Error{file, {}, 0, ErrorKind::Unsafe});
+
+    Flags flags{};
+    if (Result<QByteArray> bytes = files.readAll(file); bytes)
+        (void)ParseVolumes(bytes.value(), file, flags);
+    else if (bytes.error().kind != ErrorKind::NotFound)
+        return outcome(Change::Refused, bytes.error());
+    // A hand-edited 32767 cannot be incremented; it wraps to 0 like any value above 1.
+    const qint16 old = flags[index];
+    qint16 flag = old == 32767 ? qint16(0) : qint16(old + 1);
+    if (flag > 1)
+        flag = 0;
+    flags[index] = flag;
+    if (const Status saved = SaveVolumes(files, file, flags); !saved)
+        return outcome(Change::Failed, saved.error(), file);
+    after = flags;
+    return {};
+}
+
+} // namespace kav::storage

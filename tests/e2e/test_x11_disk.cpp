@@ -1,0 +1,272 @@
+// The real binary on a real X server, with other programs writing to its folder:
+// nothing they write is lost, and what they write shows without a click.
+#include "e2e/XSession.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QSaveFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using namespace kav::test;
+
+namespace {
+
+// Client-area places of the controls, in pixels.
+const QPoint NewButton(295, 43);
+const QPoint DelButton(345, 43);
+const QPoint CountLabel(584, 111);
+const QPoint FirstArrow(611, 141);
+const QPoint ScrollRight(511, 434);
+const QPoint Logo(130, 45);
+
+const QString TitleList = QStringLiteral("データ.TXT");
+
+QByteArray sjis(const QString& text)
+{
+    QStringEncoder encoder("windows-31j", QStringEncoder::Flag::Stateless);
+    return encoder.encode(text);
+}
+
+QByteArray record(const QString& name, int count, int offset)
+{
+    return sjis(QStringLiteral("\"%1\",%2,%3\r\n").arg(name).arg(count).arg(offset));
+}
+
+QByteArray flagFile(std::initializer_list<int> set)
+{
+    int flags[51] = {};
+    for (int i : set)
+        flags[i] = 1;
+    QByteArray out;
+    for (int k = 0; k < 5; ++k)
+        for (int j = 1; j <= 10; ++j)
+            out += QByteArray::number(flags[k * 10 + j]) + (j < 10 ? "," : "\r\n");
+    return out;
+}
+
+// A corner inside volume label i, clear of its number.
+QPoint labelCorner(int i)
+{
+    const int c = (i - 1) % 10, r = (i - 1) / 10;
+    return {10 + 31 + 55 * c + 4, 155 + 23 + 45 * r + 4};
+}
+
+// "G" light green, "P" light pink, "-" neither (hidden), one letter per label 1..n.
+QString labels(const QImage& window, int n)
+{
+    QString out;
+    for (int i = 1; i <= n; ++i) {
+        const QColor c = window.pixelColor(labelCorner(i));
+        out += c == QColor(0xC0, 0xFF, 0xC0)   ? QLatin1Char('G')
+               : c == QColor(0xFF, 0xC0, 0xFF) ? QLatin1Char('P')
+                                               : QLatin1Char('-');
+    }
+    return out;
+}
+
+// Written as another program writes: in one step, by rename.
+void writeAsAnother(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+    QVERIFY(file.commit());
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
+}
+
+} // namespace
+
+class TestX11Disk : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void titleAppendedMeanwhileSurvivesEveryEdit();
+    void flagSetMeanwhileSurvivesAClick();
+    void twoWindowsOnOneFolder();
+
+private:
+    QString path(const QString& name) const { return QDir(m_dir->path()).filePath(name); }
+    QString waitForFile(const QString& name, const QByteArray& expected, int ms = 5000);
+    QString waitForLabels(XSession& x, int n, const QString& expected, int ms, qint64* took = nullptr);
+    QString answer(XSession& x, const QString& caption, const QString& text, const QString& keys);
+    void clickOn(XSession& x, QPoint at);
+
+    XSession m_x;
+    XSession m_other; // a second X server: the second window is driven on its own
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+#define CHECK_EMPTY(text)                                                                                              \
+    do {                                                                                                               \
+        const QString problem = (text);                                                                                \
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));                                                              \
+    } while (false)
+
+void TestX11Disk::initTestCase()
+{
+    QString why = m_x.start();
+    if (why.isEmpty())
+        why = m_other.start();
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+}
+
+void TestX11Disk::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+QString TestX11Disk::waitForFile(const QString& name, const QByteArray& expected, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    QByteArray seen;
+    do {
+        seen = contents(path(name));
+        if (seen == expected)
+            return {};
+        QThread::msleep(50);
+    } while (!deadline.hasExpired());
+    return QStringLiteral("%1 holds \"%2\", not \"%3\"")
+        .arg(name, QString::fromLatin1(seen.toPercentEncoding(" ,\"")),
+             QString::fromLatin1(expected.toPercentEncoding(" ,\"")));
+}
+
+QString TestX11Disk::waitForLabels(XSession& x, int n, const QString& expected, int ms, qint64* took)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QString seen;
+    do {
+        seen = labels(x.windowImage(), n);
+        if (seen == expected) {
+            if (took)
+                *took = timer.elapsed();
+            return {};
+        }
+    } while (timer.elapsed() < ms);
+    return QStringLiteral("labels %1, not %2").arg(seen, expected);
+}
+
+QString TestX11Disk::answer(XSession& x, const QString& caption, const QString& text, const QString& keys)
+{
+    if (!x.waitForDialog(caption))
+        return QStringLiteral("no box \"%1\" appeared (active: \"%2\")").arg(caption, x.activeWindowName());
+    if (!text.isEmpty())
+        x.type(text);
+    x.key(keys);
+    if (!x.waitForMainWindowActive())
+        return QStringLiteral("the window is not active again after \"%1\"").arg(caption);
+    return {};
+}
+
+void TestX11Disk::clickOn(XSession& x, QPoint at)
+{
+    x.click(at);
+    x.moveMouse(Logo);
+}
+
+// A title another program appends while the window runs is kept by each command.
+void TestX11Disk::titleAppendedMeanwhileSurvivesEveryEdit()
+{
+    writeAsAnother(path(TitleList), record(QStringLiteral("A"), 5, 0) + record(QStringLiteral("B"), 4, 0));
+    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()), "the window did not appear");
+    CHECK_EMPTY(waitForLabels(m_x, 6, QStringLiteral("GGGGG-"), 5000));
+    const QByteArray other = record(QStringLiteral("他のソフト"), 2, 0);
+    writeAsAnother(path(TitleList), record(QStringLiteral("A"), 5, 0) + record(QStringLiteral("B"), 4, 0) + other);
+
+    clickOn(m_x, CountLabel);
+    CHECK_EMPTY(answer(m_x, QStringLiteral("巻数に入力"), QStringLiteral("7"), QStringLiteral("Return")));
+    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("A"), 7, 0) + record(QStringLiteral("B"), 4, 0) + other));
+    CHECK_EMPTY(waitForLabels(m_x, 8, QStringLiteral("GGGGGGG-"), 5000));
+
+    clickOn(m_x, FirstArrow);
+    QThread::msleep(300);
+    m_x.key(QStringLiteral("Home"));
+    m_x.key(QStringLiteral("Down"));
+    m_x.key(QStringLiteral("Return"));
+    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("A"), 7, 50) + record(QStringLiteral("B"), 4, 0) + other));
+
+    clickOn(m_x, DelButton);
+    CHECK_EMPTY(answer(m_x, QStringLiteral("削除確認"), {}, QStringLiteral("Return")));
+    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("B"), 4, 0) + other));
+    CHECK_EMPTY(waitForLabels(m_x, 5, QStringLiteral("GGGG-"), 5000));
+    m_x.stopProgram();
+}
+
+// A flag another program set is kept by a click on another label, and shown.
+void TestX11Disk::flagSetMeanwhileSurvivesAClick()
+{
+    writeAsAnother(path(TitleList), record(QStringLiteral("A"), 10, 0));
+    writeAsAnother(path(QStringLiteral("A.TXT")), flagFile({}));
+    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()), "the window did not appear");
+    CHECK_EMPTY(waitForLabels(m_x, 5, QStringLiteral("GGGGG"), 5000));
+
+    writeAsAnother(path(QStringLiteral("A.TXT")), flagFile({2}));
+    clickOn(m_x, labelCorner(5));
+    CHECK_EMPTY(waitForFile(QStringLiteral("A.TXT"), flagFile({2, 5})));
+    CHECK_EMPTY(waitForLabels(m_x, 5, QStringLiteral("GPGGP"), 5000));
+    m_x.stopProgram();
+}
+
+// Two windows on one folder: both commands end up on disk, and each window shows
+// the other's change within a second, with no click on it.
+void TestX11Disk::twoWindowsOnOneFolder()
+{
+    writeAsAnother(path(TitleList), record(QStringLiteral("A"), 3, 0) + record(QStringLiteral("B"), 4, 0));
+    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()), "the first window did not appear");
+    QVERIFY2(m_other.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()), "the second window did not appear");
+    CHECK_EMPTY(waitForLabels(m_x, 4, QStringLiteral("GGG-"), 5000));
+    CHECK_EMPTY(waitForLabels(m_other, 4, QStringLiteral("GGG-"), 5000));
+
+    // A registration in the first, a deletion in the second.
+    clickOn(m_x, NewButton);
+    QVERIFY(m_x.waitForDialog(QStringLiteral("題名入力")));
+    m_x.type(QStringLiteral("N"));
+    m_x.key(QStringLiteral("Return"));
+    CHECK_EMPTY(answer(m_x, QStringLiteral("巻数入力"), QStringLiteral("6"), QStringLiteral("Return")));
+    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("A"), 3, 0) + record(QStringLiteral("B"), 4, 0) +
+                                           record(QStringLiteral("N"), 6, 0)));
+    clickOn(m_other, DelButton);
+    CHECK_EMPTY(answer(m_other, QStringLiteral("削除確認"), {}, QStringLiteral("Return")));
+    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("B"), 4, 0) + record(QStringLiteral("N"), 6, 0)));
+    QVERIFY(QFile::exists(path(QStringLiteral("N.TXT"))));
+    QVERIFY(!QFile::exists(path(QStringLiteral("A.TXT"))));
+    CHECK_EMPTY(waitForLabels(m_other, 5, QStringLiteral("GGGG-"), 5000)); // B in place of A
+
+    // The second window moves to N and marks volume 2: the first, showing N, follows.
+    clickOn(m_other, ScrollRight);
+    CHECK_EMPTY(waitForLabels(m_other, 7, QStringLiteral("GGGGGG-"), 5000));
+    CHECK_EMPTY(waitForLabels(m_x, 7, QStringLiteral("GGGGGG-"), 5000));
+    clickOn(m_other, labelCorner(2));
+    CHECK_EMPTY(waitForFile(QStringLiteral("N.TXT"), flagFile({2})));
+    qint64 took = 0;
+    CHECK_EMPTY(waitForLabels(m_x, 7, QStringLiteral("GPGGGG-"), 1000, &took));
+    qInfo("the first window showed the second's click %lld ms after it was on disk", qlonglong(took));
+
+    // The first changes N's count: the second follows.
+    clickOn(m_x, CountLabel);
+    CHECK_EMPTY(answer(m_x, QStringLiteral("巻数に入力"), QStringLiteral("3"), QStringLiteral("Return")));
+    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("B"), 4, 0) + record(QStringLiteral("N"), 3, 0)));
+    CHECK_EMPTY(waitForLabels(m_other, 4, QStringLiteral("GPG-"), 1000, &took));
+    qInfo("the second window showed the first's count edit %lld ms after it was on disk", qlonglong(took));
+    m_x.stopProgram();
+    m_other.stopProgram();
+}
+
+QTEST_MAIN(TestX11Disk)
+#include "test_x11_disk.moc"
