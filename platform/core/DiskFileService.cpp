@@ -224,17 +224,37 @@ struct DiskFileService::Target
 
 DiskFileService::DiskFileService(const QString& folder) : m_dir(QDir(folder).absolutePath())
 {
+    watchFolder();
+    struct statfs fs;
+    constexpr decltype(fs.f_type) FuseMagic = 0x65735546;
+    constexpr decltype(fs.f_type) RemoteMagic[] = {0x6969 /* NFS */, 0x517B /* SMB */, decltype(fs.f_type)(0xFF534D42),
+                                                   decltype(fs.f_type)(0xFE534D42) /* CIFS, SMB2 */};
+    if (::statfs(QFile::encodeName(m_dir.path()).constData(), &fs) == 0) {
+        m_fuse = fs.f_type == FuseMagic;
+        m_remote =
+            m_fuse || std::find(std::begin(RemoteMagic), std::end(RemoteMagic), fs.f_type) != std::end(RemoteMagic);
+    }
+    removeLeftovers();
+}
+
+void DiskFileService::watchFolder()
+{
+    if (m_notify >= 0)
+        ::close(m_notify);
+    m_indexValid = false;
+    const QByteArray folder = QFile::encodeName(m_dir.path());
     m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_notify >= 0 && ::inotify_add_watch(m_notify, QFile::encodeName(m_dir.path()).constData(),
+    if (m_notify >= 0 && ::inotify_add_watch(m_notify, folder.constData(),
                                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
                                                  IN_MOVE_SELF | IN_ONLYDIR) < 0) {
         ::close(m_notify);
         m_notify = -1;
     }
-    struct statfs fs;
-    constexpr decltype(fs.f_type) FuseMagic = 0x65735546;
-    m_fuse = ::statfs(QFile::encodeName(m_dir.path()).constData(), &fs) == 0 && fs.f_type == FuseMagic;
-    removeLeftovers();
+    struct stat st;
+    if (::stat(folder.constData(), &st) == 0) {
+        m_watchedDev = st.st_dev;
+        m_watchedIno = st.st_ino;
+    }
 }
 
 DiskFileService::~DiskFileService()
@@ -359,6 +379,10 @@ bool DiskFileService::applyFolderEvents()
 
 void DiskFileService::refreshIndex()
 {
+    struct stat st;
+    if (m_notify >= 0 && ::stat(QFile::encodeName(m_dir.path()).constData(), &st) == 0 &&
+        (st.st_dev != m_watchedDev || st.st_ino != m_watchedIno))
+        watchFolder(); // another file system now stands at the folder's path
     // Notices queued before a listing only repeat what it shows, so they are kept for later.
     if (m_indexValid && applyFolderEvents())
         return;
@@ -381,12 +405,26 @@ Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use
     if (!isSafeName(name))
         return unsafeName(name);
     refreshIndex();
-    // An indexed spelling is checked, so a stale index never names a deleted file.
+    // An indexed spelling is checked, so a stale index never names a deleted file; the
+    // caller's own spelling is checked too, so a missed notice never hides a file.
     QList<QByteArray> found;
-    for (const QByteArray& entry : m_index.value(name.toCaseFolded())) {
+    const auto collect = [&] {
+        for (const QByteArray& entry : m_index.value(name.toCaseFolded())) {
+            struct stat st;
+            if (!found.contains(entry) && ::lstat(path(entry).constData(), &st) == 0)
+                found.append(entry);
+        }
+        // Only when nothing listed answers: a folder that ignores letter case would
+        // otherwise offer the listed file a second time under the caller's spelling.
         struct stat st;
-        if (::lstat(path(entry).constData(), &st) == 0 && !found.contains(entry))
-            found.append(entry);
+        if (found.isEmpty() && ::lstat(path(QFile::encodeName(name)).constData(), &st) == 0)
+            found.append(QFile::encodeName(name));
+    };
+    collect();
+    if (found.isEmpty() && m_remote) {
+        m_indexValid = false;
+        refreshIndex();
+        collect();
     }
 
     Target target;

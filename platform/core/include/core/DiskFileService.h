@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QHash>
 
+#include <sys/types.h>
+
 #include <array>
 #include <memory>
 #include <optional>
@@ -54,6 +56,7 @@ private:
 
     Slot* slot(int number);
     void refreshIndex();
+    void watchFolder();
     bool applyFolderEvents();
     void removeLeftovers();
     Result<Target> locate(const QString& name, Use use);
@@ -70,6 +73,11 @@ private:
     quint64 m_saves = 0;
     std::optional<bool> m_caseBlind; // the folder's file system ignores letter case
     bool m_fuse = false;
+    // Names made elsewhere reach no notice here (network and FUSE drives): a miss lists again.
+    bool m_remote = false;
+    // The folder the notices are about: a file system mounted over it later sends none.
+    dev_t m_watchedDev = 0;
+    ino_t m_watchedIno = 0;
 };
 
 // A write past the file-size limit (ulimit -f) then fails with EFBIG and is
