@@ -45,6 +45,21 @@ int findFresh(const Fresh& fresh, const QString& name, Change& change)
     return position;
 }
 
+// Every command holds the folder from its fresh read to its last replacement.
+struct Held
+{
+    std::unique_ptr<FolderLock> lock;
+    std::optional<Change> refused;
+};
+
+Held holdFolder(FileService& files)
+{
+    Result<std::unique_ptr<FolderLock>> lock = files.lockFolder();
+    if (!lock)
+        return {nullptr, outcome(Change::Failed, lock.error(), TitleListLower())};
+    return {std::move(lock.value()), std::nullopt};
+}
+
 Change rewrite(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName)
 {
     return failedWrite(SaveTitles(files, catalogue, skip, fileName), fileName);
@@ -54,6 +69,9 @@ Change rewrite(FileService& files, const Catalogue& catalogue, int skip, const Q
 
 Change SetVolumeCount(FileService& files, const QString& name, qint16 count)
 {
+    const Held held = holdFolder(files);
+    if (held.refused)
+        return *held.refused;
     Fresh fresh = readFresh(files);
     Change change;
     const int p = findFresh(fresh, name, change);
@@ -65,6 +83,9 @@ Change SetVolumeCount(FileService& files, const QString& name, qint16 count)
 
 Change SetStartOffset(FileService& files, const QString& name, qint16 offset)
 {
+    const Held held = holdFolder(files);
+    if (held.refused)
+        return *held.refused;
     Fresh fresh = readFresh(files);
     Change change;
     const int p = findFresh(fresh, name, change);
@@ -76,6 +97,9 @@ Change SetStartOffset(FileService& files, const QString& name, qint16 offset)
 
 Change DeleteTitle(FileService& files, const QString& name)
 {
+    const Held held = holdFolder(files);
+    if (held.refused)
+        return *held.refused;
     Fresh fresh = readFresh(files);
     Change change;
     const int p = findFresh(fresh, name, change);
@@ -91,6 +115,9 @@ Change DeleteTitle(FileService& files, const QString& name)
 
 Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QString& entered)
 {
+    const Held held = holdFolder(files);
+    if (held.refused)
+        return *held.refused;
     Fresh fresh = readFresh(files);
     if (fresh.report.failure)
         return outcome(Change::ListUnreadable, *fresh.report.failure);
@@ -155,6 +182,9 @@ Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QStr
 
 Change ToggleFlag(FileService& files, const QString& name, int index, Flags& after)
 {
+    const Held held = holdFolder(files);
+    if (held.refused)
+        return *held.refused;
     if (index < 1 || index > FlagCount)
         return outcome(Change::Refused, Error{{}, QString::number(index), 0, ErrorKind::Other});
     // A list that cannot be read to its end is protected, not its titles' flags:

@@ -14,6 +14,9 @@
 
 #include <memory>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace kav;
 using namespace kav::storage;
@@ -892,6 +895,56 @@ private Q_SLOTS:
         const auto before = m_dir->state();
         QCOMPARE(RegisterPieces(*m_files, {{title, 3, 0}}).outcome, Change::Refused);
         QCOMPARE(m_dir->state(), before);
+    }
+
+    // Two programs on one folder, each changing its own part as fast as it can: with their
+    // read-modify-writes interleaved, one would write back what the other had just replaced.
+    void twoProgramsLoseNothing_data()
+    {
+        QTest::addColumn<bool>("flags");
+        QTest::newRow("clicks on one flag file") << true;
+        QTest::newRow("registrations into one list") << false;
+    }
+    void twoProgramsLoseNothing()
+    {
+        QFETCH(bool, flags);
+        constexpr int Rounds = 60;
+        m_dir->put(TitleListUpper(), record(u"T"_s, 50, 0));
+        const QString folder = m_dir->path();
+        const auto work = [&](int who) {
+            DiskFileService files(folder);
+            bool ok = true;
+            for (int i = 1; i <= Rounds; ++i) {
+                Flags after{};
+                ok = ok && (flags ? ToggleFlag(files, u"T"_s, who, after)
+                                  : RegisterPieces(files, {{u"P%1_%2"_s.arg(who).arg(i), 1, 0}}))
+                               .ok();
+            }
+            return ok;
+        };
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0)
+            ::_exit(work(1) ? 0 : 1);
+        const bool mine = work(2);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(mine);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+        if (flags) {
+            // 60 clicks each: both flags back at 0, and the file whole.
+            QCOMPARE(m_dir->contents(u"T.txt"_s), zeroLines(5));
+            return;
+        }
+        Catalogue catalogue;
+        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
+        QCOMPARE(int(catalogue.intKensu), 1 + 2 * Rounds);
+        for (int who = 1; who <= 2; ++who) {
+            for (int i = 1; i <= Rounds; ++i)
+                QVERIFY2(FindTitle(catalogue, u"P%1_%2"_s.arg(who).arg(i)) > 0,
+                         qPrintable(u"P%1_%2"_s.arg(who).arg(i)));
+        }
     }
 
     void reportSaysWhatAFlagFileIs()

@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -509,6 +510,49 @@ Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use
     if (target.mode != 0 && !S_ISREG(target.mode))
         return notAFile(name, target.shown, target.mode);
     return target;
+}
+
+namespace {
+
+// flock(2) on the folder itself: no file of ours in the user's folder, and the kernel drops
+// the lock of a program that was killed.
+class FlockedFolder final : public FolderLock
+{
+public:
+    explicit FlockedFolder(int fd) : m_fd(fd) {}
+    ~FlockedFolder() override
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    Q_DISABLE_COPY_MOVE(FlockedFolder)
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+Result<std::unique_ptr<FolderLock>> DiskFileService::lockFolder()
+{
+    const int fd = ::open(QFile::encodeName(m_dir.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::make_unique<FolderLock>(); // the command itself will say what is wrong with the folder
+    // Another window's command holds it for milliseconds; a program that hangs must not hang us.
+    for (int waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waited += 10) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            // A file system without locks (some network drives): go on as before locks.
+            return std::unique_ptr<FolderLock>(std::make_unique<FlockedFolder>(fd));
+        }
+        if (waited >= 3000) {
+            ::close(fd);
+            return failure(ErrorKind::Write, QString(),
+                           QStringLiteral("別のウィンドウ（または別のプログラム）がこのフォルダーのファイルを"
+                                          "書き換え中のため、保存できませんでした。もう一度やり直して下さい。"));
+        }
+        ::usleep(10000);
+    }
+    return std::unique_ptr<FolderLock>(std::make_unique<FlockedFolder>(fd));
 }
 
 QString DiskFileService::resolve(const QString& name)

@@ -47,6 +47,11 @@ Status FileService::renameToSystemSpelling(const QString& name)
     return Error{name, QStringLiteral("名前を変えられるファイルではありません"), 0, ErrorKind::NotFound};
 }
 
+Result<std::unique_ptr<FolderLock>> FileService::lockFolder()
+{
+    return std::make_unique<FolderLock>();
+}
+
 bool FileService::isSafeName(const QString& name)
 {
     return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') && !name.contains(QChar(0)) &&

@@ -28,6 +28,7 @@ public:
     Status closeAll() override { return m_disk.closeAll(); }
     Status remove(const QString& name) override { return m_disk.remove(name); }
     bool exists(const QString& name) override { return m_disk.exists(name); }
+    Result<std::unique_ptr<FolderLock>> lockFolder() override { return m_disk.lockFolder(); }
     QStringList foreignNames() override { return m_disk.foreignNames(); }
     Status renameToSystemSpelling(const QString& name) override { return m_disk.renameToSystemSpelling(name); }
 

@@ -37,6 +37,7 @@ public:
     bool exists(const QString& name) override;
     Result<QByteArray> readAll(const QString& name) override;
     Status replace(const QString& name, QByteArrayView bytes) override;
+    Result<std::unique_ptr<FolderLock>> lockFolder() override;
     QStringList foreignNames() override;
     Status renameToSystemSpelling(const QString& name) override;
 

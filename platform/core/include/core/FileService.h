@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+
 #include <QStringList>
+#include <memory>
 
 namespace kav {
 
@@ -24,6 +26,14 @@ struct InputCursor
     bool atEnd() const { return pos >= bytes.size(); }
     // 1-based line of the next byte, for messages.
     int line() const;
+};
+
+// Held while one command of one program reads, changes and replaces files, so that two
+// windows on one folder never interleave their read-modify-write. Released when destroyed.
+class FolderLock
+{
+public:
+    virtual ~FolderLock() = default;
 };
 
 // Numbered files (1 and 2) relative to one folder, names compared without regard
@@ -54,6 +64,9 @@ public:
     // Replaces name (or creates it) with bytes in one atomic, durable step: the
     // file holds either its old bytes or all the new ones, whatever happens.
     virtual Status replace(const QString& name, QByteArrayView bytes);
+    // Waits a short while for another program's command to finish; fails rather than hang.
+    // The default has nobody to wait for.
+    virtual Result<std::unique_ptr<FolderLock>> lockFolder();
 
     // Files whose names are stored in code page 932 bytes (as Windows archives
     // unpack) instead of the system's UTF-8: the names as text, sorted. They are
