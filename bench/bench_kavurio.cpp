@@ -1,17 +1,31 @@
-// Times the program's work on a catalogue of 2000 titles against the same bytes
-// read or written and converted the plainest way, and prints both with the ratio.
+// Times the program's work against the same bytes read, converted and written the
+// plainest way (no program logic), side by side, and prints both with their ratio.
+// Not a test: it prints figures. Usage:
+//   bench_kavurio [--only REGEX] [--runs N] [--scale X]
+// --only runs the rows whose name matches the regular expression (for callgrind), --runs fixes the
+// number of runs of every row, --scale stretches the time each row is given.
 #include "frmMain.h"
 #include "storage/Catalogue.h"
+#include "storage/Record.h"
 #include "support/WindowFixture.h"
 #include "ui_frmMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <QStringDecoder>
+#include <QStringEncoder>
+#include <QSysInfo>
+#include <QThread>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -20,28 +34,152 @@ using namespace kav::test;
 
 namespace {
 
-constexpr int Titles = 2000;
+// ---- Options and the machine ----------------------------------------------
 
-double medianMs(int runs, const std::function<void()>& setUp, const std::function<void()>& work)
+struct Options
 {
-    std::vector<double> times;
-    for (int r = 0; r < runs; ++r) {
-        if (setUp)
-            setUp();
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    QRegularExpression only;
+    int runs = 0; // 0: as many as the row's time allows
+    double scale = 1.0;
+} options;
+
+bool selected(const char* name)
+{
+    return options.only.pattern().isEmpty() || options.only.match(QString::fromUtf8(name)).hasMatch();
 }
 
-void row(const char* what, double ours, double plain)
+QString firstLineOf(const QString& path, const QString& key)
 {
-    std::printf("%-34s %10.3f ms %10.3f ms %8.2f\n", what, ours, plain, plain > 0 ? ours / plain : 0.0);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (key.isEmpty())
+            return line;
+        if (line.startsWith(key))
+            return line.section(QLatin1Char(':'), 1).trimmed();
+    }
+    return QStringLiteral("?");
+}
+
+void printMachine(const QString& scratch)
+{
+    const QStorageInfo storage(scratch);
+    std::printf("CPU:          %s (%d logical cores)\n",
+                qPrintable(firstLineOf(QStringLiteral("/proc/cpuinfo"), QStringLiteral("model name"))),
+                QThread::idealThreadCount());
+    std::printf("Scratch:      %s on %s (%s)\n", qPrintable(scratch), qPrintable(QString::fromLatin1(storage.device())),
+                storage.fileSystemType().constData());
+    std::printf("System:       %s, kernel %s, Qt %s\n", qPrintable(QSysInfo::prettyProductName()),
+                qPrintable(QSysInfo::kernelVersion()), qVersion());
+    std::printf("Load average: %s\n\n", qPrintable(firstLineOf(QStringLiteral("/proc/loadavg"), {})));
+}
+
+// ---- Timing --------------------------------------------------------------
+
+using Step = std::function<void()>;
+
+struct Sample
+{
+    std::vector<double> ms;
+
+    double at(double q) const
+    {
+        std::vector<double> s = ms;
+        std::sort(s.begin(), s.end());
+        const double pos = q * double(s.size() - 1);
+        const auto lo = size_t(std::floor(pos));
+        const auto hi = std::min(lo + 1, s.size() - 1);
+        return s[lo] + (s[hi] - s[lo]) * (pos - double(lo));
+    }
+    double median() const { return at(0.5); }
+    // Half the interquartile range, in percent of the median.
+    double spread() const { return median() > 0 ? 50.0 * (at(0.75) - at(0.25)) / median() : 0.0; }
+};
+
+double timeOnce(const Step& setUp, const Step& work)
+{
+    if (setUp)
+        setUp();
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+struct Row
+{
+    explicit Row(const char* rowName) : name(rowName) {}
+    const char* name;
+    Step setUpOurs, ours;
+    Step setUpPlain, plain;
+    int minRuns = 15;
+    double budgetMs = 2000; // wall time for both sides together, set-up included
+};
+
+struct Figures
+{
+    Sample ours, plain;
+};
+
+// Runs both sides in turns (in alternating order) so that a change in the machine's
+// load falls on both alike, until the row's time is used and enough runs were made.
+Figures measure(const Row& row)
+{
+    Figures f;
+    const int fixed = options.runs;
+    const int maxRuns = fixed > 0 ? fixed : 2000;
+    const int minRuns = fixed > 0 ? fixed : std::max(3, int(row.minRuns * options.scale));
+    QElapsedTimer wall;
+    wall.start();
+    for (int r = 0; r < maxRuns; ++r) {
+        if (r >= minRuns && double(wall.elapsed()) >= row.budgetMs * options.scale)
+            break;
+        const bool oursFirst = r % 2 == 0;
+        if (oursFirst)
+            f.ours.ms.push_back(timeOnce(row.setUpOurs, row.ours));
+        if (row.plain)
+            f.plain.ms.push_back(timeOnce(row.setUpPlain, row.plain));
+        if (!oursFirst)
+            f.ours.ms.push_back(timeOnce(row.setUpOurs, row.ours));
+    }
+    return f;
+}
+
+void printHeader()
+{
+    std::printf("%-40s %12s %7s %12s %7s %7s %6s\n", "", "kavurio", "±", "plain", "±", "ratio", "runs");
+}
+
+void printRow(const char* name, const Figures& f)
+{
+    const double ours = f.ours.median();
+    if (f.plain.ms.empty()) {
+        std::printf("%-40s %9.3f ms %6.1f%% %12s %7s %7s %6zu\n", name, ours, f.ours.spread(), "", "", "",
+                    f.ours.ms.size());
+    } else {
+        const double plain = f.plain.median();
+        std::printf("%-40s %9.3f ms %6.1f%% %9.3f ms %6.1f%% %7.2f %6zu\n", name, ours, f.ours.spread(), plain,
+                    f.plain.spread(), plain > 0 ? ours / plain : 0.0, f.ours.ms.size());
+    }
     std::fflush(stdout);
 }
+
+Figures run(const Row& row)
+{
+    const Figures f = measure(row);
+    printRow(row.name, f);
+    return f;
+}
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "bench: %s\n", what);
+    std::exit(1);
+}
+
+// ---- The plain side ----------------------------------------------------------
 
 QByteArray readAll(const QString& path)
 {
@@ -55,6 +193,12 @@ QString decode(const QByteArray& bytes)
 {
     QStringDecoder decoder("windows-31j", QStringDecoder::Flag::Stateless);
     return decoder.decode(bytes);
+}
+
+QByteArray encode(const QString& text)
+{
+    QStringEncoder encoder("windows-31j", QStringEncoder::Flag::Stateless);
+    return encoder.encode(text);
 }
 
 // Fifty flags the plainest way: split on commas and line ends.
@@ -75,15 +219,316 @@ void saveBytes(const QString& path, const QByteArray& bytes)
     }
 }
 
-void fillFolder(WindowFixture& f)
+// A title list rewritten the plainest way: read, convert, convert back, replace.
+void rewriteList(const QString& path, qsizetype dropLine = -1)
 {
+    QStringList lines = decode(readAll(path)).split(QStringLiteral("\r\n"));
+    if (dropLine >= 0 && dropLine < lines.size())
+        lines.removeAt(dropLine);
+    saveBytes(path, encode(lines.join(QStringLiteral("\r\n"))));
+}
+
+// ---- The folders ---------------------------------------------------------------
+
+QString titleName(int i)
+{
+    return QStringLiteral("コミック第%1集").arg(i);
+}
+
+// A window fixture over a folder of n titles of 50 volumes, each with its flag file.
+std::unique_ptr<WindowFixture> folderOf(int n)
+{
+    auto f = std::make_unique<WindowFixture>();
     QByteArray list;
-    for (int i = 1; i <= Titles; ++i) {
-        const QString name = QStringLiteral("コミック第%1集").arg(i);
-        list += WindowFixture::sjis(QStringLiteral("\"%1\",50,0\r\n").arg(name));
-        f.write(name + QStringLiteral(".TXT"), WindowFixture::flagFile({i % 50 + 1, 7, 33}));
+    for (int i = 1; i <= n; ++i) {
+        list += WindowFixture::sjis(QStringLiteral("\"%1\",50,0\r\n").arg(titleName(i)));
+        f->write(titleName(i) + QStringLiteral(".TXT"), WindowFixture::flagFile({i % 50 + 1, 7, 33}));
     }
-    f.write(QStringLiteral("データ.TXT"), list);
+    f->write(QStringLiteral("データ.TXT"), list);
+    return f;
+}
+
+constexpr int Pieces = 656; // a count of 32767 makes 656 pieces
+
+QByteArray pieceName(int j)
+{
+    return "T(" + QByteArray::number((j - 1) * 50 + 1) + "_" + QByteArray::number(j < Pieces ? j * 50 : 32767) + ")";
+}
+
+// ---- Rows that also make the growth table ------------------------------------
+
+Figures loadTitlesRow(const char* name, WindowFixture& f)
+{
+    auto catalogue = std::make_shared<storage::Catalogue>();
+    const QString list = f.path(QStringLiteral("データ.TXT"));
+    Row row(name);
+    row.ours = [&f, catalogue] { (void)storage::LoadTitles(f.files, *catalogue); };
+    row.plain = [list] { (void)decode(readAll(list)).split(QStringLiteral("\r\n")); };
+    row.minRuns = 31;
+    const Figures figures = run(row);
+    if (catalogue->intKensu == 0 && QFile(list).size() > 0)
+        fail("LoadTitles read no title");
+    return figures;
+}
+
+Figures reportRow(const char* name, WindowFixture& f, int titles)
+{
+    Row row(name);
+    row.setUpOurs = [&f] {
+        f.dialogs.answerMessage(mb::No); // no printing
+        f.dialogs.answerMessage(mb::OK); // "saved"
+    };
+    row.ours = [&f] { f.window->cmdHozon_Click(); };
+    row.plain = [&f, titles] {
+        QByteArray report = "\"heading\"\r\n\"\"\r\n";
+        for (int i = 1; i <= titles; ++i) {
+            const QString name = titleName(i);
+            const QByteArray bytes = readAll(f.path(name + QStringLiteral(".TXT")));
+            report += '"' + WindowFixture::sjis(name) + "\",\"" + QByteArray::number(parseFlags(bytes)) + "\"\r\n";
+        }
+        saveBytes(f.path(QStringLiteral("plain-report.txt")), report);
+    };
+    row.minRuns = 7;
+    row.budgetMs = 3000;
+    const Figures figures = run(row);
+    if (!f.dialogs.allAnswersUsed() || f.read(QStringLiteral("残巻データ.txt")).count("\r\n") != titles + 2)
+        fail("the report did not run as scripted");
+    return figures;
+}
+
+// Deletes the title in the middle each run; the catalogue shrinks by one title a run.
+Figures deletionRow(const char* name, WindowFixture& f)
+{
+    const QString list = f.path(QStringLiteral("データ.TXT"));
+    const QString spare = f.path(QStringLiteral("plain-spare.TXT"));
+    const int before = f.window->catalogue().intKensu;
+    Row row(name);
+    row.setUpOurs = [&f] {
+        f.hsbData()->setValue(std::max(1, f.window->catalogue().intKensu / 2));
+        f.dialogs.answerMessage(mb::OK);
+    };
+    row.ours = [&f] { f.window->cmdDel_Click(); };
+    row.setUpPlain = [spare] { saveBytes(spare, WindowFixture::flagFile({})); };
+    row.plain = [list, spare, &f] {
+        rewriteList(list, f.window->catalogue().intKensu / 2);
+        QFile::remove(spare);
+    };
+    row.minRuns = 9;
+    row.budgetMs = 1500;
+    const Figures figures = run(row);
+    if (f.window->catalogue().intKensu != before - int(figures.ours.ms.size()))
+        fail("a deletion did not delete");
+    return figures;
+}
+
+// A fresh folder of n titles for each run, then 656 pieces registered through the window.
+Figures registrationRow(const char* name, int titles)
+{
+    std::unique_ptr<WindowFixture> g;
+    // Checks the run before: a refused registration would be timed as a fast one.
+    const auto checkLast = [&g, titles] {
+        if (g && g->window && g->window->catalogue().intKensu != titles + Pieces)
+            fail("the registration did not register");
+    };
+    Row row(name);
+    row.setUpOurs = [&g, titles, checkLast] {
+        checkLast();
+        g.reset();
+        g = folderOf(titles);
+        g->start();
+        g->dialogs.answerInput(QStringLiteral("T"));
+        g->dialogs.answerInput(QStringLiteral("32767"));
+        g->dialogs.answerMessage(mb::OK); // "split into pieces of 50"
+    };
+    row.ours = [&g] { g->window->cmdNew_Click(); };
+    row.setUpPlain = [&g, titles, checkLast] {
+        checkLast();
+        g.reset();
+        g = folderOf(titles);
+    };
+    row.plain = [&g] {
+        const QString list = g->path(QStringLiteral("データ.TXT"));
+        const QByteArray zeros = WindowFixture::flagFile({});
+        QByteArray records;
+        for (int j = 1; j <= Pieces; ++j) {
+            saveBytes(g->path(QString::fromLatin1(pieceName(j) + ".TXT")), zeros);
+            records += "\"" + pieceName(j) + "\",50," + QByteArray::number((j - 1) * 50) + "\r\n";
+        }
+        saveBytes(list, encode(decode(readAll(list))) + records);
+    };
+    row.minRuns = 5;
+    row.budgetMs = 20000;
+    const Figures figures = run(row);
+    checkLast();
+    return figures;
+}
+
+// ---- The rows on 2000 titles -------------------------------------------------
+
+void mainTable()
+{
+    constexpr int Titles = 2000;
+    std::unique_ptr<WindowFixture> owner = folderOf(Titles);
+    WindowFixture& f = *owner;
+    const QString list = f.path(QStringLiteral("データ.TXT"));
+    std::printf("%d titles with their flag files; median of the runs, ± half the interquartile range\n\n", Titles);
+    printHeader();
+
+    if (selected("LoadTitles"))
+        loadTitlesRow("LoadTitles", f);
+
+    if (selected("start to first title shown")) {
+        Row row("start to first title shown");
+        row.setUpOurs = [&f] { f.window.reset(); };
+        row.ours = [&f] {
+            f.start();
+            f.window->show();
+            QApplication::processEvents();
+        };
+        // The same widgets and the same bytes, without the program's logic.
+        row.plain = [&f, list] {
+            QWidget window;
+            Ui::frmMain ui;
+            ui.setupUi(&window);
+            for (int i = 1; i <= 50; ++i)
+                new QLabel(ui.Frame1);
+            ui.cboName->addItems(decode(readAll(list)).split(QStringLiteral("\r\n")));
+            (void)parseFlags(readAll(f.path(titleName(1) + QStringLiteral(".TXT"))));
+            window.show();
+            QApplication::processEvents();
+        };
+        row.minRuns = 11;
+        run(row);
+    }
+    if (!f.window)
+        f.start();
+
+    if (selected("ShowTitle")) {
+        int p = 0;
+        int q = 0;
+        Row row("ShowTitle");
+        row.ours = [&f, &p] { f.hsbData()->setValue(1 + (p++ * 37) % Titles); };
+        row.plain = [&f, &q] {
+            const int sum = parseFlags(readAll(f.path(titleName(1 + (q++ * 37) % Titles) + QStringLiteral(".TXT"))));
+            for (int i = 1; i <= 50; ++i)
+                f.window->volumeLabel(i)->setText(QString::number(i + sum % 2));
+        };
+        row.minRuns = 101;
+        run(row);
+    }
+
+    f.hsbData()->setValue(1);
+    const QString flagPath = f.path(titleName(1) + QStringLiteral(".TXT"));
+    if (selected("volume click to disk")) {
+        Row row("volume click to disk");
+        row.ours = [&f] { f.window->lblKan_Click(5); };
+        row.plain = [flagPath] { saveBytes(flagPath, readAll(flagPath)); };
+        row.minRuns = 31;
+        run(row);
+    }
+
+    if (selected("count edit")) {
+        int k = 0;
+        Row row("count edit");
+        row.setUpOurs = [&f, &k] { f.dialogs.answerInput(QString::number(40 + k++ % 10)); };
+        row.ours = [&f] { f.window->lblKansu_Click(); };
+        row.plain = [list] { rewriteList(list); };
+        row.minRuns = 21;
+        run(row);
+        if (!f.dialogs.allAnswersUsed())
+            fail("the count edit did not run as scripted");
+    }
+
+    if (selected("start-volume pick")) {
+        int k = 0;
+        Row row("start-volume pick");
+        row.setUpOurs = [&f, &k] { f.cboSyo()->setCurrentIndex(k++ % 2); };
+        row.ours = [&f] { f.window->cboSyo_Click(f.cboSyo()->currentIndex()); };
+        row.plain = [list] { rewriteList(list); };
+        row.minRuns = 21;
+        run(row);
+    }
+
+    if (selected("report over all titles"))
+        reportRow("report over all titles", f, Titles);
+
+    if (selected("deletion"))
+        deletionRow("deletion", f);
+
+    if (selected("register 32767 volumes")) {
+        // The most titles that leave room for 656 more.
+        registrationRow("register 32767 volumes (656) in 1344", storage::MaxTitles - Pieces);
+    }
+}
+
+// ---- Growth ------------------------------------------------------------------
+
+struct Fit
+{
+    double slope = 0; // ms per 1000 titles
+    double intercept = 0;
+};
+
+Fit leastSquares(const std::vector<double>& x, const std::vector<double>& y)
+{
+    const double n = double(x.size());
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        sx += x[i];
+        sy += y[i];
+        sxx += x[i] * x[i];
+        sxy += x[i] * y[i];
+    }
+    const double d = n * sxx - sx * sx;
+    if (d == 0)
+        return {};
+    const double slope = (n * sxy - sx * sy) / d;
+    return {slope * 1000, (sy - slope * sx) / n};
+}
+
+void growthTable()
+{
+    const int sizes[] = {100, 500, 1000, 2000};
+    const char* what[] = {"LoadTitles", "report", "deletion", "registration of 656"};
+    std::vector<double> x[4], ours[4];
+    std::printf("\nGrowth with the catalogue (same columns; registration needs room for 656 titles, so its\n"
+                "largest catalogue is 1344):\n\n");
+    printHeader();
+    for (const int n : sizes) {
+        char label[4][64];
+        for (int k = 0; k < 4; ++k)
+            std::snprintf(label[k], sizeof label[k], "%-22s %5d titles", what[k], k == 3 ? std::min(n, 1344) : n);
+        const bool want[] = {selected(label[0]), selected(label[1]), selected(label[2]), selected(label[3])};
+        if (!want[0] && !want[1] && !want[2] && !want[3])
+            continue;
+        std::unique_ptr<WindowFixture> f = folderOf(n);
+        f->start();
+        const Figures figures[] = {
+            want[0] ? loadTitlesRow(label[0], *f) : Figures{},
+            want[1] ? reportRow(label[1], *f, n) : Figures{},
+            want[2] ? deletionRow(label[2], *f) : Figures{},
+            want[3] ? registrationRow(label[3], std::min(n, 1344)) : Figures{},
+        };
+        for (int k = 0; k < 4; ++k) {
+            if (!figures[k].ours.ms.empty()) {
+                x[k].push_back(k == 3 ? std::min(n, 1344) : n);
+                ours[k].push_back(figures[k].ours.median());
+            }
+        }
+    }
+    std::printf("\nLeast-squares line through the kavurio medians (ms = intercept + slope x titles):\n");
+    for (int k = 0; k < 4; ++k) {
+        if (x[k].size() < 2)
+            continue;
+        const Fit fit = leastSquares(x[k], ours[k]);
+        double worst = 0; // the largest distance of a point from the line, in percent of the point
+        for (size_t i = 0; i < x[k].size(); ++i) {
+            const double line = fit.intercept + fit.slope * x[k][i] / 1000;
+            worst = std::max(worst, 100.0 * std::abs(ours[k][i] - line) / ours[k][i]);
+        }
+        std::printf("  %-20s slope %9.3f ms per 1000 titles, intercept %8.3f ms, farthest point %5.1f%% off\n", what[k],
+                    fit.slope, fit.intercept, worst);
+    }
 }
 
 } // namespace
@@ -92,106 +537,22 @@ int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 15;
-
-    WindowFixture f;
-    fillFolder(f);
-    const QString listPath = f.path(QStringLiteral("データ.TXT"));
-    std::printf("%d titles with their flag files, median of %d runs\n\n", Titles, runs);
-    std::printf("%-34s %13s %13s %8s\n", "", "kavurio", "plain", "ratio");
-
-    {
-        storage::Catalogue catalogue;
-        const double ours = medianMs(runs, {}, [&] { (void)storage::LoadTitles(f.files, catalogue); });
-        const double plain = medianMs(runs, {}, [&] { (void)decode(readAll(listPath)).split(QStringLiteral("\r\n")); });
-        row("LoadTitles", ours, plain);
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--only") && hasValue)
+            options.only = QRegularExpression(QString::fromLocal8Bit(argv[++i]));
+        else if (!std::strcmp(argv[i], "--runs") && hasValue)
+            options.runs = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--scale") && hasValue)
+            options.scale = std::max(0.1, std::atof(argv[++i]));
+        else
+            fail("usage: bench_kavurio [--only REGEX] [--runs N] [--scale X]");
     }
     {
-        const double ours = medianMs(
-            runs, [&] { f.window.reset(); },
-            [&] {
-                f.start();
-                f.window->show();
-                QApplication::processEvents();
-            });
-        // The same widgets and the same bytes, without the program's logic.
-        const double plain = medianMs(runs, {}, [&] {
-            QWidget window;
-            Ui::frmMain ui;
-            ui.setupUi(&window);
-            for (int i = 1; i <= 50; ++i)
-                new QLabel(ui.Frame1);
-            const QStringList names = decode(readAll(listPath)).split(QStringLiteral("\r\n"));
-            ui.cboName->addItems(names);
-            (void)parseFlags(readAll(f.path(QStringLiteral("コミック第1集.TXT"))));
-            window.show();
-            QApplication::processEvents();
-        });
-        row("start to first title shown", ours, plain);
+        const WindowFixture probe; // where the scratch folders go
+        printMachine(probe.dir.path());
     }
-    {
-        int p = 0;
-        const double ours = medianMs(runs * 10, {}, [&] { f.hsbData()->setValue(1 + (p++ * 37) % Titles); });
-        int q = 0;
-        const double plain = medianMs(runs * 10, {}, [&] {
-            const QString name = QStringLiteral("コミック第%1集.TXT").arg(1 + (q++ * 37) % Titles);
-            const int sum = parseFlags(readAll(f.path(name)));
-            for (int i = 1; i <= 50; ++i)
-                f.window->volumeLabel(i)->setText(QString::number(i + sum % 2));
-        });
-        row("ShowTitle", ours, plain);
-    }
-    {
-        f.hsbData()->setValue(1);
-        const double ours = medianMs(runs * 10, {}, [&] { f.window->lblKan_Click(5); });
-        const QString path = f.path(QStringLiteral("コミック第1集.TXT"));
-        const QByteArray bytes = readAll(path);
-        const double plain = medianMs(runs * 10, {}, [&] { saveBytes(path, bytes); });
-        row("volume click to disk", ours, plain);
-    }
-    {
-        f.dialogs.calls.clear();
-        const double ours = medianMs(
-            runs, [&] { f.dialogs.answerMessage(mb::No); }, [&] { f.window->cmdHozon_Click(); });
-        const double plain = medianMs(runs, {}, [&] {
-            QByteArray report;
-            for (int i = 1; i <= Titles; ++i) {
-                const QString name = QStringLiteral("コミック第%1集").arg(i);
-                const QByteArray bytes = readAll(f.path(name + QStringLiteral(".txt").toUpper()));
-                report += WindowFixture::sjis(name) + QByteArray::number(parseFlags(bytes)) + "\r\n";
-            }
-            saveBytes(f.path(QStringLiteral("plain-report.txt")), report);
-        });
-        row("report over all titles", ours, plain);
-    }
-    {
-        // A count of 32767 makes 656 pieces: a fresh folder each run.
-        std::unique_ptr<WindowFixture> g;
-        const int few = std::max(1, runs / 5);
-        const double ours = medianMs(
-            few,
-            [&] {
-                g = std::make_unique<WindowFixture>();
-                g->start();
-                g->dialogs.answerInput(QStringLiteral("T"));
-                g->dialogs.answerInput(QStringLiteral("32767"));
-            },
-            [&] { g->window->cmdNew_Click(); });
-        const double plain = medianMs(
-            few, [&] { g = std::make_unique<WindowFixture>(); },
-            [&] {
-                const QByteArray zeros = WindowFixture::flagFile({});
-                for (int j = 1; j <= 656; ++j) {
-                    const QByteArray name = "T(" + QByteArray::number((j - 1) * 50 + 1) + "_" +
-                                            QByteArray::number(j < 656 ? j * 50 : 32767) + ")";
-                    QFile list(g->path(QStringLiteral("データ.TXT")));
-                    if (list.open(QIODevice::Append))
-                        list.write("\"" + name + "\",50,0\r\n");
-                    list.close();
-                    saveBytes(g->path(QString::fromLatin1(name + ".TXT")), zeros);
-                }
-            });
-        row("register 32767 volumes (656)", ours, plain);
-    }
+    mainTable();
+    growthTable();
     return 0;
 }
