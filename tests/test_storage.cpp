@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -233,6 +234,123 @@ private Q_SLOTS:
         QFETCH(bool, blank);
         QCOMPARE(OnlyBlankLinesLeft(InputCursor{bytes}), blank);
         QVERIFY(!OnlyBlankLinesLeft(InputCursor{"5\r\n"_ba + bytes}));
+    }
+
+    // Reading a whole file of records at once must give what reading it field by field
+    // gives: values, the failure with its line, where the cursor stands, and when it stops.
+    void readRecordsMatchesFieldByField_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<int>("maxRecords");
+        const QByteArray japanese = "\"\x83\\\x95\\(51_100)\",50,50\r\n\"\x83\x52\x83\x7e\x83\x62\x83\x4e\",7,0\r\n"_ba;
+        QTest::newRow("title list") << japanese << u"SII"_s << 2000;
+        QTest::newRow("blank lines and marker after") << japanese + "\r\n\r\n\x1a"_ba << u"SII"_s << 2000;
+        QTest::newRow("marker right after field") << "\"A\",5,0\x1a"_ba << u"SII"_s << 2000;
+        QTest::newRow("no final line end") << "\"\x90\x69\",5,0\r\n\"B\",6,0"_ba << u"SII"_s << 2000;
+        QTest::newRow("quoted line end and comma") << "\"\x90\x69\r\n,x\",5,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("quote inside unquoted") << "ab\"c,5,0\r\n\x90\x69,1,2\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("blanks around") << " \t\"\x90\x69\" x, 5 ,\t-0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("lone CR and LF") << "\"\x90\x69\",5\r0\n\"B\",1,2\r"_ba << u"SII"_s << 2000;
+        QTest::newRow("half-width katakana") << "\xB6\xDE\xD8\xB5,1,2\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("ten flags on two lines") << "0,1,0,0,2\r\n-1,0,0,0,1\r\n"_ba << u"IIIIIIIIII"_s << 5;
+        QTest::newRow("out of range on line 2") << "\"\x90\x69\",5,0\r\n\"B\",32768,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("bad bytes on line 3")
+            << "\"A\",5,0\r\n\"\x90\x69\",6,0\r\n\"\x85\x40\",7,0\r\n\"D\",8,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("bad bytes after closing quote") << "\"A\"\x81,5,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("lead byte cut off at end") << "\"\x90\x69\",5,\x81"_ba << u"SII"_s << 2000;
+        QTest::newRow("short last record") << "\"\x90\x69\",5,0\r\n\"B\",6\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("blank line then record") << "\"\x90\x69\",5,0\r\n\r\n\"B\",6,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("more than wanted") << japanese + "  \"C\",1,0\r\n"_ba << u"SII"_s << 2;
+        QTest::newRow("only blank lines") << "\r\n\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("empty") << QByteArray() << u"SII"_s << 2000;
+
+        // Files built from the pieces that matter to the reading, some of them broken.
+        const QList<QByteArray> pieces = {"\"",
+                                          ",",
+                                          "\r\n",
+                                          "\r",
+                                          "\n",
+                                          " ",
+                                          "\t",
+                                          "0",
+                                          "7",
+                                          "-",
+                                          "32767",
+                                          "32768",
+                                          "A",
+                                          "\x90\x69",
+                                          "\x83\\",
+                                          "\xB6",
+                                          "\x1a",
+                                          "\x81",
+                                          "\x80",
+                                          "\xFD",
+                                          "\x85\x40",
+                                          "\",5,0\r\n",
+                                          "\"\x90\x69\",",
+                                          "99999"};
+        QRandomGenerator random(20261207);
+        for (int row = 0; row < 400; ++row) {
+            QByteArray bytes;
+            const int length = random.bounded(1, 40);
+            const bool clean = row % 3 == 0; // a third without the bytes that fail
+            for (int k = 0; k < length; ++k) {
+                const QByteArray& piece = pieces[random.bounded(clean ? 16 : pieces.size())];
+                bytes += piece;
+            }
+            const QString layout = row % 2 ? u"SII"_s : u"ISI"_s;
+            QTest::addRow("random %d", row) << bytes << layout << int(random.bounded(1, 6));
+        }
+    }
+    void readRecordsMatchesFieldByField()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, layout);
+        QFETCH(int, maxRecords);
+        QList<FieldKind> kinds;
+        for (const QChar c : layout)
+            kinds.append(c == u'S' ? FieldKind::String : FieldKind::Integer);
+
+        // Field by field, as every reader of records did before.
+        InputCursor one{bytes};
+        RecordsRead expected;
+        while (!OnlyBlankLinesLeft(one) && !expected.failure) {
+            if (expected.records == maxRecords) {
+                expected.full = true;
+                break;
+            }
+            QStringList strings;
+            QList<qint16> integers;
+            for (qsizetype k = 0; k < kinds.size() && !expected.failure; ++k) {
+                if (kinds[k] == FieldKind::String) {
+                    const Result<QString> text = ReadString(one);
+                    text ? strings.append(text.value()) : void(expected.failure = text.error());
+                } else {
+                    const Result<qint16> value = ReadInteger(one);
+                    value ? integers.append(value.value()) : void(expected.failure = value.error());
+                }
+            }
+            if (!expected.failure) {
+                expected.strings += strings;
+                expected.integers += integers;
+                ++expected.records;
+            }
+        }
+
+        InputCursor whole{bytes};
+        const RecordsRead got = ReadRecords(whole, kinds, maxRecords);
+        QCOMPARE(got.records, expected.records);
+        QCOMPARE(got.strings, expected.strings);
+        QCOMPARE(got.integers, expected.integers);
+        QCOMPARE(got.full, expected.full);
+        QCOMPARE(got.failure.has_value(), expected.failure.has_value());
+        if (got.failure) {
+            QCOMPARE(got.failure->message, expected.failure->message);
+            QCOMPARE(got.failure->line, expected.failure->line);
+            QCOMPARE(got.failure->kind, ErrorKind::Format);
+        }
+        QCOMPARE(whole.pos, one.pos);
     }
 
     void missingTitleListIsCreatedEmpty()
