@@ -82,19 +82,29 @@ Result<RawField> readRaw(InputCursor& in)
     return field;
 }
 
-// A text that is not a number is 0; nothing when the number lies outside -32768..32767.
-std::optional<qint16> integerValue(QStringView digits)
+int codeOf(char c)
 {
-    const bool negative = digits.startsWith(u'-');
+    return uchar(c);
+}
+int codeOf(QChar c)
+{
+    return c.unicode();
+}
+
+// A text that is not a number is 0; nothing when the number lies outside -32768..32767.
+template <typename View> std::optional<qint16> integerValue(View digits)
+{
+    const bool negative = !digits.isEmpty() && codeOf(digits.front()) == '-';
     if (negative)
         digits = digits.sliced(1);
     int value = 0;
-    for (const QChar c : digits) {
-        if (c < u'0' || c > u'9')
+    for (const auto c : digits) {
+        const int code = codeOf(c);
+        if (code < '0' || code > '9')
             return qint16(0);
         // Past 32768 the value is out of range whatever follows; stopping here keeps it from overflowing.
         if (value <= 32768)
-            value = value * 10 + (c.unicode() - u'0');
+            value = value * 10 + (code - '0');
     }
     if (negative)
         value = -value;
@@ -177,11 +187,17 @@ Result<qint16> ReadInteger(InputCursor& in)
     const Result<RawField> field = readRaw(in);
     if (!field)
         return field.error();
-    const Result<QString> text = decodeField(in, field.value());
-    if (!text)
-        return text.error();
-
-    const std::optional<qint16> value = integerValue(text.value());
+    // Digits are ASCII, and ASCII bytes are their own text: no string needs to be made.
+    const QByteArrayView bytes = field.value().text;
+    std::optional<qint16> value;
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; })) {
+        value = integerValue(bytes);
+    } else {
+        const Result<QString> text = decodeField(in, field.value());
+        if (!text)
+            return text.error();
+        value = integerValue(QStringView(text.value()));
+    }
     if (!value)
         return readError(in, field.value().start, QStringLiteral("数値が範囲（-32768～32767）を超えています"));
     return *value;

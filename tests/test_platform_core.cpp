@@ -180,6 +180,9 @@ private Q_SLOTS:
         QTest::newRow("huge") << 1e20 << u"1e+20"_s;
         QTest::newRow("tiny") << 1.5e-7 << u"1.5e-07"_s;
         QTest::newRow("int16 bottom") << -32768.0 << u"-32768"_s;
+        QTest::newRow("largest whole in digits") << 999999999999999.0 << u"999999999999999"_s;
+        QTest::newRow("first whole in exponent") << 1e15 << u"1e+15"_s;
+        QTest::newRow("whole and negative") << -51.0 << u"-51"_s;
     }
     void realText()
     {

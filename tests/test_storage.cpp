@@ -191,6 +191,8 @@ private Q_SLOTS:
         QTest::newRow("bad bytes on line 3") << "\"A\",1\r\n\"B\",2\r\n\"\x85\x40\",3\r\n"_ba << u"SISIS"_s
                                              << QStringList{u"A"_s, u"1"_s, u"B"_s, u"2"_s, u"!3"_s} << false;
         QTest::newRow("lead byte cut off") << "\x81,4"_ba << u"SI"_s << QStringList{u"!1"_s, u"4"_s} << true;
+        QTest::newRow("Japanese as integer")
+            << "\x90\x69,\xB6\xDE"_ba << u"II"_s << QStringList{u"0"_s, u"0"_s} << true;
         QTest::newRow("bad bytes as integer") << "\x85\x40,4"_ba << u"II"_s << QStringList{u"!1"_s, u"4"_s} << true;
     }
     void readField()
