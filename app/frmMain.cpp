@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "BusyCursor.h"
 #include "ui_frmMain.h"
 
 #include "core/Clock.h"
@@ -603,17 +604,20 @@ void frmMain::cmdNew_Click()
                        QStringLiteral("１データ５０件制限"));
 
     const int firstPosition = m_cat.intKensu + 1;
+    BusyCursor busy;
     for (const Piece& piece : pieces) {
         Status status = storage::AppendTitle(m_services.files, piece.name, piece.count, piece.offset);
         if (status)
             status = storage::CreateVolumes(m_services.files, piece.name + QStringLiteral(".TXT"));
         if (!status) {
+            busy.release();
             tellWriteFailure(status.error());
             reloadAfterFailure();
             return;
         }
     }
 
+    busy.release();
     const Piece& shown = pieces.first();
     LoadTitles();
     m_shown = firstPosition <= m_cat.intKensu ? firstPosition : 0;
@@ -761,6 +765,7 @@ void frmMain::cmdHozon_Click()
     records.append({FormatDate(m_services.clock.today(), pattern)});
     records.append({QString()});
 
+    BusyCursor busy;
     FileService& files = m_services.files;
     QStringList notCreated;
     const int count = m_cat.intKensu;
@@ -795,6 +800,7 @@ void frmMain::cmdHozon_Click()
         written = files.close(1);
     else
         files.discard(1);
+    busy.release();
 
     if (printing) {
         Printer& printer = m_services.printer;
