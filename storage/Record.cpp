@@ -1,9 +1,9 @@
 #include "storage/Record.h"
 
 #include "core/Codec.h"
-#include "core/Conversions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace kav::storage {
@@ -126,11 +126,15 @@ Result<QString> decodeField(const InputCursor& in, const RawField& field)
 Result<QByteArray> EncodeRecord(std::span<const Field> fields)
 {
     QByteArray bytes;
+    bytes.reserve(qsizetype(fields.size()) * 8 + 2);
     for (const Field& field : fields) {
         if (!bytes.isEmpty())
             bytes += Comma;
         if (const qint16* number = std::get_if<qint16>(&field)) {
-            bytes += IntText(*number).toLatin1();
+            // The digits IntText gives, written straight into the record.
+            char digits[8];
+            const auto end = std::to_chars(digits, digits + sizeof digits, int(*number)).ptr;
+            bytes.append(digits, end - digits);
             continue;
         }
         const QString& text = std::get<QString>(field);
