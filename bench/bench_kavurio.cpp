@@ -446,6 +446,34 @@ void mainTable()
     if (selected("LoadTitles, whole-list decode"))
         loadTitlesWholeRow("LoadTitles, whole-list decode", f);
 
+    if (selected("title list encoded")) {
+        // The catalogue's records made into the file's bytes, without the disk.
+        storage::Catalogue catalogue;
+        (void)storage::LoadTitles(f.files, catalogue);
+        QList<storage::Field> fields;
+        for (int p = 1; p <= catalogue.intKensu; ++p)
+            fields << catalogue.strName[p] << catalogue.intKansu[p] << catalogue.intSyo[p];
+        const QString text = decode(readAll(list));
+        const auto plain = [text] { (void)encode(text); };
+        Row byRecord("title list encoded, record by record");
+        byRecord.ours = [&catalogue] {
+            QByteArray bytes;
+            for (int p = 1; p <= catalogue.intKensu; ++p)
+                bytes +=
+                    storage::EncodeRecord({catalogue.strName[p], catalogue.intKansu[p], catalogue.intSyo[p]}).value();
+        };
+        byRecord.plain = plain;
+        byRecord.minRuns = 31;
+        run(byRecord);
+        Row whole("title list encoded, whole list");
+        whole.ours = [&fields] { (void)storage::EncodeRecords(fields, 3); };
+        whole.plain = plain;
+        whole.minRuns = 31;
+        run(whole);
+        if (storage::EncodeRecords(fields, 3).value() != readAll(list))
+            fail("the whole-list encoding wrote other bytes");
+    }
+
     if (selected("start to first title shown")) {
         Row row("start to first title shown");
         row.setUpOurs = [&f] { f.window.reset(); };

@@ -156,6 +156,58 @@ Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields)
     return EncodeRecord(std::span<const Field>(fields.begin(), fields.size()));
 }
 
+Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRecord)
+{
+    if (perRecord <= 0 || fields.size() % size_t(perRecord) != 0)
+        return Error{{}, QStringLiteral("レコードの項目の数が揃っていません"), 0};
+    // The text is written straight into one buffer: appending piece by piece cost more than the conversion.
+    qsizetype room = 2 * qsizetype(fields.size() / size_t(perRecord));
+    for (const Field& field : fields) {
+        const QString* string = std::get_if<QString>(&field);
+        room += 1 + (string ? string->size() + 2 : 6);
+    }
+    QString text(room, Qt::Uninitialized);
+    QChar* const begin = text.data();
+    QChar* out = begin;
+    bool quoteInside = false;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i % size_t(perRecord) != 0)
+            *out++ = QLatin1Char(Comma);
+        if (const qint16* number = std::get_if<qint16>(&fields[i])) {
+            char digits[8];
+            const char* const end = std::to_chars(digits, digits + sizeof digits, int(*number)).ptr;
+            for (const char* d = digits; d != end; ++d)
+                *out++ = QLatin1Char(*d);
+        } else {
+            const QString& string = std::get<QString>(fields[i]);
+            quoteInside = quoteInside || string.contains(QLatin1Char(Quote));
+            *out++ = QLatin1Char(Quote);
+            out = std::copy(string.cbegin(), string.cend(), out);
+            *out++ = QLatin1Char(Quote);
+        }
+        if ((i + 1) % size_t(perRecord) == 0) {
+            *out++ = QLatin1Char(Cr);
+            *out++ = QLatin1Char(Lf);
+        }
+    }
+    text.truncate(out - begin);
+    if (!quoteInside) {
+        // Every character of the text, the quotes, commas and line ends too, converts on its own.
+        Result<QByteArray> bytes = cp932::encode(text);
+        if (bytes)
+            return bytes;
+    }
+    // A string that cannot be written: record by record, for the failure EncodeRecord gives.
+    QByteArray bytes;
+    for (size_t i = 0; i < fields.size(); i += size_t(perRecord)) {
+        const Result<QByteArray> record = EncodeRecord(fields.subspan(i, size_t(perRecord)));
+        if (!record)
+            return record.error();
+        bytes += record.value();
+    }
+    return bytes;
+}
+
 Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields)
 {
     const Result<QByteArray> record = EncodeRecord(fields);

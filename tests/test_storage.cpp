@@ -117,6 +117,50 @@ private Q_SLOTS:
         QCOMPARE(record.value(), bytes);
     }
 
+    // Many records encoded at once give the bytes, or the failure, of encoding them one by one.
+    void encodeRecordsMatchesOneByOne_data()
+    {
+        QTest::addColumn<QList<Field>>("fields");
+        QTest::addColumn<int>("perRecord");
+        QTest::newRow("title list") << QList<Field>{u"A(1_50)"_s, qint16(50), qint16(0),
+                                                    u"進撃"_s,    qint16(-1), qint16(32767)}
+                                    << 3;
+        QTest::newRow("flag lines") << QList<Field>(20, qint16(1)) << 10;
+        QTest::newRow("no records") << QList<Field>{} << 3;
+        QTest::newRow("not in CP932 in the second") << QList<Field>{u"A"_s, u"한"_s} << 1;
+        QTest::newRow("quote in the first, not in CP932 after") << QList<Field>{u"a\"b"_s, u"한"_s} << 1;
+        QTest::newRow("not in CP932 first, quote after") << QList<Field>{u"한"_s, u"a\"b"_s} << 1;
+
+        const QList<Field> choices = {u"A"_s,   u"進撃の①"_s, QString(),  u"ｶﾞﾘｵ"_s,  u" , "_s,      u"a\"b"_s,
+                                      u"x한"_s, qint16(0),    qint16(-1), qint16(50), qint16(-32768)};
+        QRandomGenerator random(1207);
+        for (int row = 0; row < 60; ++row) {
+            const int perRecord = random.bounded(1, 4);
+            QList<Field> fields;
+            const int records = random.bounded(0, 6);
+            for (int k = 0; k < records * perRecord; ++k)
+                fields.append(choices[random.bounded(row % 2 ? 5 : choices.size())]);
+            QTest::addRow("random %d", row) << fields << perRecord;
+        }
+    }
+    void encodeRecordsMatchesOneByOne()
+    {
+        QFETCH(QList<Field>, fields);
+        QFETCH(int, perRecord);
+        QByteArray expected;
+        QString failure;
+        for (qsizetype i = 0; i < fields.size() && failure.isEmpty(); i += perRecord) {
+            const Result<QByteArray> record = EncodeRecord(std::span<const Field>(fields).subspan(i, perRecord));
+            record ? void(expected += record.value()) : void(failure = record.error().message);
+        }
+        const Result<QByteArray> got = EncodeRecords(fields, perRecord);
+        QCOMPARE(got.ok(), failure.isEmpty());
+        if (got)
+            QCOMPARE(got.value(), expected);
+        else
+            QCOMPARE(got.error().message, failure);
+    }
+
     void writeRecordIsOneWrite()
     {
         QVERIFY(m_files->open(1, u"r.txt"_s, FileMode::Output));

@@ -23,6 +23,10 @@ using Field = std::variant<QString, qint16>;
 // and on one holding a double quote, which would end the field early on reading.
 Result<QByteArray> EncodeRecord(std::span<const Field> fields);
 Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields);
+// Many records at once: fields holds perRecord fields for each record, in order. The
+// same bytes and failures as EncodeRecord record by record, with one conversion of the
+// whole text to CP932 instead of one per string.
+Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRecord);
 // One record with one write to the open file number.
 Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields);
 
