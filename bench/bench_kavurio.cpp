@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 using namespace kav;
@@ -112,8 +113,8 @@ double timeOnce(const Step& setUp, const Step& work)
 
 struct Row
 {
-    explicit Row(const char* rowName) : name(rowName) {}
-    const char* name;
+    explicit Row(std::string rowName) : name(std::move(rowName)) {}
+    std::string name;
     Step setUpOurs, ours;
     Step checkOurs; // after each run of ours, untimed: a refused command must not pass as a fast one
     Step setUpPlain, plain;
@@ -126,33 +127,49 @@ struct Figures
     Sample ours, plain;
 };
 
-// Runs both sides in turns (in alternating order) so that a change in the machine's
-// load falls on both alike, until the row's time is used and enough runs were made.
-Figures measure(const Row& row)
+int minRunsOf(const Row& row)
 {
-    Figures f;
-    const int fixed = options.runs;
-    const int maxRuns = fixed > 0 ? fixed : 2000;
-    const int minRuns = fixed > 0 ? fixed : std::max(3, int(row.minRuns * options.scale));
+    return options.runs > 0 ? options.runs : std::max(3, int(row.minRuns * options.scale));
+}
+
+// One run of each side, ours first in even rounds and plain first in odd ones.
+void runBoth(const Row& row, Figures& f, int round)
+{
+    const auto ours = [&] {
+        f.ours.ms.push_back(timeOnce(row.setUpOurs, row.ours));
+        if (row.checkOurs)
+            row.checkOurs();
+    };
+    if (round % 2 == 0)
+        ours();
+    if (row.plain)
+        f.plain.ms.push_back(timeOnce(row.setUpPlain, row.plain));
+    if (round % 2 != 0)
+        ours();
+}
+
+// Runs the rows in turns, both sides of each in alternating order, so that a change in
+// the machine's load or the disk's speed falls on all of them alike, until the rows'
+// time is used and each made enough runs.
+std::vector<Figures> measureInTurns(const std::vector<Row>& rows)
+{
+    std::vector<Figures> figures(rows.size());
+    int minRuns = 0;
+    double budgetMs = 0;
+    for (const Row& row : rows) {
+        minRuns = std::max(minRuns, minRunsOf(row));
+        budgetMs += row.budgetMs * options.scale;
+    }
+    const int maxRuns = options.runs > 0 ? options.runs : 2000;
     QElapsedTimer wall;
     wall.start();
     for (int r = 0; r < maxRuns; ++r) {
-        if (r >= minRuns && double(wall.elapsed()) >= row.budgetMs * options.scale)
+        if (r >= minRuns && double(wall.elapsed()) >= budgetMs)
             break;
-        const bool oursFirst = r % 2 == 0;
-        const auto ours = [&] {
-            f.ours.ms.push_back(timeOnce(row.setUpOurs, row.ours));
-            if (row.checkOurs)
-                row.checkOurs();
-        };
-        if (oursFirst)
-            ours();
-        if (row.plain)
-            f.plain.ms.push_back(timeOnce(row.setUpPlain, row.plain));
-        if (!oursFirst)
-            ours();
+        for (size_t i = 0; i < rows.size(); ++i)
+            runBoth(rows[i], figures[i], r);
     }
-    return f;
+    return figures;
 }
 
 void printHeader()
@@ -160,8 +177,9 @@ void printHeader()
     std::printf("%-40s %12s %7s %12s %7s %7s %6s\n", "", "kavurio", "±", "plain", "±", "ratio", "runs");
 }
 
-void printRow(const char* name, const Figures& f)
+void printRow(const std::string& row, const Figures& f)
 {
+    const char* name = row.c_str();
     const double ours = f.ours.median();
     if (f.plain.ms.empty()) {
         std::printf("%-40s %9.3f ms %6.1f%% %12s %7s %7s %6zu\n", name, ours, f.ours.spread(), "", "", "",
@@ -176,7 +194,7 @@ void printRow(const char* name, const Figures& f)
 
 Figures run(const Row& row)
 {
-    const Figures f = measure(row);
+    const Figures f = measureInTurns({row}).front();
     printRow(row.name, f);
     return f;
 }
@@ -271,18 +289,19 @@ QByteArray pieceName(int j)
 
 // ---- Rows that also make the growth table ------------------------------------
 
-Figures loadTitlesRow(const char* name, WindowFixture& f)
+Row loadTitlesRow(std::string name, WindowFixture& f, int titles)
 {
     auto catalogue = std::make_shared<storage::Catalogue>();
     const QString list = f.path(QStringLiteral("データ.TXT"));
-    Row row(name);
+    Row row(std::move(name));
     row.ours = [&f, catalogue] { (void)storage::LoadTitles(f.files, *catalogue); };
+    row.checkOurs = [catalogue, titles] {
+        if (catalogue->intKensu != titles)
+            fail("LoadTitles read another number of titles");
+    };
     row.plain = [list] { (void)plainLoad(list); };
     row.minRuns = 31;
-    const Figures figures = run(row);
-    if (catalogue->intKensu == 0 && QFile(list).size() > 0)
-        fail("LoadTitles read no title");
-    return figures;
+    return row;
 }
 
 // The title list read as Catalogue can read it with one decoding of the whole file.
@@ -323,9 +342,9 @@ Figures loadTitlesWholeRow(const char* name, WindowFixture& f)
     return figures;
 }
 
-Figures reportRow(const char* name, WindowFixture& f, int titles)
+Row reportRow(std::string name, WindowFixture& f, int titles)
 {
-    Row row(name);
+    Row row(std::move(name));
     row.setUpOurs = [&f] {
         f.dialogs.answerMessage(mb::No); // no printing
         f.dialogs.answerMessage(mb::OK); // "saved"
@@ -340,17 +359,18 @@ Figures reportRow(const char* name, WindowFixture& f, int titles)
         }
         saveBytes(f.path(QStringLiteral("plain-report.txt")), report);
     };
+    row.checkOurs = [&f, titles] {
+        if (!f.dialogs.allAnswersUsed() || f.read(QStringLiteral("残巻データ.txt")).count("\r\n") != titles + 2)
+            fail("the report did not run as scripted");
+    };
     row.minRuns = 7;
     row.budgetMs = 3000;
-    const Figures figures = run(row);
-    if (!f.dialogs.allAnswersUsed() || f.read(QStringLiteral("残巻データ.txt")).count("\r\n") != titles + 2)
-        fail("the report did not run as scripted");
-    return figures;
+    return row;
 }
 
 // Deletes the title in the middle; before each run the folder and the window are
 // put back as they were, so that every run deletes one title of the same catalogue.
-Figures deletionRow(const char* name, WindowFixture& f)
+Row deletionRow(std::string name, WindowFixture& f)
 {
     const QString listName = QStringLiteral("データ.TXT");
     const QByteArray listBytes = f.read(listName);
@@ -359,7 +379,7 @@ Figures deletionRow(const char* name, WindowFixture& f)
     const QString victim = titleName(middle) + QStringLiteral(".TXT");
     const QByteArray victimBytes = f.read(victim);
     const QString spare = f.path(QStringLiteral("plain-spare.TXT"));
-    Row row(name);
+    Row row(std::move(name));
     row.setUpOurs = [&f, listName, listBytes, victim, victimBytes, middle] {
         f.write(listName, listBytes);
         f.write(victim, victimBytes);
@@ -382,44 +402,45 @@ Figures deletionRow(const char* name, WindowFixture& f)
     };
     row.minRuns = 9;
     row.budgetMs = 3000;
-    return run(row);
+    return row;
 }
 
 // A fresh folder of n titles for each run, then 656 pieces registered through the window.
-Figures registrationRow(const char* name, int titles)
+Row registrationRow(std::string name, int titles)
 {
-    std::unique_ptr<WindowFixture> g;
-    Row row(name);
-    row.setUpOurs = [&g, titles] {
-        g.reset();
-        g = folderOf(titles);
-        g->start();
-        g->dialogs.answerInput(QStringLiteral("T"));
-        g->dialogs.answerInput(QStringLiteral("32767"));
-        g->dialogs.answerMessage(mb::OK); // "split into pieces of 50"
+    const auto g = std::make_shared<std::unique_ptr<WindowFixture>>();
+    Row row(std::move(name));
+    row.setUpOurs = [g, titles] {
+        g->reset();
+        *g = folderOf(titles);
+        (*g)->start();
+        (*g)->dialogs.answerInput(QStringLiteral("T"));
+        (*g)->dialogs.answerInput(QStringLiteral("32767"));
+        (*g)->dialogs.answerMessage(mb::OK); // "split into pieces of 50"
     };
-    row.ours = [&g] { g->window->cmdNew_Click(); };
-    row.checkOurs = [&g, titles] {
-        if (g->window->catalogue().intKensu != titles + Pieces)
+    row.ours = [g] { (*g)->window->cmdNew_Click(); };
+    row.checkOurs = [g, titles] {
+        if ((*g)->window->catalogue().intKensu != titles + Pieces)
             fail("the registration did not register");
     };
-    row.setUpPlain = [&g, titles] {
-        g.reset();
-        g = folderOf(titles);
+    row.setUpPlain = [g, titles] {
+        g->reset();
+        *g = folderOf(titles);
     };
-    row.plain = [&g] {
-        const QString list = g->path(QStringLiteral("データ.TXT"));
+    row.plain = [g] {
+        WindowFixture& h = **g;
+        const QString list = h.path(QStringLiteral("データ.TXT"));
         const QByteArray zeros = WindowFixture::flagFile({});
         QByteArray records;
         for (int j = 1; j <= Pieces; ++j) {
-            saveBytes(g->path(QString::fromLatin1(pieceName(j) + ".TXT")), zeros);
+            saveBytes(h.path(QString::fromLatin1(pieceName(j) + ".TXT")), zeros);
             records += "\"" + pieceName(j) + "\",50," + QByteArray::number((j - 1) * 50) + "\r\n";
         }
         saveBytes(list, encode(decode(readAll(list))) + records);
     };
     row.minRuns = 5;
     row.budgetMs = 20000;
-    return run(row);
+    return row;
 }
 
 // A title's flags read the plainest way and its fifty labels numbered.
@@ -442,7 +463,7 @@ void mainTable()
     printHeader();
 
     if (selected("LoadTitles"))
-        loadTitlesRow("LoadTitles", f);
+        run(loadTitlesRow("LoadTitles", f, Titles));
     if (selected("LoadTitles, whole-list decode"))
         loadTitlesWholeRow("LoadTitles, whole-list decode", f);
 
@@ -551,14 +572,14 @@ void mainTable()
     }
 
     if (selected("report over all titles"))
-        reportRow("report over all titles", f, Titles);
+        run(reportRow("report over all titles", f, Titles));
 
     if (selected("deletion"))
-        deletionRow("deletion", f);
+        run(deletionRow("deletion", f));
 
     if (selected("register 32767 volumes")) {
         // The most titles that leave room for 656 more.
-        registrationRow("register 32767 volumes (656) in 1344", storage::MaxTitles - Pieces);
+        run(registrationRow("register 32767 volumes (656) in 1344", storage::MaxTitles - Pieces));
     }
 }
 
@@ -591,30 +612,36 @@ void growthTable()
 {
     const int sizes[] = {100, 500, 1000, 2000};
     const char* what[] = {"LoadTitles", "report", "deletion", "registration of 656"};
-    std::vector<double> x[4], ours[4];
-    std::printf("\nGrowth with the catalogue (same columns; registration needs room for 656 titles, so its\n"
-                "largest catalogue is 1344):\n\n");
+    std::printf("\nGrowth with the catalogue, the four sizes of each row measured in turns (registration\n"
+                "needs room for 656 titles, so its largest catalogue is 1344):\n\n");
     printHeader();
+    std::vector<std::unique_ptr<WindowFixture>> folders;
     for (const int n : sizes) {
-        char label[4][64];
-        for (int k = 0; k < 4; ++k)
-            std::snprintf(label[k], sizeof label[k], "%-22s %5d titles", what[k], k == 3 ? std::min(n, 1344) : n);
-        const bool want[] = {selected(label[0]), selected(label[1]), selected(label[2]), selected(label[3])};
-        if (!want[0] && !want[1] && !want[2] && !want[3])
-            continue;
-        std::unique_ptr<WindowFixture> f = folderOf(n);
-        f->start();
-        const Figures figures[] = {
-            want[0] ? loadTitlesRow(label[0], *f) : Figures{},
-            want[1] ? reportRow(label[1], *f, n) : Figures{},
-            want[2] ? deletionRow(label[2], *f) : Figures{},
-            want[3] ? registrationRow(label[3], std::min(n, 1344)) : Figures{},
-        };
-        for (int k = 0; k < 4; ++k) {
-            if (!figures[k].ours.ms.empty()) {
-                x[k].push_back(k == 3 ? std::min(n, 1344) : n);
-                ours[k].push_back(figures[k].ours.median());
-            }
+        folders.push_back(folderOf(n));
+        folders.back()->start();
+    }
+    std::vector<double> x[4], ours[4];
+    for (int k = 0; k < 4; ++k) {
+        std::vector<Row> rows;
+        std::vector<int> titles;
+        for (size_t i = 0; i < std::size(sizes); ++i) {
+            const int n = k == 3 ? std::min(sizes[i], storage::MaxTitles - Pieces) : sizes[i];
+            char label[64];
+            std::snprintf(label, sizeof label, "%-22s %5d titles", what[k], n);
+            if (!selected(label))
+                continue;
+            WindowFixture& f = *folders[i];
+            rows.push_back(k == 0   ? loadTitlesRow(label, f, n)
+                           : k == 1 ? reportRow(label, f, n)
+                           : k == 2 ? deletionRow(label, f)
+                                    : registrationRow(label, n));
+            titles.push_back(n);
+        }
+        const std::vector<Figures> figures = measureInTurns(rows);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            printRow(rows[i].name, figures[i]);
+            x[k].push_back(titles[i]);
+            ours[k].push_back(figures[i].ours.median());
         }
     }
     std::printf("\nLeast-squares line through the kavurio medians (ms = intercept + slope x titles):\n");
