@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "BusyCursor.h"
 #include "ui_frmMain.h"
 
 #include "core/Clock.h"
@@ -780,7 +781,9 @@ void frmMain::cmdNew_Click()
         dialogs.MsgBox(QStringLiteral("自動的に５０巻ずつのデータに分けます"), mb::Information,
                        QStringLiteral("１データ５０件制限"));
 
+    BusyCursor cursor;
     const storage::Change change = storage::RegisterPieces(m_services.files, pieces, title);
+    cursor.release();
     if (change.outcome == storage::Change::Refused) {
         const Error& e = *change.error;
         if (e.kind == ErrorKind::Clash && e.message.isEmpty())
@@ -955,6 +958,7 @@ void frmMain::cmdHozon_Click()
 
     const QString reportFile = QStringLiteral("残巻データ.txt");
     const QString pattern = QStringLiteral("yyyy年mm月dd日現在の未収集状況");
+    BusyCursor cursor;
     const storage::ReportCollection collected = storage::CollectReport(m_services.files, m_cat);
     QList<QStringList> records;
     records.append({FormatDate(m_services.clock.today(), pattern)});
@@ -977,6 +981,7 @@ void frmMain::cmdHozon_Click()
     }
     if (written)
         written = m_services.files.replace(reportFile, bytes);
+    cursor.release();
 
     if (printing) {
         Printer& printer = m_services.printer;

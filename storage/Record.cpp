@@ -1,9 +1,9 @@
 #include "storage/Record.h"
 
 #include "core/Codec.h"
-#include "core/Conversions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace kav::storage {
@@ -37,7 +37,7 @@ Error readError(const InputCursor& in, qsizetype pos, const QString& message)
 {
     InputCursor at = in;
     at.pos = pos;
-    return {{}, message, at.line()};
+    return {{}, message, at.line(), ErrorKind::Format};
 }
 
 struct RawField
@@ -82,6 +82,37 @@ Result<RawField> readRaw(InputCursor& in)
     return field;
 }
 
+int codeOf(char c)
+{
+    return uchar(c);
+}
+int codeOf(QChar c)
+{
+    return c.unicode();
+}
+
+// A text that is not a number is 0; nothing when the number lies outside -32768..32767.
+template <typename View> std::optional<qint16> integerValue(View digits)
+{
+    const bool negative = !digits.isEmpty() && codeOf(digits.front()) == '-';
+    if (negative)
+        digits = digits.sliced(1);
+    int value = 0;
+    for (const auto c : digits) {
+        const int code = codeOf(c);
+        if (code < '0' || code > '9')
+            return qint16(0);
+        // Past 32768 the value is out of range whatever follows; stopping here keeps it from overflowing.
+        if (value <= 32768)
+            value = value * 10 + (code - '0');
+    }
+    if (negative)
+        value = -value;
+    if (value < -32768 || value > 32767)
+        return std::nullopt;
+    return qint16(value);
+}
+
 Result<QString> decodeField(const InputCursor& in, const RawField& field)
 {
     Result<QString> text = cp932::decode(field.text);
@@ -95,11 +126,15 @@ Result<QString> decodeField(const InputCursor& in, const RawField& field)
 Result<QByteArray> EncodeRecord(std::span<const Field> fields)
 {
     QByteArray bytes;
+    bytes.reserve(qsizetype(fields.size()) * 8 + 2);
     for (const Field& field : fields) {
         if (!bytes.isEmpty())
             bytes += Comma;
         if (const qint16* number = std::get_if<qint16>(&field)) {
-            bytes += IntText(*number).toLatin1();
+            // The digits IntText gives, written straight into the record.
+            char digits[8];
+            const auto end = std::to_chars(digits, digits + sizeof digits, int(*number)).ptr;
+            bytes.append(digits, end - digits);
             continue;
         }
         const QString& text = std::get<QString>(field);
@@ -119,6 +154,58 @@ Result<QByteArray> EncodeRecord(std::span<const Field> fields)
 Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields)
 {
     return EncodeRecord(std::span<const Field>(fields.begin(), fields.size()));
+}
+
+Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRecord)
+{
+    if (perRecord <= 0 || fields.size() % size_t(perRecord) != 0)
+        return Error{{}, QStringLiteral("レコードの項目の数が揃っていません"), 0};
+    // The text is written straight into one buffer: appending piece by piece cost more than the conversion.
+    qsizetype room = 2 * qsizetype(fields.size() / size_t(perRecord));
+    for (const Field& field : fields) {
+        const QString* string = std::get_if<QString>(&field);
+        room += 1 + (string ? string->size() + 2 : 6);
+    }
+    QString text(room, Qt::Uninitialized);
+    QChar* const begin = text.data();
+    QChar* out = begin;
+    bool quoteInside = false;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i % size_t(perRecord) != 0)
+            *out++ = QLatin1Char(Comma);
+        if (const qint16* number = std::get_if<qint16>(&fields[i])) {
+            char digits[8];
+            const char* const end = std::to_chars(digits, digits + sizeof digits, int(*number)).ptr;
+            for (const char* d = digits; d != end; ++d)
+                *out++ = QLatin1Char(*d);
+        } else {
+            const QString& string = std::get<QString>(fields[i]);
+            quoteInside = quoteInside || string.contains(QLatin1Char(Quote));
+            *out++ = QLatin1Char(Quote);
+            out = std::copy(string.cbegin(), string.cend(), out);
+            *out++ = QLatin1Char(Quote);
+        }
+        if ((i + 1) % size_t(perRecord) == 0) {
+            *out++ = QLatin1Char(Cr);
+            *out++ = QLatin1Char(Lf);
+        }
+    }
+    text.truncate(out - begin);
+    if (!quoteInside) {
+        // Every character of the text, the quotes, commas and line ends too, converts on its own.
+        Result<QByteArray> bytes = cp932::encode(text);
+        if (bytes)
+            return bytes;
+    }
+    // A string that cannot be written: record by record, for the failure EncodeRecord gives.
+    QByteArray bytes;
+    for (size_t i = 0; i < fields.size(); i += size_t(perRecord)) {
+        const Result<QByteArray> record = EncodeRecord(fields.subspan(i, size_t(perRecord)));
+        if (!record)
+            return record.error();
+        bytes += record.value();
+    }
+    return bytes;
 }
 
 Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields)
@@ -156,29 +243,20 @@ Result<qint16> ReadInteger(InputCursor& in)
     const Result<RawField> field = readRaw(in);
     if (!field)
         return field.error();
-    const Result<QString> text = decodeField(in, field.value());
-    if (!text)
-        return text.error();
-
-    QStringView digits = text.value();
-    const bool negative = digits.startsWith(u'-');
-    if (negative)
-        digits = digits.sliced(1);
-    if (digits.isEmpty())
-        return qint16(0);
-    int value = 0;
-    for (const QChar c : digits) {
-        if (c < u'0' || c > u'9')
-            return qint16(0);
-        // Past 32768 the value is out of range whatever follows; stopping here keeps it from overflowing.
-        if (value <= 32768)
-            value = value * 10 + (c.unicode() - u'0');
+    // Digits are ASCII, and ASCII bytes are their own text: no string needs to be made.
+    const QByteArrayView bytes = field.value().text;
+    std::optional<qint16> value;
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; })) {
+        value = integerValue(bytes);
+    } else {
+        const Result<QString> text = decodeField(in, field.value());
+        if (!text)
+            return text.error();
+        value = integerValue(QStringView(text.value()));
     }
-    if (negative)
-        value = -value;
-    if (value < -32768 || value > 32767)
+    if (!value)
         return readError(in, field.value().start, QStringLiteral("数値が範囲（-32768～32767）を超えています"));
-    return qint16(value);
+    return *value;
 }
 
 bool OnlyBlankLinesLeft(const InputCursor& in)
@@ -189,6 +267,135 @@ bool OnlyBlankLinesLeft(const InputCursor& in)
             return false;
     }
     return true;
+}
+
+namespace {
+
+// The reference reading: one field after the other, each decoded on its own.
+RecordsRead readRecordsByField(InputCursor& in, std::span<const FieldKind> layout, int maxRecords)
+{
+    RecordsRead read;
+    while (!OnlyBlankLinesLeft(in)) {
+        if (read.records >= maxRecords) {
+            read.full = true;
+            break;
+        }
+        const qsizetype strings = read.strings.size();
+        const qsizetype integers = read.integers.size();
+        for (const FieldKind kind : layout) {
+            if (kind == FieldKind::String) {
+                Result<QString> text = ReadString(in);
+                if (!text) {
+                    read.failure = text.error();
+                    break;
+                }
+                read.strings.append(std::move(text.value()));
+            } else {
+                const Result<qint16> value = ReadInteger(in);
+                if (!value) {
+                    read.failure = value.error();
+                    break;
+                }
+                read.integers.append(value.value());
+            }
+        }
+        if (read.failure) {
+            read.strings.resize(strings);
+            read.integers.resize(integers);
+            break;
+        }
+        ++read.records;
+    }
+    return read;
+}
+
+bool endsField(QChar c)
+{
+    return c == u',' || c == u'\r' || c == u'\n';
+}
+
+// The same grammar as readRaw, on text already decoded: the quote, comma, CR and LF
+// are single bytes that no two-byte character contains, so they stand where they stood.
+// Gives nothing for the cases the reference reading reports as failures.
+std::optional<RecordsRead> readRecordsInText(QStringView text, std::span<const FieldKind> layout, int maxRecords,
+                                             qsizetype& consumed)
+{
+    RecordsRead read;
+    const qsizetype n = text.size();
+    const QChar* t = text.data();
+    qsizetype i = 0;
+    const auto onlyBlankLinesLeft = [&] {
+        for (qsizetype k = i; k < n; ++k) {
+            if (t[k] != u'\r' && t[k] != u'\n')
+                return false;
+        }
+        return true;
+    };
+    while (!onlyBlankLinesLeft()) {
+        if (read.records >= maxRecords)
+            return std::nullopt;
+        for (const FieldKind kind : layout) {
+            if (i >= n)
+                return std::nullopt; // past the end
+            while (i < n && (t[i] == u' ' || t[i] == u'\t'))
+                ++i;
+            QStringView field;
+            if (i < n && t[i] == u'"') {
+                qsizetype close = text.indexOf(u'"', i + 1);
+                if (close < 0)
+                    close = n;
+                field = text.sliced(i + 1, close - i - 1);
+                i = close < n ? close + 1 : n;
+                while (i < n && !endsField(t[i]))
+                    ++i;
+            } else {
+                const qsizetype start = i;
+                while (i < n && !endsField(t[i]))
+                    ++i;
+                qsizetype end = i;
+                while (end > start && (t[end - 1] == u' ' || t[end - 1] == u'\t'))
+                    --end;
+                field = text.sliced(start, end - start);
+            }
+            if (i < n)
+                i += t[i] == u'\r' && i + 1 < n && t[i + 1] == u'\n' ? 2 : 1;
+            if (kind == FieldKind::String) {
+                read.strings.append(field.toString());
+            } else {
+                const std::optional<qint16> value = integerValue(field);
+                if (!value)
+                    return std::nullopt;
+                read.integers.append(*value);
+            }
+        }
+        ++read.records;
+    }
+    consumed = i;
+    return read;
+}
+
+} // namespace
+
+RecordsRead ReadRecords(InputCursor& in, std::span<const FieldKind> layout, int maxRecords)
+{
+    const qsizetype end = dataEnd(in);
+    if (in.pos < end && !layout.empty()) {
+        const Result<QString> text = cp932::decode(QByteArrayView(in.bytes).sliced(in.pos, end - in.pos));
+        qsizetype consumed = 0;
+        std::optional<RecordsRead> read;
+        if (text)
+            read = readRecordsInText(text.value(), layout, maxRecords, consumed);
+        if (read) {
+            const qsizetype left = text.value().size() - consumed;
+            // What is left is blank lines, one byte a character; a field that reached
+            // the end of the data consumed the end-of-file marker too, as readRaw does.
+            if (read->records > 0)
+                in.pos = left > 0 ? end - left : in.bytes.size();
+            return std::move(*read);
+        }
+    }
+    // A failure, or more records than wanted: the reference reading tells where, exactly.
+    return readRecordsByField(in, layout, maxRecords);
 }
 
 } // namespace kav::storage

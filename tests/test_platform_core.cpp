@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -304,6 +305,9 @@ private Q_SLOTS:
         QTest::newRow("huge") << 1e20 << u"1e+20"_s;
         QTest::newRow("tiny") << 1.5e-7 << u"1.5e-07"_s;
         QTest::newRow("int16 bottom") << -32768.0 << u"-32768"_s;
+        QTest::newRow("largest whole in digits") << 999999999999999.0 << u"999999999999999"_s;
+        QTest::newRow("first whole in exponent") << 1e15 << u"1e+15"_s;
+        QTest::newRow("whole and negative") << -51.0 << u"-51"_s;
     }
     void realText()
     {
@@ -395,6 +399,38 @@ private Q_SLOTS:
         const kav::Result<QString> decoded = kav::cp932::decode(bytes);
         QVERIFY(!decoded.ok());
         QVERIFY(decoded.error().message.contains(u"シフトJIS"));
+    }
+
+    // Converters are kept from call to call: no call may see anything of an earlier
+    // one, neither its bytes nor its failure.
+    void codecCallsStandAlone_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("calls");
+        QTest::newRow("good after good") << QList<QByteArray>{"\x90\x69", "\x83\x52\x83\x7e", "\xB6\xDE"};
+        QTest::newRow("good after a cut-off lead byte") << QList<QByteArray>{"\x90\x69", "A\x81", "\x69\x90\x69"};
+        QTest::newRow("good after bad bytes") << QList<QByteArray>{"\x85\x40", "\x90\x69", "\xFD", "\x83\\"};
+        QTest::newRow("bad after good") << QList<QByteArray>{"\x90\x69", "\x81\x20", "\x90"};
+        QTest::newRow("lead byte, then its trail first") << QList<QByteArray>{"\x90", "\x69\x90\x69"};
+    }
+    void codecCallsStandAlone()
+    {
+        QFETCH(QList<QByteArray>, calls);
+        for (const QByteArray& bytes : calls) {
+            QVERIFY(!kav::cp932::encode(u"a한"_s).ok()); // the kept encoder fails in between
+            QStringDecoder fresh("windows-31j", QStringDecoder::Flag::Stateless);
+            const QString text = fresh.decode(bytes);
+            const kav::Result<QString> decoded = kav::cp932::decode(bytes);
+            QCOMPARE(decoded.ok(), !fresh.hasError());
+            if (decoded.ok()) {
+                QCOMPARE(decoded.value(), text);
+                // and back, through the kept encoder
+                const kav::Result<QByteArray> encoded = kav::cp932::encode(text);
+                QVERIFY(encoded.ok());
+                QCOMPARE(encoded.value(), bytes);
+            } else {
+                QVERIFY(decoded.error().message.contains(u"シフトJIS"));
+            }
+        }
     }
 
     void cursorLine_data()

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -140,6 +141,50 @@ private Q_SLOTS:
         QCOMPARE(record.value(), bytes);
     }
 
+    // Many records encoded at once give the bytes, or the failure, of encoding them one by one.
+    void encodeRecordsMatchesOneByOne_data()
+    {
+        QTest::addColumn<QList<Field>>("fields");
+        QTest::addColumn<int>("perRecord");
+        QTest::newRow("title list") << QList<Field>{u"A(1_50)"_s, qint16(50), qint16(0),
+                                                    u"進撃"_s,    qint16(-1), qint16(32767)}
+                                    << 3;
+        QTest::newRow("flag lines") << QList<Field>(20, qint16(1)) << 10;
+        QTest::newRow("no records") << QList<Field>{} << 3;
+        QTest::newRow("not in CP932 in the second") << QList<Field>{u"A"_s, u"한"_s} << 1;
+        QTest::newRow("quote in the first, not in CP932 after") << QList<Field>{u"a\"b"_s, u"한"_s} << 1;
+        QTest::newRow("not in CP932 first, quote after") << QList<Field>{u"한"_s, u"a\"b"_s} << 1;
+
+        const QList<Field> choices = {u"A"_s,   u"進撃の①"_s, QString(),  u"ｶﾞﾘｵ"_s,  u" , "_s,      u"a\"b"_s,
+                                      u"x한"_s, qint16(0),    qint16(-1), qint16(50), qint16(-32768)};
+        QRandomGenerator random(1207);
+        for (int row = 0; row < 60; ++row) {
+            const int perRecord = random.bounded(1, 4);
+            QList<Field> fields;
+            const int records = random.bounded(0, 6);
+            for (int k = 0; k < records * perRecord; ++k)
+                fields.append(choices[random.bounded(row % 2 ? 5 : choices.size())]);
+            QTest::addRow("random %d", row) << fields << perRecord;
+        }
+    }
+    void encodeRecordsMatchesOneByOne()
+    {
+        QFETCH(QList<Field>, fields);
+        QFETCH(int, perRecord);
+        QByteArray expected;
+        QString failure;
+        for (qsizetype i = 0; i < fields.size() && failure.isEmpty(); i += perRecord) {
+            const Result<QByteArray> record = EncodeRecord(std::span<const Field>(fields).subspan(i, perRecord));
+            record ? void(expected += record.value()) : void(failure = record.error().message);
+        }
+        const Result<QByteArray> got = EncodeRecords(fields, perRecord);
+        QCOMPARE(got.ok(), failure.isEmpty());
+        if (got)
+            QCOMPARE(got.value(), expected);
+        else
+            QCOMPARE(got.error().message, failure);
+    }
+
     void writeRecordWritesTheRecord()
     {
         QVERIFY(m_files->open(1, u"r.txt"_s, FileMode::Output));
@@ -216,6 +261,8 @@ private Q_SLOTS:
         QTest::newRow("bad bytes on line 3") << "\"A\",1\r\n\"B\",2\r\n\"\x85\x40\",3\r\n"_ba << u"SISIS"_s
                                              << QStringList{u"A"_s, u"1"_s, u"B"_s, u"2"_s, u"!3"_s} << false;
         QTest::newRow("lead byte cut off") << "\x81,4"_ba << u"SI"_s << QStringList{u"!1"_s, u"4"_s} << true;
+        QTest::newRow("Japanese as integer")
+            << "\x90\x69,\xB6\xDE"_ba << u"II"_s << QStringList{u"0"_s, u"0"_s} << true;
         QTest::newRow("bad bytes as integer") << "\x85\x40,4"_ba << u"II"_s << QStringList{u"!1"_s, u"4"_s} << true;
     }
     void readField()
@@ -259,6 +306,123 @@ private Q_SLOTS:
         QFETCH(bool, blank);
         QCOMPARE(OnlyBlankLinesLeft(InputCursor{bytes}), blank);
         QVERIFY(!OnlyBlankLinesLeft(InputCursor{"5\r\n"_ba + bytes}));
+    }
+
+    // Reading a whole file of records at once must give what reading it field by field
+    // gives: values, the failure with its line, where the cursor stands, and when it stops.
+    void readRecordsMatchesFieldByField_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<int>("maxRecords");
+        const QByteArray japanese = "\"\x83\\\x95\\(51_100)\",50,50\r\n\"\x83\x52\x83\x7e\x83\x62\x83\x4e\",7,0\r\n"_ba;
+        QTest::newRow("title list") << japanese << u"SII"_s << 2000;
+        QTest::newRow("blank lines and marker after") << japanese + "\r\n\r\n\x1a"_ba << u"SII"_s << 2000;
+        QTest::newRow("marker right after field") << "\"A\",5,0\x1a"_ba << u"SII"_s << 2000;
+        QTest::newRow("no final line end") << "\"\x90\x69\",5,0\r\n\"B\",6,0"_ba << u"SII"_s << 2000;
+        QTest::newRow("quoted line end and comma") << "\"\x90\x69\r\n,x\",5,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("quote inside unquoted") << "ab\"c,5,0\r\n\x90\x69,1,2\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("blanks around") << " \t\"\x90\x69\" x, 5 ,\t-0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("lone CR and LF") << "\"\x90\x69\",5\r0\n\"B\",1,2\r"_ba << u"SII"_s << 2000;
+        QTest::newRow("half-width katakana") << "\xB6\xDE\xD8\xB5,1,2\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("ten flags on two lines") << "0,1,0,0,2\r\n-1,0,0,0,1\r\n"_ba << u"IIIIIIIIII"_s << 5;
+        QTest::newRow("out of range on line 2") << "\"\x90\x69\",5,0\r\n\"B\",32768,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("bad bytes on line 3")
+            << "\"A\",5,0\r\n\"\x90\x69\",6,0\r\n\"\x85\x40\",7,0\r\n\"D\",8,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("bad bytes after closing quote") << "\"A\"\x81,5,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("lead byte cut off at end") << "\"\x90\x69\",5,\x81"_ba << u"SII"_s << 2000;
+        QTest::newRow("short last record") << "\"\x90\x69\",5,0\r\n\"B\",6\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("blank line then record") << "\"\x90\x69\",5,0\r\n\r\n\"B\",6,0\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("more than wanted") << japanese + "  \"C\",1,0\r\n"_ba << u"SII"_s << 2;
+        QTest::newRow("only blank lines") << "\r\n\r\n"_ba << u"SII"_s << 2000;
+        QTest::newRow("empty") << QByteArray() << u"SII"_s << 2000;
+
+        // Files built from the pieces that matter to the reading, some of them broken.
+        const QList<QByteArray> pieces = {"\"",
+                                          ",",
+                                          "\r\n",
+                                          "\r",
+                                          "\n",
+                                          " ",
+                                          "\t",
+                                          "0",
+                                          "7",
+                                          "-",
+                                          "32767",
+                                          "32768",
+                                          "A",
+                                          "\x90\x69",
+                                          "\x83\\",
+                                          "\xB6",
+                                          "\x1a",
+                                          "\x81",
+                                          "\x80",
+                                          "\xFD",
+                                          "\x85\x40",
+                                          "\",5,0\r\n",
+                                          "\"\x90\x69\",",
+                                          "99999"};
+        QRandomGenerator random(20261207);
+        for (int row = 0; row < 400; ++row) {
+            QByteArray bytes;
+            const int length = random.bounded(1, 40);
+            const bool clean = row % 3 == 0; // a third without the bytes that fail
+            for (int k = 0; k < length; ++k) {
+                const QByteArray& piece = pieces[random.bounded(clean ? 16 : pieces.size())];
+                bytes += piece;
+            }
+            const QString layout = row % 2 ? u"SII"_s : u"ISI"_s;
+            QTest::addRow("random %d", row) << bytes << layout << int(random.bounded(1, 6));
+        }
+    }
+    void readRecordsMatchesFieldByField()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, layout);
+        QFETCH(int, maxRecords);
+        QList<FieldKind> kinds;
+        for (const QChar c : layout)
+            kinds.append(c == u'S' ? FieldKind::String : FieldKind::Integer);
+
+        // Field by field, as every reader of records did before.
+        InputCursor one{bytes};
+        RecordsRead expected;
+        while (!OnlyBlankLinesLeft(one) && !expected.failure) {
+            if (expected.records == maxRecords) {
+                expected.full = true;
+                break;
+            }
+            QStringList strings;
+            QList<qint16> integers;
+            for (qsizetype k = 0; k < kinds.size() && !expected.failure; ++k) {
+                if (kinds[k] == FieldKind::String) {
+                    const Result<QString> text = ReadString(one);
+                    text ? strings.append(text.value()) : void(expected.failure = text.error());
+                } else {
+                    const Result<qint16> value = ReadInteger(one);
+                    value ? integers.append(value.value()) : void(expected.failure = value.error());
+                }
+            }
+            if (!expected.failure) {
+                expected.strings += strings;
+                expected.integers += integers;
+                ++expected.records;
+            }
+        }
+
+        InputCursor whole{bytes};
+        const RecordsRead got = ReadRecords(whole, kinds, maxRecords);
+        QCOMPARE(got.records, expected.records);
+        QCOMPARE(got.strings, expected.strings);
+        QCOMPARE(got.integers, expected.integers);
+        QCOMPARE(got.full, expected.full);
+        QCOMPARE(got.failure.has_value(), expected.failure.has_value());
+        if (got.failure) {
+            QCOMPARE(got.failure->message, expected.failure->message);
+            QCOMPARE(got.failure->line, expected.failure->line);
+            QCOMPARE(got.failure->kind, ErrorKind::Format);
+        }
+        QCOMPARE(whole.pos, one.pos);
     }
 
     void missingTitleListIsCreatedEmpty()

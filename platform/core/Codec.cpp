@@ -4,23 +4,40 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <optional>
 
 namespace kav::cp932 {
 
 namespace {
 // "windows-31j" is ICU's name for code page 932 with the NEC and IBM extensions.
 constexpr const char* CodecName = "windows-31j";
+
+// Opening an ICU converter costs more than converting a whole title, so each thread
+// keeps one of each. Stateless: each call stands alone (ICU flushes at its end), and a
+// lead byte cut off at the end is an error instead of input held back for the next call.
+// A converter that met an error is dropped, not reset: its error count never clears,
+// and on Qt 6.4 resetState() closes the ICU converter inside and leaves it unusable.
+template <typename Converter> Converter& reused(std::optional<Converter>& slot)
+{
+    if (!slot)
+        slot.emplace(CodecName, QStringConverter::Flag::Stateless);
+    return *slot;
+}
+
+thread_local std::optional<QStringEncoder> t_encoder;
+thread_local std::optional<QStringDecoder> t_decoder;
 } // namespace
 
 Result<QByteArray> encode(QStringView text)
 {
     if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
         return text.toLatin1();
-    // Stateless: each call stands alone, so nothing is held back for a later call.
-    QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
+    QStringEncoder& encoder = reused(t_encoder);
     QByteArray bytes = encoder.encode(text);
-    if (!encoder.isValid() || encoder.hasError())
+    if (!encoder.isValid() || encoder.hasError()) {
+        t_encoder.reset();
         return Error{{}, QStringLiteral("シフトJIS（コードページ932）で表せない文字が含まれています"), 0};
+    }
     return bytes;
 }
 
@@ -29,11 +46,12 @@ Result<QString> decode(QByteArrayView bytes)
     // Code page 932 holds ASCII as it stands; most fields (numbers, Latin titles) need no converter.
     if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
         return QString::fromLatin1(bytes);
-    // Stateless also makes a lead byte cut off at the end an error instead of pending input.
-    QStringDecoder decoder(CodecName, QStringConverter::Flag::Stateless);
+    QStringDecoder& decoder = reused(t_decoder);
     QString text = decoder.decode(bytes);
-    if (!decoder.isValid() || decoder.hasError())
+    if (!decoder.isValid() || decoder.hasError()) {
+        t_decoder.reset();
         return Error{{}, QStringLiteral("シフトJIS（コードページ932）として読めないバイトがあります"), 0};
+    }
     return text;
 }
 

@@ -109,6 +109,9 @@ QString RealText(double value)
 {
     // Plain digits where they stay readable; 'g' alone would write 100000 as "1e+05".
     const double size = std::fabs(value);
+    // Whole numbers (every volume label) take the integer path: the same digits, a tenth of the work.
+    if (size < 1e15 && value == std::trunc(value))
+        return QString::number(qint64(value));
     const bool plain = value == 0 || (size >= 1e-4 && size < 1e15);
     return QString::number(value == 0 ? 0.0 : value, plain ? 'f' : 'g', QLocale::FloatingPointShortest);
 }

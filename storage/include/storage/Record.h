@@ -6,8 +6,10 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <variant>
 
@@ -21,6 +23,10 @@ using Field = std::variant<QString, qint16>;
 // and on one holding a double quote, which would end the field early on reading.
 Result<QByteArray> EncodeRecord(std::span<const Field> fields);
 Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields);
+// Many records at once: fields holds perRecord fields for each record, in order. The
+// same bytes and failures as EncodeRecord record by record, with one conversion of the
+// whole text to CP932 instead of one per string.
+Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRecord);
 // One record with one write to the open file number.
 Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields);
 
@@ -37,5 +43,24 @@ Result<qint16> ReadInteger(InputCursor& in);
 // True when nothing but empty lines (and an end-of-file marker) is left: the end of
 // the data of a file a text editor saved with trailing line ends.
 bool OnlyBlankLinesLeft(const InputCursor& in);
+
+enum class FieldKind { String, Integer };
+
+// What ReadRecords read: the fields of every whole record, strings and integers each
+// in file order (a layout of string, integer, integer gives one string and two
+// integers per record).
+struct RecordsRead
+{
+    int records = 0;
+    QStringList strings;
+    QList<qint16> integers;
+    std::optional<Error> failure; // the first field that could not be read; its record is left out
+    bool full = false;            // maxRecords were read and more than blank lines follow, at in.pos
+};
+
+// Reads records of the given layout as long as more than blank lines are left, at most
+// maxRecords: the same fields, failures and cursor as ReadString and ReadInteger called
+// in a row, but the text is decoded once for the whole file rather than field by field.
+RecordsRead ReadRecords(InputCursor& in, std::span<const FieldKind> layout, int maxRecords);
 
 } // namespace kav::storage
