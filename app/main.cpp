@@ -7,12 +7,23 @@
 #include "ui/QtPrinter.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QScreen>
+#include <QTranslator>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavurio"));
+    // Lets a Wayland compositor match the window with kavurio.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kavurio"));
+
+    // Qt's own texts (the edit menu of the text fields) in Japanese, like the
+    // rest of the program, whatever the desktop's language.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     kav::QtDialogs dialogs;
     kav::DiskFileService files;
