@@ -10,6 +10,7 @@
 #include <memory>
 
 class QComboBox;
+class QShortcut;
 class QLabel;
 class QScrollBar;
 
@@ -20,6 +21,7 @@ class frmMain;
 namespace kav {
 
 struct Error;
+class VolumeCursor;
 
 // The program's only window: the event handlers and the private procedures that
 // keep the catalogue, the shown title and the files in step.
@@ -59,6 +61,11 @@ public:
 
     static QColor flagColour(qint16 flag);
 
+    // Keyboard access that leaves the tab order alone.
+    static QKeySequence volumeGridKey();
+    static QKeySequence countKey();
+    VolumeCursor* volumeCursor() const { return m_cursor; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -85,11 +92,16 @@ private:
 
     void setLabelColour(QLabel* label, const QColor& colour);
 
+    // Look, keyboard and screen reader set-up of the controls.
+    void setUpDesktop();
+    void fitPositionLabel();
+
     std::unique_ptr<Ui::frmMain> ui;
     Services m_services;
 
     // 1..50; slot 0 stays null so indexes read as the labels are numbered.
     std::array<QLabel*, storage::FlagCount + 1> lblKan{};
+    VolumeCursor* m_cursor = nullptr;
 
     storage::Catalogue m_cat; // strName, intKansu, intSyo, intKensu
     storage::Flags intKan{};
