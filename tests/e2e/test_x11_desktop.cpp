@@ -1,0 +1,251 @@
+// The real binary as a desktop program: keys from a real keyboard under an X
+// window manager, and a maximize request from a window manager or from Qt's own
+// title bar on weston (native Wayland, weston nested in the X server). Every
+// step is checked on disk, byte for byte.
+#include "e2e/XSession.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+#include <optional>
+
+using namespace kav::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray TitleList = "\"T\",12,0\r\n\"U\",3,0\r\n";
+
+QByteArray flagFile(std::initializer_list<int> set)
+{
+    int flags[51] = {};
+    for (int i : set)
+        flags[i] = 1;
+    QByteArray out;
+    for (int k = 0; k < 5; ++k)
+        for (int j = 1; j <= 10; ++j)
+            out += QByteArray::number(flags[k * 10 + j]) + (j < 10 ? "," : "\r\n");
+    return out;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Waits until a file holds the bytes (the click is written at once, but the
+// input takes a moment to arrive).
+QByteArray waitForBytes(const QString& path, const QByteArray& bytes)
+{
+    const QDeadlineTimer deadline(5000);
+    QByteArray seen = readFile(path);
+    while (seen != bytes && !deadline.hasExpired()) {
+        QThread::msleep(100);
+        seen = readFile(path);
+    }
+    return seen;
+}
+
+// The top-left corner of the light cyan inside of the label "全" (the first cyan
+// from the top left), found in a screen image: the client area starts 519, 99 before it.
+std::optional<QPoint> findClientOrigin(const QImage& shot)
+{
+    const QRgb cyan = qRgb(0xC0, 0xFF, 0xFF);
+    for (int y = 0; y + 20 < shot.height(); ++y) {
+        for (int x = 0; x + 60 < shot.width(); ++x) {
+            if (x < 519 || y < 99 || shot.pixel(x, y) != cyan || shot.pixel(x + 60, y + 20) != cyan ||
+                shot.pixel(x - 1, y) == cyan || shot.pixel(x, y - 1) == cyan)
+                continue;
+            return QPoint(x - 519, y - 99);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+class TestX11Desktop : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void keyboardAlone_data();
+    void keyboardAlone();
+    void maximizeRequestOnX();
+    void maximizeButtonOnWeston();
+
+private:
+    XSession m_x;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestX11Desktop::initTestCase()
+{
+    const QString why = m_x.start();
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+}
+
+void TestX11Desktop::cleanup()
+{
+    m_x.stopProgram();
+    m_dir.reset();
+}
+
+void TestX11Desktop::keyboardAlone_data()
+{
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("the grid cursor toggles volume 2")
+        << QStringList{u"F6"_s, u"Right"_s, u"space"_s} << u"T.txt"_s << flagFile({2});
+    QTest::newRow("Right on the scroll bar, then volume 1 of the next title")
+        << QStringList{u"Right"_s, u"F6"_s, u"space"_s} << u"U.txt"_s << flagFile({1});
+    QTest::newRow("Right and Left come back to the first title")
+        << QStringList{u"Right"_s, u"Left"_s, u"F6"_s, u"Down"_s, u"space"_s} << u"T.txt"_s << flagFile({11});
+    QTest::newRow("Escape leaves the grid before Space")
+        << QStringList{u"F6"_s, u"Escape"_s, u"space"_s} << u"T.txt"_s << QByteArray("<missing>");
+}
+
+// From start to disk without a mouse: the scroll bar has the focus at start.
+void TestX11Desktop::keyboardAlone()
+{
+    QFETCH(QStringList, keys);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+
+    m_dir = std::make_unique<QTemporaryDir>();
+    QFile list(m_dir->filePath(u"データ.TXT"_s));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(TitleList);
+    list.close();
+    QVERIFY(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()));
+    QVERIFY(m_x.waitForMainWindowActive());
+    for (const QString& key : keys)
+        m_x.key(key);
+    QThread::msleep(500);
+    QCOMPARE(waitForBytes(m_dir->filePath(file), bytes), bytes);
+    QVERIFY(m_x.isRunning());
+}
+
+// A window manager asked to maximize the window: it keeps its size and works on.
+void TestX11Desktop::maximizeRequestOnX()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QFile list(m_dir->filePath(u"データ.TXT"_s));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(TitleList);
+    list.close();
+    QVERIFY(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()));
+    QVERIFY(m_x.waitForMainWindowActive());
+    if (!m_x.requestMaximize())
+        QSKIP("built without Xlib: no way to ask the window manager");
+    QThread::msleep(1000);
+    QCOMPARE(m_x.windowGeometry().size(), QSize(631, 452));
+    m_x.click(QPoint(10 + 31 + 55 * 2 + 20, 155 + 23 + 20)); // volume 3
+    QCOMPARE(waitForBytes(m_dir->filePath(u"T.txt"_s), flagFile({3})), flagFile({3}));
+    QCOMPARE(m_x.windowGeometry().size(), QSize(631, 452));
+    QVERIFY(m_x.isRunning());
+}
+
+// Qt draws the title bar on weston and offers maximize there: pressing it and then
+// a volume label leaves the program running at its own size.
+void TestX11Desktop::maximizeButtonOnWeston()
+{
+    if (QStandardPaths::findExecutable(u"weston"_s).isEmpty())
+        QSKIP("weston is not installed");
+    QTemporaryDir runtime;
+    QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString socket = u"kavurio-e2e-%1"_s.arg(QCoreApplication::applicationPid());
+
+    auto dieWithTest = [](QProcess& p) { p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); }); };
+    QProcess weston;
+    dieWithTest(weston);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"DISPLAY"_s, m_x.display());
+    env.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
+    weston.setProcessEnvironment(env);
+    weston.start(u"weston"_s, {u"--backend=x11-backend.so"_s, u"--socket="_s + socket, u"--no-config"_s,
+                               u"--width=1024"_s, u"--height=768"_s, u"--log="_s + runtime.filePath(u"weston.log"_s)});
+    QVERIFY(weston.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime.filePath(socket)), 10000);
+
+    m_dir = std::make_unique<QTemporaryDir>();
+    QFile list(m_dir->filePath(u"データ.TXT"_s));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(TitleList);
+    list.close();
+    QProcess program;
+    dieWithTest(program);
+    QProcessEnvironment programEnv = env;
+    programEnv.remove(u"DISPLAY"_s);
+    programEnv.insert(u"WAYLAND_DISPLAY"_s, socket);
+    programEnv.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
+    program.setProcessEnvironment(programEnv);
+    program.setWorkingDirectory(m_dir->path());
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(QStringLiteral(KAVURIO_BINARY), {});
+    QVERIFY(program.waitForStarted());
+
+    // Where the window stands once weston's opening animation is over: the same
+    // place in two screenshots in a row.
+    auto settledOrigin = [&] {
+        std::optional<QPoint> last, now;
+        const QDeadlineTimer deadline(20000);
+        do {
+            QThread::msleep(300);
+            last = now;
+            now = findClientOrigin(m_x.screenshot());
+        } while (!(now && last == now) && !deadline.hasExpired());
+        return now && last == now ? now : std::nullopt;
+    };
+    const std::optional<QPoint> origin = settledOrigin();
+    QVERIFY2(origin, "the window did not show on weston");
+    auto clickAt = [&](QPoint p) {
+        m_x.run({u"xdotool"_s, u"mousemove"_s, QString::number(p.x()), QString::number(p.y()), u"click"_s, u"1"_s});
+        QThread::msleep(400);
+    };
+    // Qt's title bar: 30 pixels above the client area, a 3-pixel border at the
+    // sides; the maximize button is the second from the right, 18 pixels wide.
+    const QPoint maximize = *origin + QPoint(594, -15);
+    const QString shots = qEnvironmentVariable("KAVURIO_SHOT_DIR");
+    if (!shots.isEmpty())
+        m_x.screenshot().save(QDir(shots).filePath(u"weston-0.png"_s));
+    for (int round = 1; round <= 2; ++round) {
+        clickAt(maximize);
+        QVERIFY2(!program.waitForFinished(1000), "the maximize button ended the program");
+        if (!shots.isEmpty())
+            m_x.screenshot().save(QDir(shots).filePath(u"weston-%1.png"_s.arg(round)));
+        const std::optional<QPoint> now = settledOrigin();
+        QVERIFY(now);
+        // Back at its size: just right of its border, the desktop shows, not the window.
+        const QImage shot = m_x.screenshot();
+        const QPoint beyond = *now + QPoint(631 + 3 + 4, 200);
+        QVERIFY2(beyond.x() >= shot.width() || QColor(shot.pixel(beyond)).lightness() < 200,
+                 "the window grew past its size");
+        clickAt(*now + QPoint(10 + 31 + 55 * (round - 1) + 20, 155 + 23 + 20)); // volume `round`
+        QVERIFY2(!program.waitForFinished(600), "a click after maximize ended the program");
+    }
+    QCOMPARE(waitForBytes(m_dir->filePath(u"T.txt"_s), flagFile({1, 2})), flagFile({1, 2}));
+    QVERIFY(!program.waitForFinished(500));
+    program.terminate();
+    program.waitForFinished(3000);
+    weston.terminate();
+    weston.waitForFinished(3000);
+}
+
+QTEST_GUILESS_MAIN(TestX11Desktop)
+#include "test_x11_desktop.moc"
