@@ -43,16 +43,31 @@ QString stateText(const QLabel* label)
     return QStringLiteral("不明な値");
 }
 
-// A label that is clicked like a button.
-class PressableLabel final : public QAccessibleWidget
+// The window's labels. Interfaces are made as soon as a widget exists, before
+// it has its name, so what a label is gets decided when it is asked.
+class WindowLabel final : public QAccessibleWidget
 {
 public:
-    explicit PressableLabel(QLabel* label) : QAccessibleWidget(label, QAccessible::Button) {}
+    explicit WindowLabel(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
 
     QLabel* label() const { return static_cast<QLabel*>(object()); }
+    // A volume label or the count label: clicked like a button.
+    bool pressable() const { return volumeIndex(label()) > 0 || isCountLabel(label()); }
+
+    QAccessible::Role role() const override
+    {
+        if (pressable())
+            return QAccessible::Button;
+        return label()->pixmap().isNull() ? QAccessible::StaticText : QAccessible::Graphic;
+    }
 
     QString text(QAccessible::Text t) const override
     {
+        if (!pressable()) {
+            if (t == QAccessible::Name && label()->accessibleName().isEmpty())
+                return label()->text();
+            return QAccessibleWidget::text(t);
+        }
         switch (t) {
         case QAccessible::Name:
             if (isCountLabel(label()))
@@ -67,14 +82,19 @@ public:
         }
     }
 
-    QStringList actionNames() const override { return {pressAction()}; }
+    QStringList actionNames() const override
+    {
+        return pressable() ? QStringList{pressAction()} : QAccessibleWidget::actionNames();
+    }
 
     void doAction(const QString& action) override
     {
-        if (action != pressAction() || label()->isHidden())
+        if (!pressable() || action != pressAction()) {
+            QAccessibleWidget::doAction(action);
             return;
+        }
         auto* window = qobject_cast<frmMain*>(label()->window());
-        if (!window)
+        if (!window || label()->isHidden())
             return;
         // After the call returns: the handler may open a modal dialog, and the
         // screen reader waits for its answer.
@@ -110,7 +130,7 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
-        if (t == QAccessible::Value)
+        if (t == QAccessible::Value || (t == QAccessible::Name && box()->accessibleName().isEmpty()))
             return box()->currentText();
         return QAccessibleWidget::text(t);
     }
@@ -140,25 +160,14 @@ public:
 
 QAccessibleInterface* factory(const QString& className, QObject* object)
 {
-    if (!object || !object->isWidgetType())
+    if (!object || !object->isWidgetType() || !qobject_cast<frmMain*>(static_cast<QWidget*>(object)->window()))
         return nullptr;
-    if (className == QLatin1String("QComboBox")) {
-        auto* box = static_cast<QComboBox*>(object);
-        // Asked for while the window is still being built: decide by the control, not its name yet.
-        const bool selector =
-            box->objectName() == QLatin1String("cboName") || box->objectName() == QLatin1String("cboSyo");
-        return selector && qobject_cast<frmMain*>(box->window()) ? new NamedComboBox(box) : nullptr;
-    }
-    if (className != QLatin1String("QLabel"))
-        return nullptr;
-    auto* label = static_cast<QLabel*>(object);
-    if (volumeIndex(label) > 0 || isCountLabel(label)) {
-        if (qobject_cast<frmMain*>(label->window()))
-            return new PressableLabel(label);
-    }
+    if (className == QLatin1String("QComboBox"))
+        return new NamedComboBox(static_cast<QComboBox*>(object));
+    if (className == QLatin1String("QLabel"))
+        return new WindowLabel(static_cast<QLabel*>(object));
     return nullptr;
 }
-
 } // namespace
 
 void install()

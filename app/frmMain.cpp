@@ -259,7 +259,6 @@ void frmMain::setUpDesktop()
     ui->cboName->lineEdit()->setAccessibleName(QStringLiteral("題名"));
     ui->cboSyo->setAccessibleName(QStringLiteral("開始巻"));
     ui->cboSyo->lineEdit()->setAccessibleName(QStringLiteral("開始巻"));
-    ui->lblKansu->setAccessibleDescription(QStringLiteral("巻数"));
     ui->lblKensu->setAccessibleDescription(QStringLiteral("表示中の題名の位置と題名の数"));
     ui->Image1->setAccessibleName(QStringLiteral("カヴリオ"));
     ui->Frame1->setAccessibleName(QStringLiteral("巻の一覧"));

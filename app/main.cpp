@@ -1,3 +1,4 @@
+#include "Accessibility.h"
 #include "frmMain.h"
 
 #include "core/Clock.h"
@@ -24,6 +25,10 @@ int main(int argc, char* argv[])
     if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
+
+    // Before the first widget: with a screen reader running, Qt describes each
+    // widget as soon as it exists.
+    kav::accessibility::install();
 
     kav::QtDialogs dialogs;
     kav::DiskFileService files;

@@ -14,6 +14,7 @@ if [ "$what" = test ]; then
         xvfb xauth x11-utils xdotool openbox imagemagick libx11-dev
         cups cups-bsd printer-driver-cups-pdf poppler-utils libchm-bin
         clang clang-format libclang-rt-14-dev python3
+        weston qt6-wayland xwayland dbus at-spi2-core python3-pyatspi qt6-translations-l10n
     )
 fi
 

@@ -7,6 +7,10 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -85,6 +89,8 @@ private Q_SLOTS:
     void keyboardAlone();
     void maximizeRequestOnX();
     void maximizeButtonOnWeston();
+    void screenReader_data();
+    void screenReader();
 
 private:
     XSession m_x;
@@ -266,6 +272,94 @@ void TestX11Desktop::maximizeButtonOnWeston()
     program.waitForFinished(3000);
     weston.terminate();
     weston.waitForFinished(3000);
+}
+
+void TestX11Desktop::screenReader_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("nameAfter");
+
+    QTest::newRow("press a collected volume")
+        << QStringList{u"press:51巻 収集済み"_s} << u"T.TXT"_s << flagFile({1, 2}) << u"51巻 未収集"_s;
+    QTest::newRow("press an uncollected volume")
+        << QStringList{u"press:52巻 未収集"_s} << u"T.TXT"_s << flagFile({}) << u"52巻 収集済み"_s;
+    QTest::newRow("press the count and answer 20")
+        << QStringList{u"press:巻数 12巻"_s, u"answer:20"_s} << u"データ.TXT"_s
+        << QByteArray("\"T\",20,50\r\n\"U\",3,0\r\n") << u"巻数 20"_s;
+}
+
+// The real binary read and driven through AT-SPI, in a D-Bus session of its own.
+void TestX11Desktop::screenReader()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, nameAfter);
+
+    const QString python = u"/usr/bin/python3"_s;
+    if (QStandardPaths::findExecutable(u"dbus-run-session"_s).isEmpty() || !QFile::exists(python))
+        QSKIP("dbus-run-session or the system's python3 is missing");
+    m_dir = std::make_unique<QTemporaryDir>();
+    QFile list(m_dir->filePath(u"データ.TXT"_s));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write("\"T\",12,50\r\n\"U\",3,0\r\n");
+    list.close();
+    QFile flags(m_dir->filePath(u"T.TXT"_s));
+    QVERIFY(flags.open(QIODevice::WriteOnly));
+    flags.write(flagFile({2}));
+    flags.close();
+
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"DISPLAY"_s, m_x.display());
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    env.remove(u"QT_SCALE_FACTOR"_s);
+    probe.setProcessEnvironment(env);
+    probe.start(u"dbus-run-session"_s, QStringList{u"--"_s, python, QStringLiteral(KAVURIO_ATSPI_PROBE),
+                                                   QStringLiteral(KAVURIO_BINARY), m_dir->path()} +
+                                           steps);
+    QVERIFY(probe.waitForFinished(90000));
+    const QList<QByteArray> lines = probe.readAllStandardOutput().split('\n');
+    QJsonObject result;
+    for (const QByteArray& line : lines) {
+        if (line.startsWith('{'))
+            result = QJsonDocument::fromJson(line).object();
+    }
+    QVERIFY2(result.value(u"started"_s).toBool(), probe.readAllStandardError().constData());
+
+    // What a screen reader hears before anything is pressed: name, role, press action.
+    // By name and role: a selector and its text field share the name.
+    QMap<QString, QJsonObject> before;
+    for (const QJsonValue& control : result.value(u"before"_s).toArray())
+        before.insert(control[u"name"_s].toString() + u'|' + control[u"role"_s].toString(), control.toObject());
+    const QList<std::pair<QString, QString>> expected = {
+        {u"表示中の題名の位置"_s, u"scroll bar"_s},
+        {u"題名"_s, u"combo box"_s},
+        {u"開始巻"_s, u"combo box"_s},
+        {u"巻数 12巻"_s, u"push button"_s},
+        {u"51巻 収集済み"_s, u"push button"_s},
+        {u"52巻 未収集"_s, u"push button"_s},
+        {u"62巻 収集済み"_s, u"push button"_s},
+    };
+    for (const auto& [name, role] : expected)
+        QVERIFY2(before.contains(name + u'|' + role), qPrintable(name + u' ' + role));
+    for (const QString& pressable : {u"巻数 12巻|push button"_s, u"51巻 収集済み|push button"_s})
+        QVERIFY(before[pressable][u"actions"_s].toArray().contains(QJsonValue(u"Press"_s)));
+    QVERIFY(before[u"51巻 収集済み|push button"_s][u"states"_s].toArray().contains(QJsonValue(u"showing"_s)));
+    // Labels beyond the title's volumes are there but not shown.
+    QVERIFY(before.contains(u"巻13|push button"_s));
+    QVERIFY(!before[u"巻13|push button"_s][u"states"_s].toArray().contains(QJsonValue(u"showing"_s)));
+
+    for (const QJsonValue& done : result.value(u"steps"_s).toArray())
+        QVERIFY(done.toBool());
+    QVERIFY(result.value(u"running"_s).toBool());
+    QCOMPARE(readFile(m_dir->filePath(file)), bytes);
+    QStringList after;
+    for (const QJsonValue& control : result.value(u"after"_s).toArray())
+        after.append(control[u"name"_s].toString());
+    QVERIFY2(after.contains(nameAfter), qPrintable(after.join(u", "_s)));
 }
 
 QTEST_GUILESS_MAIN(TestX11Desktop)
