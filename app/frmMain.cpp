@@ -348,7 +348,6 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     case QEvent::KeyPress: {
-        // Enter in a selector's text would pick a matching item; only a real pick may.
         const int key = static_cast<QKeyEvent*>(event)->key();
         // Qt's horizontal scroll bar steps back on Right; the titles go forward.
         if (watched == ui->hsbData && (key == Qt::Key_Right || key == Qt::Key_Left)) {
@@ -356,6 +355,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
                                                             : QAbstractSlider::SliderSingleStepSub);
             return true;
         }
+        // Enter in a selector's text would pick a matching item; only a real pick may.
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
             (watched == ui->cboName->lineEdit() || watched == ui->cboSyo->lineEdit()))
             return true;
