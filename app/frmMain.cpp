@@ -3,6 +3,11 @@
 #include "BusyCursor.h"
 #include "ui_frmMain.h"
 
+#include "Accessibility.h"
+#include "FixedWindow.h"
+#include "VolumeCursor.h"
+#include "WindowStyle.h"
+
 #include "core/Clock.h"
 #include "core/Codec.h"
 #include "core/Conversions.h"
@@ -20,6 +25,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QShortcut>
 #include <QTimer>
 
 #include <utility>
@@ -198,6 +204,93 @@ void frmMain::setUpControls()
     ui->Image1->setFocusPolicy(Qt::NoFocus);
     ui->Frame1->setFocusPolicy(Qt::NoFocus);
     ui->hsbData->setFocus();
+
+    setUpDesktop();
+}
+
+QKeySequence frmMain::volumeGridKey()
+{
+    return QKeySequence(Qt::Key_F6);
+}
+
+QKeySequence frmMain::countKey()
+{
+    return QKeySequence(Qt::Key_F2);
+}
+
+void frmMain::setUpDesktop()
+{
+    new FixedWindow(this);
+
+    // Text and borders on the window's own light colours stay black under a dark theme.
+    auto blackText = [](QWidget* widget) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::WindowText, Qt::black);
+        widget->setPalette(palette);
+    };
+    QList<QLabel*> boxed = {ui->Label1_0, ui->lblKansu, ui->Label1_1};
+    for (int i = 1; i <= storage::FlagCount; ++i)
+        boxed.append(lblKan[i]);
+    for (QLabel* label : boxed)
+        blackText(label);
+
+    // Created after the widgets it draws, so it is deleted after them too.
+    auto* style = new WindowStyle;
+    style->setParent(this);
+    for (QLabel* label : boxed)
+        label->setStyle(style);
+    ui->hsbData->setStyle(style);
+    ui->hsbData->installEventFilter(this);
+
+    fitPositionLabel();
+
+    // Names for screen readers where the control's text would say nothing.
+    ui->hsbData->setAccessibleName(QStringLiteral("表示中の題名の位置"));
+    ui->cboName->setAccessibleName(QStringLiteral("題名"));
+    ui->cboName->lineEdit()->setAccessibleName(QStringLiteral("題名"));
+    ui->cboSyo->setAccessibleName(QStringLiteral("開始巻"));
+    ui->cboSyo->lineEdit()->setAccessibleName(QStringLiteral("開始巻"));
+    ui->lblKensu->setAccessibleDescription(QStringLiteral("表示中の題名の位置と題名の数"));
+    ui->Image1->setAccessibleName(QStringLiteral("カヴリオ"));
+    ui->Frame1->setAccessibleName(QStringLiteral("巻の一覧"));
+    ui->Line1_0->setAccessibleName(QStringLiteral("区切り線"));
+    ui->Line1_1->setAccessibleName(QStringLiteral("区切り線"));
+    accessibility::install();
+
+    m_cursor = new VolumeCursor(
+        ui->Frame1, storage::FlagCount, [this](int i) { return lblKan[i]; }, [this](int i) { lblKan_Click(i); });
+
+    const QString gridKey = volumeGridKey().toString(QKeySequence::NativeText);
+    const QString countKeyText = countKey().toString(QKeySequence::NativeText);
+    ui->Frame1->setToolTip(
+        QStringLiteral("クリックで収集済み／未収集を切り替えます") + QLatin1Char('\n') +
+        QStringLiteral("%1キーで巻を選び、矢印キーで移動、スペースキーで切り替え、Escキーで戻ります").arg(gridKey));
+    ui->lblKansu->setToolTip(ui->lblKansu->toolTip() + QLatin1Char('\n') +
+                             QStringLiteral("%1キーでも修正できます").arg(countKeyText));
+    ui->hsbData->setToolTip(QStringLiteral("→キーで次の題名、←キーで前の題名を表示します"));
+}
+
+void frmMain::fitPositionLabel()
+{
+    // The widest caption the label can get, with the widest digit of its font: it
+    // must show whole in the label's own width, so letters close up where needed.
+    QFont font = ui->lblKensu->font();
+    auto widest = [&](const QFont& f) {
+        const QFontMetrics metrics(f);
+        int most = 0;
+        for (char16_t d = u'0'; d <= u'9'; ++d) {
+            const QString four(4, QChar(d));
+            most = std::max(most, metrics.horizontalAdvance(four + QStringLiteral(" / ") + four));
+        }
+        return most;
+    };
+    const int room = ui->lblKensu->contentsRect().width();
+    qreal spacing = 0;
+    while (widest(font) > room && spacing > -2.0) {
+        spacing -= 0.25;
+        font.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+    }
+    ui->lblKensu->setFont(font);
 }
 
 void frmMain::connectEvents()
@@ -220,6 +313,11 @@ void frmMain::connectEvents()
     connect(ui->cmdHelp, &QToolButton::clicked, this, &frmMain::cmdHelp_Click);
     connect(ui->cmdShoukai, &QToolButton::clicked, this, &frmMain::cmdShoukai_Click);
     connect(ui->cmdEnd, &QToolButton::clicked, this, &frmMain::cmdEnd_Click);
+
+    auto* gridKey = new QShortcut(volumeGridKey(), this);
+    connect(gridKey, &QShortcut::activated, m_cursor, &VolumeCursor::enter);
+    auto* countKeyShortcut = new QShortcut(countKey(), this);
+    connect(countKeyShortcut, &QShortcut::activated, this, &frmMain::lblKansu_Click);
 }
 
 void frmMain::showEvent(QShowEvent* event)
@@ -249,13 +347,24 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     case QEvent::KeyPress: {
-        // Enter in a selector's text would pick a matching item; only a real pick may.
         const int key = static_cast<QKeyEvent*>(event)->key();
+        // Qt's horizontal scroll bar steps back on Right; the titles go forward.
+        if (watched == ui->hsbData && (key == Qt::Key_Right || key == Qt::Key_Left)) {
+            ui->hsbData->triggerAction(key == Qt::Key_Right ? QAbstractSlider::SliderSingleStepAdd
+                                                            : QAbstractSlider::SliderSingleStepSub);
+            return true;
+        }
+        // Enter in a selector's text would pick a matching item; only a real pick may.
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
             (watched == ui->cboName->lineEdit() || watched == ui->cboSyo->lineEdit()))
             return true;
         break;
     }
+    case QEvent::PaletteChange:
+        // A volume's colour is its state: a screen reader hears of the change.
+        if (auto* label = qobject_cast<QLabel*>(watched); label && label->parentWidget() == ui->Frame1)
+            accessibility::nameChanged(label);
+        break;
     case QEvent::Wheel:
         // A wheel turned over a closed selector is no pick either.
         if (watched == ui->cboName || watched == ui->cboSyo)

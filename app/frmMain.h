@@ -11,6 +11,7 @@
 #include <optional>
 
 class QComboBox;
+class QShortcut;
 class QLabel;
 class QScrollBar;
 
@@ -24,6 +25,7 @@ struct Error;
 namespace storage {
 struct Change;
 }
+class VolumeCursor;
 
 // The program's only window: the event handlers and the private procedures that
 // keep the catalogue, the shown title and the files in step.
@@ -62,6 +64,11 @@ public:
     QLabel* volumeLabel(int index) const { return lblKan[index]; }
 
     static QColor flagColour(qint16 flag);
+
+    // Keyboard access that leaves the tab order alone.
+    static QKeySequence volumeGridKey();
+    static QKeySequence countKey();
+    VolumeCursor* volumeCursor() const { return m_cursor; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -112,11 +119,16 @@ private:
 
     void setLabelColour(QLabel* label, const QColor& colour);
 
+    // Look, keyboard and screen reader set-up of the controls.
+    void setUpDesktop();
+    void fitPositionLabel();
+
     std::unique_ptr<Ui::frmMain> ui;
     Services m_services;
 
     // 1..50; slot 0 stays null so indexes read as the labels are numbered.
     std::array<QLabel*, storage::FlagCount + 1> lblKan{};
+    VolumeCursor* m_cursor = nullptr;
 
     storage::Catalogue m_cat; // strName, intKansu, intSyo, intKensu
     storage::Flags intKan{};

@@ -1,3 +1,4 @@
+#include "Accessibility.h"
 #include "frmMain.h"
 
 #include "core/Clock.h"
@@ -8,7 +9,9 @@
 #include "ui/QtPrinter.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QScreen>
+#include <QTranslator>
 
 int main(int argc, char* argv[])
 {
@@ -16,6 +19,19 @@ int main(int argc, char* argv[])
     kav::IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavurio"));
+    // Lets a Wayland compositor match the window with kavurio.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kavurio"));
+
+    // Qt's own texts (the edit menu of the text fields) in Japanese, like the
+    // rest of the program, whatever the desktop's language.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
+
+    // Before the first widget: with a screen reader running, Qt describes each
+    // widget as soon as it exists.
+    kav::accessibility::install();
 
     kav::QtDialogs dialogs;
     kav::DiskFileService files;

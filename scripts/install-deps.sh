@@ -7,7 +7,7 @@ set -euo pipefail
 what=${1:-run}
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-qpa-plugins libgl-dev libchm-dev libcups2-dev
+    qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-translations-l10n libgl-dev libchm-dev libcups2-dev
     fonts-ipafont-gothic fonts-liberation
 )
 if [ "$what" = test ]; then
@@ -17,6 +17,7 @@ if [ "$what" = test ]; then
         clang clang-format libclang-rt-14-dev python3
         file lintian desktop-file-utils appstream qt6-svg-dev
         exfat-fuse exfatprogs fuse3 util-linux
+        weston qt6-wayland xwayland dbus at-spi2-core python3-pyatspi qt6-translations-l10n
     )
 fi
 

@@ -7,9 +7,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -89,6 +91,10 @@ private Q_SLOTS:
     void messageBoxText_data();
     void messageBoxText();
     void messageBoxParent();
+    void buttonTexts_data();
+    void buttonTexts();
+    void linesStayWhole_data();
+    void linesStayWhole();
     void inputBoxAnswer_data();
     void inputBoxAnswer();
     void inputBoxText();
@@ -228,6 +234,106 @@ void TestDialogs::messageBoxParent()
     QCOMPARE(dialogs.MsgBox(u"a"_s, 0, u"b"_s), 1);
     QVERIFY(driver.seen);
     QCOMPARE(seenParent, nullptr);
+}
+
+void TestDialogs::buttonTexts_data()
+{
+    QTest::addColumn<int>("style"); // -1: the input box
+    QTest::addColumn<QStringList>("texts");
+
+    QTest::newRow("OK") << 64 << QStringList{u"OK"_s};
+    QTest::newRow("OK and Cancel") << 49 << QStringList{u"OK"_s, u"キャンセル"_s};
+    QTest::newRow("Yes and No") << 36 << QStringList{u"はい"_s, u"いいえ"_s};
+    QTest::newRow("Abort, Retry, Ignore") << 2 << QStringList{u"中止"_s, u"再試行"_s, u"無視"_s};
+    QTest::newRow("input box") << -1 << QStringList{u"OK"_s, u"キャンセル"_s};
+}
+
+// Japanese buttons whatever the locale the desktop runs in.
+void TestDialogs::buttonTexts()
+{
+    QFETCH(int, style);
+    QFETCH(QStringList, texts);
+
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QStringList shown;
+    ModalDriver driver;
+    driver.onNextModal([&](QWidget* modal) {
+        QList<QAbstractButton*> buttons = modal->findChild<QDialogButtonBox*>()->buttons();
+        // The order on screen is the platform's; compare by position from the left.
+        std::sort(buttons.begin(), buttons.end(),
+                  [](QAbstractButton* a, QAbstractButton* b) { return a->x() < b->x(); });
+        for (QAbstractButton* button : buttons)
+            shown.append(button->text());
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    QtDialogs dialogs;
+    if (style < 0)
+        dialogs.InputBox(u"題名を入力して下さい"_s, u"題名入力"_s, {});
+    else
+        dialogs.MsgBox(u"質問"_s, style, u"題"_s);
+    QLocale::setDefault(before);
+
+    QVERIFY(driver.seen);
+    shown.sort();
+    texts.sort();
+    QCOMPARE(shown, texts);
+}
+
+void TestDialogs::linesStayWhole_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("whole");
+
+    QTest::newRow("introduction of seven lines") << QStringList{
+        u"よりコレクション性を重視した「カヴリオＰｒｏ」をぜひどうぞ！"_s,
+        QString(),
+        u"コミック本の表紙やお気に入りのページを画像として表示させたり"_s,
+        u"著者名や掲載雑誌名、発行日､自己評価などを記録することができます。"_s,
+        u"より楽しく便利にコミック本の管理ができます。"_s,
+        QString(),
+        u"どんなことができるソフトなのかはカヴリオＰｒｏのヘルプをぜひご覧ください。"_s,
+    } << true;
+    QTest::newRow("short lines") << QStringList{u"削除していいですか？"_s} << true;
+    // Wider than any screen: wrapped, so the box still fits.
+    QTest::newRow("a line wider than the screen") << QStringList{QString(120, u'あ')} << false;
+}
+
+void TestDialogs::linesStayWhole()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(bool, whole);
+
+    int labelWidth = 0;
+    int labelHeight = 0;
+    int boxWidth = 0;
+    QFontMetrics metrics(QApplication::font());
+    ModalDriver driver;
+    driver.onNextModal([&](QWidget* modal) {
+        if (auto* label = modal->findChild<QLabel*>(u"qt_msgbox_label"_s)) {
+            labelWidth = label->contentsRect().width();
+            labelHeight = label->contentsRect().height();
+            metrics = label->fontMetrics();
+        }
+        boxWidth = modal->frameGeometry().width();
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    QtDialogs dialogs;
+    dialogs.MsgBox(lines.join(u"\r\n"_s), 64, u"カヴリオＰｒｏのご紹介"_s);
+    QVERIFY(driver.seen);
+
+    int widest = 0;
+    for (const QString& line : lines)
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int screenWidth = QApplication::primaryScreen()->availableGeometry().width();
+    QVERIFY2(boxWidth <= screenWidth, qPrintable(u"%1 > %2"_s.arg(boxWidth).arg(screenWidth)));
+    if (whole) {
+        QVERIFY2(widest <= labelWidth, qPrintable(u"%1 > %2"_s.arg(widest).arg(labelWidth)));
+        // One line of the label per line of the prompt: none wrapped.
+        QVERIFY2(labelHeight < (lines.size() + 1) * metrics.lineSpacing(), qPrintable(QString::number(labelHeight)));
+    } else {
+        QVERIFY(widest > labelWidth);
+    }
 }
 
 void TestDialogs::inputBoxAnswer_data()

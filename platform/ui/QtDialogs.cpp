@@ -1,9 +1,14 @@
 #include "ui/QtDialogs.h"
 
+#include <QAbstractButton>
+#include <QEvent>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QList>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
 
 #include <algorithm>
 
@@ -74,6 +79,68 @@ int result(QMessageBox::StandardButton button)
     }
 }
 
+// The program speaks Japanese whatever the desktop's locale.
+QString buttonText(QMessageBox::StandardButton button)
+{
+    switch (button) {
+    case QMessageBox::Ok:
+        return QStringLiteral("OK");
+    case QMessageBox::Cancel:
+        return QStringLiteral("キャンセル");
+    case QMessageBox::Abort:
+        return QStringLiteral("中止");
+    case QMessageBox::Retry:
+        return QStringLiteral("再試行");
+    case QMessageBox::Ignore:
+        return QStringLiteral("無視");
+    case QMessageBox::Yes:
+        return QStringLiteral("はい");
+    case QMessageBox::No:
+        return QStringLiteral("いいえ");
+    default:
+        return {};
+    }
+}
+
+// QMessageBox wraps any text wider than half the screen (at most 500 px), which
+// breaks the lines a prompt was written in. Its lines stay whole as long as the
+// box still fits on the screen.
+class UnwrappedMessageBox final : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        auto* label = findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        if (!label || !label->wordWrap())
+            return;
+        label->setWordWrap(false);
+        layout()->invalidate();
+        const QSize wanted = layout()->totalMinimumSize().expandedTo(layout()->totalSizeHint());
+        const QRect screenArea = screen() ? screen()->availableGeometry() : QRect();
+        if (screenArea.isValid() && wanted.width() > screenArea.width() - 40) {
+            label->setWordWrap(true);
+            return;
+        }
+        m_unwrapped = true;
+        setFixedSize(wanted);
+    }
+
+    bool event(QEvent* event) override
+    {
+        // QMessageBox sizes itself again on every layout request, wrapping again.
+        if (m_unwrapped && event->type() == QEvent::LayoutRequest)
+            return QDialog::event(event);
+        return QMessageBox::event(event);
+    }
+
+private:
+    bool m_unwrapped = false;
+};
+
 QString shownText(const QString& text)
 {
     QString shown = text;
@@ -86,14 +153,14 @@ QString shownText(const QString& text)
 int QtDialogs::MsgBox(const QString& prompt, int style, const QString& caption)
 {
     const ButtonSet set = buttonSet(style);
-    QMessageBox box(m_parent);
+    UnwrappedMessageBox box(m_parent);
     box.setWindowTitle(caption);
     // Titles may hold "<" and must show as typed.
     box.setTextFormat(Qt::PlainText);
     box.setText(shownText(prompt));
     box.setIcon(icon(style));
     for (QMessageBox::StandardButton button : set.buttons)
-        box.addButton(button);
+        box.addButton(button)->setText(buttonText(button));
     // Bits 8 and 9 move the default from the first button to the second or third.
     const qsizetype defaultIndex = std::min<qsizetype>((style >> 8) & 0x3, set.buttons.size() - 1);
     box.setDefaultButton(set.buttons[defaultIndex]);
@@ -114,6 +181,8 @@ QString QtDialogs::InputBox(const QString& prompt, const QString& caption, const
     for (QLabel* label : dialog.findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
     dialog.setTextValue(defaultText);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("キャンセル"));
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.textValue();

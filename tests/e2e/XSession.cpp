@@ -284,6 +284,30 @@ void XSession::type(const QString& text)
     QThread::msleep(200);
 }
 
+bool XSession::requestMaximize() const
+{
+#ifdef KAVURIO_HAVE_XLIB
+    Display* dpy = XOpenDisplay(m_display.toLatin1().constData());
+    if (!dpy || m_window.isEmpty())
+        return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = m_window.toULong();
+    event.xclient.message_type = XInternAtom(dpy, "_NET_WM_STATE", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 1; // add
+    event.xclient.data.l[1] = long(XInternAtom(dpy, "_NET_WM_STATE_MAXIMIZED_VERT", False));
+    event.xclient.data.l[2] = long(XInternAtom(dpy, "_NET_WM_STATE_MAXIMIZED_HORZ", False));
+    event.xclient.data.l[3] = 1; // from an application
+    XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XSync(dpy, False);
+    XCloseDisplay(dpy);
+    return true;
+#else
+    return false;
+#endif
+}
+
 QString XSession::activeWindowName() const
 {
     return xdotool({QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
