@@ -458,22 +458,34 @@ void frmMain::OfferSystemSpelling()
 
 void frmMain::LoadTitles()
 {
-    ui->cboName->clear();
-    ui->cboName->clearEditText();
-    ui->cboName->repaint();
-
     const storage::LoadReport report = storage::LoadTitles(m_services.files, m_cat);
     // What was read, also when it could not be read to its end; nothing when it could not be read at all.
     m_listSeen = report.failure && report.failure->kind != ErrorKind::Format ? std::optional<QByteArray>()
                                                                              : std::optional<QByteArray>(report.bytes);
 
-    QStringList names;
-    names.reserve(m_cat.intKensu);
-    for (int p = 1; p <= m_cat.intKensu; ++p)
-        names.append(m_cat.strName[p]);
-    ui->cboName->addItems(names);
+    // A count or start-volume edit leaves every name where it was, a deletion takes one out:
+    // the selector's list of up to 2000 names is then kept, or loses that one item, instead
+    // of being built again. It ends as a new list would.
+    const int had = ui->cboName->count();
+    int same = 0; // leading names that are where they were
+    while (same < had && same < m_cat.intKensu && ui->cboName->itemText(same) == m_cat.strName[same + 1])
+        ++same;
+    bool oneGone = had == m_cat.intKensu + 1 && same < had;
+    for (int p = same + 1; oneGone && p <= m_cat.intKensu; ++p)
+        oneGone = ui->cboName->itemText(p) == m_cat.strName[p];
+    if (oneGone) {
+        ui->cboName->removeItem(same);
+    } else if (!(had == m_cat.intKensu && same == had)) {
+        ui->cboName->clear();
+        QStringList names;
+        names.reserve(m_cat.intKensu);
+        for (int p = 1; p <= m_cat.intKensu; ++p)
+            names.append(m_cat.strName[p]);
+        ui->cboName->addItems(names);
+    }
     ui->cboName->setCurrentIndex(-1);
     ui->cboName->clearEditText();
+    ui->cboName->repaint();
 
     {
         // Qt would drag the minimum below 1 for an empty catalogue, or move the

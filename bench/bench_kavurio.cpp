@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStorageInfo>
@@ -29,6 +30,9 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace kav;
 using namespace kav::test;
@@ -242,12 +246,19 @@ int parseFlags(const QByteArray& bytes)
     return sum;
 }
 
+// QSaveFile, then an fsync of the folder: without it the rename itself may not survive
+// a power cut, so this is the plainest save that keeps what the program's saves keep.
 void saveBytes(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
         file.write(bytes);
         file.commit();
+    }
+    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
     }
 }
 

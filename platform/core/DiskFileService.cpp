@@ -721,7 +721,8 @@ Status DiskFileService::remove(const QString& name)
                        QStringLiteral("削除できませんでした（%1）。フォルダーに書き込めるか確かめて下さい。")
                            .arg(systemText(error)));
     }
-    (void)syncFolder(QFile::encodeName(m_dir.path()));
+    // No folder sync: a removal lost to a power cut leaves a file that nothing names any
+    // more (the list was replaced first), which the next registration of that name replaces.
     return {};
 }
 
