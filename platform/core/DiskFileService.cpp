@@ -682,7 +682,10 @@ void DiskFileService::forgetOtherSpellings(const QByteArray& entry, const QStrin
     // On a file system that ignores letter case but is reached through FUSE (exFAT,
     // NTFS), each spelling anyone opened is a file of its own to the kernel, whose
     // cached pages still hold the bytes the rename replaced when the size did not
-    // change. The usual other spellings are opened and their cached pages dropped.
+    // change, and whose cached size is the old one until the attribute timeout ends
+    // (another program reading that spelling meanwhile gets a cut or empty file). The
+    // usual other spellings are opened, their size fetched afresh from the file
+    // system and their cached pages dropped.
     const QString shown = shownName(entry);
     const qsizetype dot = shown.lastIndexOf(u'.');
     QString flipped = shown;
@@ -698,8 +701,11 @@ void DiskFileService::forgetOtherSpellings(const QByteArray& entry, const QStrin
     }
     for (const QByteArray& raw : spellings) {
         const Fd fd(::open(path(raw).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
-        struct stat st;
-        if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
+        struct statx st;
+        if (fd.get() >= 0 &&
+            ::statx(fd.get(), "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_TYPE | STATX_SIZE | STATX_MTIME, &st) ==
+                0 &&
+            S_ISREG(st.stx_mode))
             ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
     }
 }
