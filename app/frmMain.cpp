@@ -119,7 +119,17 @@ void frmMain::setUpControls()
                    Qt::WindowCloseButtonHint);
     setWindowIcon(QIcon(QStringLiteral(":/pictures/kavurio.ico")));
 
-    ui->Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/logo.gif")));
+    // The GIF at 100 %; on a scaled screen the same logo drawn twice as large, brought to the
+    // screen's own pixels, not the small one blown up.
+    const qreal ratio = devicePixelRatioF();
+    if (ratio > 1) {
+        QPixmap logo = QPixmap(QStringLiteral(":/pictures/logo@2x.png"))
+                           .scaled((QSizeF(243, 61) * ratio).toSize(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        logo.setDevicePixelRatio(ratio);
+        ui->Image1->setPixmap(logo);
+    } else {
+        ui->Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/logo.gif")));
+    }
 
     const struct
     {

@@ -9,6 +9,7 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
 #include <QWindow>
@@ -89,6 +90,7 @@ private Q_SLOTS:
     void gridCursor();
     void gridLeavesTabOrderAlone();
     void countKey();
+    void logoForTheScreen();
     void darkTheme_data();
     void darkTheme();
     void bordersOnWholePixels_data();
@@ -226,6 +228,27 @@ void TestDesktop::countKey()
     QCOMPARE(f.dialogs.captions(), QStringList{u"巻数に入力"_s});
     QCOMPARE(f.read(u"データ.TXT"_s), QByteArray("\"T\",30,0\r\n\"U\",3,0\r\n\"V\",50,50\r\n"));
     QCOMPARE(f.visibleCaptions().size(), 30);
+}
+
+// At 100 % the logo is the GIF itself; on a scaled screen it is drawn from the large
+// picture, with as many pixels as the screen shows, at the same place and size.
+void TestDesktop::logoForTheScreen()
+{
+    WindowFixture f;
+    startShown(f);
+    const QPixmap logo = f.child<QLabel>(u"Image1"_s)->pixmap();
+    const qreal ratio = f.window->devicePixelRatioF();
+    QCOMPARE(logo.deviceIndependentSize().toSize(), QSize(243, 61));
+    if (ratio == 1) {
+        const QImage gif(u":/pictures/logo.gif"_s);
+        // Premultiplied: a transparent pixel is transparent whatever colour it carries.
+        QCOMPARE(logo.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                 gif.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    } else {
+        // Drawn from the large picture: as many pixels as the screen has for it.
+        QCOMPARE(logo.size(), (QSizeF(243, 61) * ratio).toSize());
+        QCOMPARE(logo.devicePixelRatio(), ratio);
+    }
 }
 
 void TestDesktop::darkTheme_data()
