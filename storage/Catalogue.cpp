@@ -22,6 +22,25 @@ Error inFile(Error error, const QString& name)
 // lastStart gets where the last record read began.
 int readTitles(InputCursor& in, Catalogue& catalogue, LoadReport& report, qsizetype* lastStart = nullptr)
 {
+    if (!lastStart) {
+        // The whole list decoded at once: the same titles, failures and lines as field by field.
+        static constexpr FieldKind Layout[] = {FieldKind::String, FieldKind::Integer, FieldKind::Integer};
+        const RecordsRead read = ReadRecords(in, Layout, MaxTitles);
+        for (int i = 0; i < read.records; ++i) {
+            catalogue.strName[i + 1] = read.strings[i];
+            catalogue.intKansu[i + 1] = read.integers[2 * i];
+            catalogue.intSyo[i + 1] = read.integers[2 * i + 1];
+        }
+        if (read.failure) {
+            report.failure = inFile(*read.failure, TitleListUpper());
+            report.failure->kind = ErrorKind::Format;
+        } else if (read.full) {
+            report.failure =
+                Error{TitleListUpper(), QStringLiteral("登録できる%1件を超えるタイトルがあります").arg(MaxTitles),
+                      in.line(), ErrorKind::Format};
+        }
+        return read.records;
+    }
     int p = 1;
     // Empty lines after the last record are where a text editor left the end of the data.
     while (!OnlyBlankLinesLeft(in)) {
@@ -190,31 +209,16 @@ LoadReport LoadTitles(FileService& files, Catalogue& catalogue)
 
 Result<QByteArray> EncodeTitles(const Catalogue& catalogue, int skip)
 {
-    // The bytes EncodeRecord gives each record, written straight into one buffer:
-    // a count edit rewrites every record, so this is most of its time.
-    QByteArray bytes;
-    bytes.reserve(catalogue.intKensu * 24);
+    // One conversion for the whole list: a count edit rewrites every record.
+    QList<Field> fields;
+    fields.reserve(3 * catalogue.intKensu);
     for (int p = 1; p <= catalogue.intKensu; ++p) {
-        if (p == skip)
-            continue;
-        const QString& name = catalogue.strName[p];
-        bytes += '"';
-        if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80 && c != u'"'; })) {
-            for (const QChar c : name)
-                bytes += char(c.unicode());
-        } else {
-            const Result<QByteArray> record = EncodeRecord({name});
-            if (!record)
-                return inFile(record.error(), TitleListUpper());
-            bytes += QByteArrayView(record.value()).sliced(1, record.value().size() - 4); // without quotes, CR LF
-        }
-        char digits[16];
-        bytes += "\",";
-        bytes.append(digits, std::to_chars(digits, digits + sizeof digits, catalogue.intKansu[p]).ptr - digits);
-        bytes += ',';
-        bytes.append(digits, std::to_chars(digits, digits + sizeof digits, catalogue.intSyo[p]).ptr - digits);
-        bytes += "\r\n";
+        if (p != skip)
+            fields << catalogue.strName[p] << catalogue.intKansu[p] << catalogue.intSyo[p];
     }
+    Result<QByteArray> bytes = EncodeRecords(fields, 3);
+    if (!bytes)
+        return inFile(bytes.error(), TitleListUpper());
     return bytes;
 }
 
