@@ -67,7 +67,11 @@ Change rewrite(FileService& files, const Catalogue& catalogue, int skip, const Q
 
 } // namespace
 
-Change SetVolumeCount(FileService& files, const QString& name, qint16 count)
+namespace {
+
+// One title's record changed in the list as it is now; field is intKansu or intSyo.
+Change setField(FileService& files, const QString& name, std::array<qint16, MaxTitles + 1> Catalogue::*field,
+                qint16 value)
 {
     const Held held = holdFolder(files);
     if (held.refused)
@@ -77,22 +81,20 @@ Change SetVolumeCount(FileService& files, const QString& name, qint16 count)
     const int p = findFresh(fresh, name, change);
     if (p == 0)
         return change;
-    fresh.catalogue->intKansu[p] = count;
+    ((*fresh.catalogue).*field)[p] = value;
     return rewrite(files, *fresh.catalogue, 0, TitleListLower());
+}
+
+} // namespace
+
+Change SetVolumeCount(FileService& files, const QString& name, qint16 count)
+{
+    return setField(files, name, &Catalogue::intKansu, count);
 }
 
 Change SetStartOffset(FileService& files, const QString& name, qint16 offset)
 {
-    const Held held = holdFolder(files);
-    if (held.refused)
-        return *held.refused;
-    Fresh fresh = readFresh(files);
-    Change change;
-    const int p = findFresh(fresh, name, change);
-    if (p == 0)
-        return change;
-    fresh.catalogue->intSyo[p] = offset;
-    return rewrite(files, *fresh.catalogue, 0, TitleListLower());
+    return setField(files, name, &Catalogue::intSyo, offset);
 }
 
 Change DeleteTitle(FileService& files, const QString& name)
