@@ -468,7 +468,11 @@ void frmMain::OfferSystemSpelling()
 
 void frmMain::LoadTitles()
 {
-    const storage::LoadReport report = storage::LoadTitles(m_services.files, m_cat);
+    showLoadedTitles(storage::LoadTitles(m_services.files, m_cat));
+}
+
+void frmMain::showLoadedTitles(const storage::LoadReport& report)
+{
     // What was read, also when it could not be read to its end; nothing when it could not be read at all.
     m_listSeen = report.failure && report.failure->kind != ErrorKind::Format ? std::optional<QByteArray>()
                                                                              : std::optional<QByteArray>(report.bytes);
@@ -998,7 +1002,7 @@ void frmMain::lblKansu_Click()
         return;
     }
     ui->lblKansu->setText(entry);
-    showEdited(name);
+    showEdited(name, change);
 }
 
 void frmMain::cboSyo_Click(int /*index*/)
@@ -1021,12 +1025,20 @@ void frmMain::cboSyo_Click(int /*index*/)
         afterFailedChange(change, name);
         return;
     }
-    showEdited(name);
+    showEdited(name, change);
 }
 
-void frmMain::showEdited(const QString& name)
+void frmMain::showEdited(const QString& name, const storage::Change& change)
 {
-    LoadTitles();
+    if (change.written) {
+        // The list as the command replaced it is what a read of the file gives now.
+        m_cat = *change.written;
+        storage::LoadReport report;
+        report.bytes = change.bytes;
+        showLoadedTitles(report);
+    } else {
+        LoadTitles();
+    }
     // Others may have added or removed titles before this one: it is found again by name.
     m_shown = storage::FindTitle(m_cat, name);
     if (m_shown > 0 && m_shown != ui->hsbData->value()) {

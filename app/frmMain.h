@@ -79,6 +79,7 @@ private:
     void connectEvents();
 
     void LoadTitles();
+    void showLoadedTitles(const storage::LoadReport& report);
     // Offers once to give files named in code page 932 bytes their UTF-8 names.
     void OfferSystemSpelling();
     void ShowTitle();
@@ -88,7 +89,7 @@ private:
     void SaveVolumes(int index);
     void paintVolumes();
     // After an edit on disk: the catalogue again, name shown where it now stands.
-    void showEdited(const QString& name);
+    void showEdited(const QString& name, const storage::Change& change);
 
     // Puts name into the title selector and selects item position - 1 (none
     // when position is 0), without raising a Click.

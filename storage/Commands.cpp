@@ -24,7 +24,10 @@ Change outcome(Change::Outcome kind, Error error, const QString& file = {})
     // Whatever failed, the message names the file.
     if (error.file.isEmpty())
         error.file = file;
-    return {kind, error};
+    Change change;
+    change.outcome = kind;
+    change.error = std::move(error);
+    return change;
 }
 
 Change failedWrite(const Status& status, const QString& file)
@@ -82,7 +85,14 @@ Change setField(FileService& files, const QString& name, std::array<qint16, MaxT
     if (p == 0)
         return change;
     ((*fresh.catalogue).*field)[p] = value;
-    return rewrite(files, *fresh.catalogue, 0, TitleListLower());
+    Result<QByteArray> bytes = EncodeTitles(*fresh.catalogue, 0);
+    if (!bytes)
+        return outcome(Change::Failed, bytes.error(), TitleListLower());
+    if (const Status saved = files.replace(TitleListLower(), bytes.value()); !saved)
+        return outcome(Change::Failed, saved.error(), TitleListLower());
+    change.written = std::move(fresh.catalogue);
+    change.bytes = std::move(bytes.value());
+    return change;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "storage/Titles.h"
 #include "storage/VolumeFlags.h"
 
+#include <memory>
 #include <optional>
 
 // Every change is made to the files as they are on disk now: read afresh, find the
@@ -22,6 +23,10 @@ struct Change
     } outcome = Done;
     std::optional<Error> error;
     int position = 0; // where the title stood in the list (deletion)
+    // The list as this command replaced it (count and start-volume edits): what a read of
+    // the file now gives, so the window need not read it again.
+    std::shared_ptr<const Catalogue> written;
+    QByteArray bytes;
     bool ok() const { return outcome == Done; }
 };
 
