@@ -2,6 +2,7 @@
 // window manager, and a maximize request from a window manager or from Qt's own
 // title bar on weston (native Wayland, weston nested in the X server). Every
 // step is checked on disk, byte for byte.
+#include "e2e/DataFiles.h"
 #include "e2e/XSession.h"
 
 #include <QDeadlineTimer>
@@ -28,24 +29,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QByteArray TitleList = "\"T\",12,0\r\n\"U\",3,0\r\n";
-
-QByteArray flagFile(std::initializer_list<int> set)
-{
-    int flags[51] = {};
-    for (int i : set)
-        flags[i] = 1;
-    QByteArray out;
-    for (int k = 0; k < 5; ++k)
-        for (int j = 1; j <= 10; ++j)
-            out += QByteArray::number(flags[k * 10 + j]) + (j < 10 ? "," : "\r\n");
-    return out;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // Waits until a file holds the bytes (the click is written at once, but the
 // input takes a moment to arrive).

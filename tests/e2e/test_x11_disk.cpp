@@ -1,5 +1,6 @@
 // The real binary on a real X server, with other programs writing to its folder:
 // nothing they write is lost, and what they write shows without a click.
+#include "e2e/DataFiles.h"
 #include "e2e/XSession.h"
 
 #include <QDeadlineTimer>
@@ -36,18 +37,6 @@ QByteArray sjis(const QString& text)
 QByteArray record(const QString& name, int count, int offset)
 {
     return sjis(QStringLiteral("\"%1\",%2,%3\r\n").arg(name).arg(count).arg(offset));
-}
-
-QByteArray flagFile(std::initializer_list<int> set)
-{
-    int flags[51] = {};
-    for (int i : set)
-        flags[i] = 1;
-    QByteArray out;
-    for (int k = 0; k < 5; ++k)
-        for (int j = 1; j <= 10; ++j)
-            out += QByteArray::number(flags[k * 10 + j]) + (j < 10 ? "," : "\r\n");
-    return out;
 }
 
 // A corner inside volume label i, clear of its number.
