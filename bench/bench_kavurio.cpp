@@ -282,6 +282,7 @@ QString titleName(int i)
 std::unique_ptr<WindowFixture> folderOf(int n)
 {
     auto f = std::make_unique<WindowFixture>();
+    f->asProgram = true;
     QByteArray list;
     for (int i = 1; i <= n; ++i) {
         list += WindowFixture::sjis(QStringLiteral("\"%1\",50,0\r\n").arg(titleName(i)));

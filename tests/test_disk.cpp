@@ -11,6 +11,9 @@
 #include <QSignalSpy>
 #include <QToolButton>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace kav;
 using namespace kav::test;
 using namespace Qt::StringLiterals;
@@ -93,6 +96,7 @@ private Q_SLOTS:
     void titleNamedLikeAProgramFile();
     void diskWatcherNotices_data();
     void diskWatcherNotices();
+    void diskWatcherIgnoresOtherFiles();
     void diskWatcherSettlesABurst();
 };
 
@@ -394,6 +398,7 @@ void TestDisk::diskWatcherNotices_data()
     QTest::newRow("flag file written in place") << 1;
     QTest::newRow("flag file created in another spelling") << 2;
     QTest::newRow("list deleted") << 3;
+    QTest::newRow("flag file in code page 932 bytes written in place") << 4;
 }
 
 // The real watcher, with its slow timer off: the kernel's notices alone bring the
@@ -404,8 +409,15 @@ void TestDisk::diskWatcherNotices()
     ScratchFolder dir;
     dir.put(TitleList, record(u"A"_s, 3, 0));
     dir.put(u"A.TXT"_s, WindowFixture::flagFile({}));
+    // 漫画.TXT as a Windows archive unpacks it.
+    const QByteArray foreign = QFile::encodeName(dir.path()) + "/\x96\x9f\x89\xe6.TXT";
+    if (change == 4) {
+        const int fd = ::open(foreign.constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+    }
     DiskFileWatcher watcher(dir.path(), 100, 0);
-    watcher.watch({TitleList, u"A.TXT"_s});
+    watcher.watch({TitleList, u"A.TXT"_s, u"漫画.txt"_s});
     QSignalSpy spy(&watcher, &FileWatcher::changed);
     for (int round = 0; round < 2; ++round) {
         QElapsedTimer timer;
@@ -433,10 +445,35 @@ void TestDisk::diskWatcherNotices()
             else
                 dir.put(TitleList, record(u"C"_s, 1, 0));
             break;
+        case 4: {
+            const int fd = ::open(foreign.constData(), O_WRONLY | O_TRUNC);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "1", 1), 1);
+            ::close(fd);
+            break;
+        }
         }
         QTRY_COMPARE_WITH_TIMEOUT(spy.count(), round + 1, 500);
         QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
     }
+}
+
+// Other titles' files, and the program's own temporary files, raise nothing.
+void TestDisk::diskWatcherIgnoresOtherFiles()
+{
+    ScratchFolder dir;
+    dir.put(TitleList, record(u"A"_s, 3, 0));
+    DiskFileWatcher watcher(dir.path(), 50, 0);
+    watcher.watch({TitleList, u"A.TXT"_s});
+    QSignalSpy spy(&watcher, &FileWatcher::changed);
+    dir.put(u"B.TXT"_s, WindowFixture::flagFile({1}));
+    dir.put(u"AA.TXT"_s, WindowFixture::flagFile({1}));
+    QVERIFY(QFile::remove(dir.filePath(u"B.TXT"_s)));
+    QTest::qWait(300);
+    QCOMPARE(spy.count(), 0);
+    // The same watcher still hears a watched name.
+    dir.put(u"a.txt"_s, WindowFixture::flagFile({2}));
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 500);
 }
 
 void TestDisk::diskWatcherSettlesABurst()

@@ -1,36 +1,51 @@
 #include "core/FileWatcher.h"
 
+#include "core/Codec.h"
+
 #include <QDir>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QStringDecoder>
+
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace kav {
 
 DiskFileWatcher::DiskFileWatcher(const QString& folder, int settleMs, int pollMs, QObject* parent)
-    : FileWatcher(parent), m_folder(QDir(folder).absolutePath()), m_watcher(new QFileSystemWatcher(this))
+    : FileWatcher(parent), m_folder(QDir(folder).absolutePath())
 {
     m_settle.setSingleShot(true);
     m_settle.setInterval(settleMs);
     connect(&m_settle, &QTimer::timeout, this, [this] {
-        // A file replaced by a rename is a new file: its watch went with the old one.
-        rewatch();
+        watchFolder(); // only when the folder was moved, removed or mounted over
         Q_EMIT changed();
     });
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &DiskFileWatcher::noticed);
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &DiskFileWatcher::noticed);
-    m_watcher->addPath(m_folder);
+    watchFolder();
     if (pollMs > 0) {
-        connect(&m_poll, &QTimer::timeout, this, &FileWatcher::changed);
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            watchFolder();
+            Q_EMIT changed();
+        });
         m_poll.start(pollMs);
     }
 }
 
-DiskFileWatcher::~DiskFileWatcher() = default;
+DiskFileWatcher::~DiskFileWatcher()
+{
+    if (m_notify >= 0)
+        ::close(m_notify);
+}
 
 void DiskFileWatcher::watch(const QStringList& names)
 {
-    m_names = names;
-    rewatch();
+    m_names.clear();
+    for (const QString& name : names)
+        m_names.insert(name.toCaseFolded());
 }
 
 void DiskFileWatcher::noticed()
@@ -38,21 +53,74 @@ void DiskFileWatcher::noticed()
     m_settle.start();
 }
 
-void DiskFileWatcher::rewatch()
+void DiskFileWatcher::watchFolder()
 {
-    const QStringList old = m_watcher->files();
-    if (!old.isEmpty())
-        m_watcher->removePaths(old);
-    const QDir dir(m_folder);
-    for (const QString& entry : dir.entryList(QDir::Files)) {
-        // Every spelling of a watched name: the folder decides which one is read.
-        for (const QString& name : m_names) {
-            if (entry.compare(name, Qt::CaseInsensitive) == 0)
-                m_watcher->addPath(dir.filePath(entry));
+    const QByteArray folder = QFile::encodeName(m_folder);
+    struct stat st;
+    const bool there = ::stat(folder.constData(), &st) == 0;
+    if (m_notify >= 0 && there && st.st_dev == m_watchedDev && st.st_ino == m_watchedIno)
+        return;
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_notify >= 0)
+        ::close(m_notify);
+    m_notify = -1;
+    if (!there)
+        return;
+    m_watchedDev = st.st_dev;
+    m_watchedIno = st.st_ino;
+    m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // IN_MODIFY and IN_CLOSE_WRITE: an editor that writes the file in place changes no name.
+    if (m_notify >= 0 &&
+        ::inotify_add_watch(m_notify, folder.constData(),
+                            IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE |
+                                IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+        ::close(m_notify);
+        m_notify = -1;
+    }
+    if (m_notify < 0)
+        return; // the slow timer is all there is
+    m_notifier = new QSocketNotifier(m_notify, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &DiskFileWatcher::readNotices);
+}
+
+bool DiskFileWatcher::watched(QByteArrayView entry) const
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString name = utf8.decode(entry);
+    if (utf8.hasError()) {
+        // A name in code page 932 bytes, as Windows archives unpack: the file service finds it too.
+        const Result<QString> text = cp932::decode(entry);
+        if (!text)
+            return false;
+        name = text.value();
+    }
+    return m_names.contains(name.toCaseFolded());
+}
+
+void DiskFileWatcher::readNotices()
+{
+    alignas(inotify_event) char buffer[16384];
+    bool matters = false;
+    for (;;) {
+        const ssize_t got = ::read(m_notify, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            // Notices lost, or about the folder itself: only a fresh look can tell.
+            if (event->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED) || event->len == 0)
+                matters = true;
+            else if (!matters)
+                matters = watched(QByteArrayView(static_cast<const char*>(event->name),
+                                                 qsizetype(::strnlen(event->name, event->len))));
         }
     }
-    if (!m_watcher->directories().contains(m_folder))
-        m_watcher->addPath(m_folder);
+    if (matters)
+        noticed();
 }
 
 } // namespace kav

@@ -32,6 +32,9 @@ struct WindowFixture
     RecordingHelpViewer help;
     FixedClock clock{QDate(2026, 12, 6)};
     ManualWatcher watcher;
+    // Started as the program starts it: the disk's own file service and the kernel's notices.
+    bool asProgram = false;
+    std::unique_ptr<DiskFileWatcher> diskWatcher;
     std::unique_ptr<frmMain> window;
 
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -70,7 +73,14 @@ struct WindowFixture
 
     frmMain& start()
     {
-        window = std::make_unique<frmMain>(Services{dialogs, files, printer, help, clock, &watcher});
+        window.reset();
+        if (asProgram) {
+            diskWatcher = std::make_unique<DiskFileWatcher>(dir.path());
+            window =
+                std::make_unique<frmMain>(Services{dialogs, files.disk(), printer, help, clock, diskWatcher.get()});
+        } else {
+            window = std::make_unique<frmMain>(Services{dialogs, files, printer, help, clock, &watcher});
+        }
         window->Form_Load();
         return *window;
     }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
-class QFileSystemWatcher;
+#include <sys/types.h>
+
+class QSocketNotifier;
 
 namespace kav {
 
@@ -24,9 +27,11 @@ Q_SIGNALS:
     void changed();
 };
 
-// Kernel notices on the folder and the files, settled by a short timer so a burst
-// of writes is one notice, and a slow timer for file systems that send none
-// (network and FUSE drives).
+// The kernel's notices of the folder, settled by a short timer so a burst of writes
+// is one notice, and a slow timer for file systems that send none (network and FUSE
+// drives). One watch on the folder sees every spelling of a name being created,
+// replaced, written in place or removed, so choosing the files to watch costs no
+// system call, however many files the folder holds.
 class DiskFileWatcher final : public FileWatcher
 {
     Q_OBJECT
@@ -41,11 +46,17 @@ public:
 
 private:
     void noticed();
-    void rewatch();
+    void readNotices();
+    void watchFolder();
+    bool watched(QByteArrayView entry) const;
 
     QString m_folder;
-    QStringList m_names;
-    QFileSystemWatcher* m_watcher;
+    QSet<QString> m_names; // case-folded
+    int m_notify = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    // The folder the notices are about: another file system mounted there later sends none.
+    dev_t m_watchedDev = 0;
+    ino_t m_watchedIno = 0;
     QTimer m_settle;
     QTimer m_poll;
 };
