@@ -35,7 +35,7 @@ QString stateText(const QLabel* label)
 {
     if (!label->autoFillBackground())
         return {};
-    const QColor colour = label->palette().color(QPalette::Window);
+    const QColor colour = label->palette().color(label->backgroundRole());
     if (colour == frmMain::flagColour(1))
         return QStringLiteral("未収集");
     if (colour == frmMain::flagColour(0))

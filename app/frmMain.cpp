@@ -38,6 +38,13 @@ const QColor ColourUnflagged(0xC0, 0xFF, 0xC0); // flag 0
 const QColor ColourFlagged(0xFF, 0xC0, 0xFF);   // flag 1
 const QColor ColourOther(0, 0, 0);              // any other value
 
+// A volume label holds the three colours in three roles of its palette: showing a flag
+// switches the role, which costs a fraction of resolving and spreading a new palette.
+// Not Window: a label given its own Window colour is filled with it before any flag is shown.
+constexpr QPalette::ColorRole RoleUnflagged = QPalette::Base;
+constexpr QPalette::ColorRole RoleFlagged = QPalette::AlternateBase;
+constexpr QPalette::ColorRole RoleOther = QPalette::Midlight;
+
 const QString Gothic = QStringLiteral("ＭＳ Ｐゴシック");
 const QString Serif = QStringLiteral("Times New Roman");
 
@@ -201,10 +208,17 @@ void frmMain::setUpControls()
         label->setAlignment(Qt::AlignCenter);
         label->setFocusPolicy(Qt::NoFocus);
         label->installEventFilter(this);
+        QPalette palette = label->palette();
+        palette.setColor(RoleUnflagged, ColourUnflagged);
+        palette.setColor(RoleFlagged, ColourFlagged);
+        palette.setColor(RoleOther, ColourOther);
+        label->setPalette(palette);
+        // Otherwise the text would take the colour that goes with the background role (Text on Base).
+        label->setForegroundRole(QPalette::WindowText);
         lblKan[i] = label;
     }
-    setLabelColour(lblKan[9], ColourFlagged);
-    setLabelColour(lblKan[10], ColourUnflagged);
+    showFlag(lblKan[9], 1);
+    showFlag(lblKan[10], 0);
 
     // What is typed into a selector stays as typed: a completed name would be a title
     // the user never named (and completing walks the whole list on every change).
@@ -393,6 +407,14 @@ QColor frmMain::flagColour(qint16 flag)
     if (flag == 1)
         return ColourFlagged;
     return ColourOther;
+}
+
+void frmMain::showFlag(QLabel* label, qint16 flag)
+{
+    const QPalette::ColorRole role = flag == 0 ? RoleUnflagged : flag == 1 ? RoleFlagged : RoleOther;
+    if (label->backgroundRole() != role)
+        label->setBackgroundRole(role);
+    label->setAutoFillBackground(true);
 }
 
 void frmMain::setLabelColour(QLabel* label, const QColor& colour)
@@ -638,14 +660,22 @@ void frmMain::paintVolumes()
     // Each label is shown or hidden once, so the grid does not flicker.
     const double count = LeadingValue(ui->lblKansu->text());
     const double first = LeadingValue(ui->cboSyo->currentText());
+    // Most titles start at volume 1: the fifty captions are made again only when the
+    // start changes, and a label is told only a caption it does not already show.
+    if (first != m_captionsFirst) {
+        for (int i = 1; i <= storage::FlagCount; ++i)
+            m_captions[i] = RealText(i + first - 1);
+        m_captionsFirst = first;
+    }
     for (int i = 1; i <= storage::FlagCount; ++i) {
         QLabel* label = lblKan[i];
         if (count < i) {
             label->setVisible(false);
             continue;
         }
-        label->setText(RealText(i + first - 1));
-        setLabelColour(label, flagColour(intKan[i]));
+        if (label->text() != m_captions[i])
+            label->setText(m_captions[i]);
+        showFlag(label, intKan[i]);
         label->setVisible(true);
     }
 }
@@ -793,7 +823,7 @@ void frmMain::SaveVolumes(int index)
     m_flagsSeen = storage::EncodeVolumes(after);
     paintVolumes();
     // A clicked label shows any value but 0 as set.
-    setLabelColour(lblKan[index], after[index] != 0 ? ColourFlagged : ColourUnflagged);
+    showFlag(lblKan[index], after[index] != 0 ? 1 : 0);
 }
 
 // ---- Failures --------------------------------------------------------------

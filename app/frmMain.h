@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <array>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -119,6 +120,8 @@ private:
     };
 
     void setLabelColour(QLabel* label, const QColor& colour);
+    // A volume label in the colour of flag.
+    static void showFlag(QLabel* label, qint16 flag);
 
     // Look, keyboard and screen reader set-up of the controls.
     void setUpDesktop();
@@ -129,6 +132,8 @@ private:
 
     // 1..50; slot 0 stays null so indexes read as the labels are numbered.
     std::array<QLabel*, storage::FlagCount + 1> lblKan{};
+    std::array<QString, storage::FlagCount + 1> m_captions;
+    double m_captionsFirst = std::numeric_limits<double>::quiet_NaN(); // NaN: none made yet
     VolumeCursor* m_cursor = nullptr;
 
     storage::Catalogue m_cat; // strName, intKansu, intSyo, intKensu

@@ -41,7 +41,7 @@ QStringList windowState(const WindowFixture& f)
     out << u"file=%1"_s.arg(f.window->volumeFile());
     QStringList colours;
     for (int i = 1; i <= 50; ++i)
-        colours << f.window->volumeLabel(i)->palette().color(QPalette::Window).name();
+        colours << f.window->volumeLabel(i)->palette().color(f.window->volumeLabel(i)->backgroundRole()).name();
     out << u"colours=%1"_s.arg(colours.join(u','));
     return out;
 }

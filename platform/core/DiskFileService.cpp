@@ -223,7 +223,8 @@ struct DiskFileService::Target
     mode_t mode = 0; // of the file itself (a link's target), 0 when there is none
 };
 
-DiskFileService::DiskFileService(const QString& folder) : m_dir(QDir(folder).absolutePath())
+DiskFileService::DiskFileService(const QString& folder)
+    : m_dir(QDir(folder).absolutePath()), m_folderBytes(QFile::encodeName(m_dir.path()))
 {
     watchFolder();
     struct statfs fs;
@@ -267,7 +268,7 @@ DiskFileService::~DiskFileService()
 
 QByteArray DiskFileService::path(const QByteArray& entry) const
 {
-    return QFile::encodeName(m_dir.path()) + '/' + entry;
+    return m_folderBytes + '/' + entry;
 }
 
 DiskFileService::Slot* DiskFileService::slot(int number)
@@ -381,7 +382,7 @@ bool DiskFileService::applyFolderEvents()
 void DiskFileService::refreshIndex()
 {
     struct stat st;
-    if (m_notify >= 0 && ::stat(QFile::encodeName(m_dir.path()).constData(), &st) == 0 &&
+    if (m_notify >= 0 && ::stat(m_folderBytes.constData(), &st) == 0 &&
         (st.st_dev != m_watchedDev || st.st_ino != m_watchedIno))
         watchFolder(); // another file system now stands at the folder's path
     // Notices queued before a listing only repeat what it shows, so they are kept for later.
@@ -597,18 +598,22 @@ Result<QByteArray> DiskFileService::readAll(const QString& name)
     // program replaced the file under another spelling: read what is on disk.
     if (m_fuse)
         ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-    QByteArray bytes;
-    bytes.reserve(qsizetype(st.st_size));
-    char buffer[65536];
+    // Straight into the result; one byte more than the size asks the end of a file that grew meanwhile.
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype have = 0;
     for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (have == bytes.size())
+            bytes.resize(have * 2 + 4096);
+        const ssize_t got = ::read(fd.get(), bytes.data() + have, size_t(bytes.size() - have));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return readFailure(name, errno);
-        if (got == 0)
+        if (got == 0) {
+            bytes.truncate(have);
             return bytes;
-        bytes.append(buffer, got);
+        }
+        have += got;
     }
 }
 

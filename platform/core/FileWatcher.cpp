@@ -43,6 +43,9 @@ DiskFileWatcher::~DiskFileWatcher()
 
 void DiskFileWatcher::watch(const QStringList& names)
 {
+    if (names == m_asked)
+        return;
+    m_asked = names;
     m_names.clear();
     for (const QString& name : names)
         m_names.insert(name.toCaseFolded());

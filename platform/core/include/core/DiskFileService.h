@@ -65,6 +65,7 @@ private:
     void forgetOtherSpellings(const QByteArray& entry, const QString& asked);
 
     QDir m_dir;
+    QByteArray m_folderBytes; // its path as the system spells it
     std::array<std::unique_ptr<Slot>, MaxNumber + 1> m_slots;
     // Case-folded name as text -> the raw entries on disk that spell it, kept up
     // to date by the kernel's notices of the folder's changes (inotify).

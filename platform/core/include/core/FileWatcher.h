@@ -51,6 +51,7 @@ private:
     bool watched(QByteArrayView entry) const;
 
     QString m_folder;
+    QStringList m_asked;
     QSet<QString> m_names; // case-folded
     int m_notify = -1;
     QSocketNotifier* m_notifier = nullptr;
