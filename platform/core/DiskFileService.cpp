@@ -227,15 +227,6 @@ DiskFileService::DiskFileService(const QString& folder)
     : m_dir(QDir(folder).absolutePath()), m_folderBytes(QFile::encodeName(m_dir.path()))
 {
     watchFolder();
-    struct statfs fs;
-    constexpr decltype(fs.f_type) FuseMagic = 0x65735546;
-    constexpr decltype(fs.f_type) RemoteMagic[] = {0x6969 /* NFS */, 0x517B /* SMB */, decltype(fs.f_type)(0xFF534D42),
-                                                   decltype(fs.f_type)(0xFE534D42) /* CIFS, SMB2 */};
-    if (::statfs(QFile::encodeName(m_dir.path()).constData(), &fs) == 0) {
-        m_fuse = fs.f_type == FuseMagic;
-        m_remote =
-            m_fuse || std::find(std::begin(RemoteMagic), std::end(RemoteMagic), fs.f_type) != std::end(RemoteMagic);
-    }
     removeLeftovers();
 }
 
@@ -256,6 +247,16 @@ void DiskFileService::watchFolder()
     if (::stat(folder.constData(), &st) == 0) {
         m_watchedDev = st.st_dev;
         m_watchedIno = st.st_ino;
+    }
+    // Again whenever another file system comes to stand at the folder's path.
+    struct statfs fs;
+    constexpr decltype(fs.f_type) FuseMagic = 0x65735546;
+    constexpr decltype(fs.f_type) RemoteMagic[] = {0x6969 /* NFS */, 0x517B /* SMB */, decltype(fs.f_type)(0xFF534D42),
+                                                   decltype(fs.f_type)(0xFE534D42) /* CIFS, SMB2 */};
+    if (::statfs(folder.constData(), &fs) == 0) {
+        m_fuse = fs.f_type == FuseMagic;
+        m_remote =
+            m_fuse || std::find(std::begin(RemoteMagic), std::end(RemoteMagic), fs.f_type) != std::end(RemoteMagic);
     }
 }
 
@@ -410,10 +411,14 @@ Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use
     // An indexed spelling is checked, so a stale index never names a deleted file; the
     // caller's own spelling is checked too, so a missed notice never hides a file.
     QList<QByteArray> found;
+    // Kept by the notices of a local folder, the index is exact; the one entry chosen is looked at below.
+    const bool indexExact = m_indexValid && !m_remote;
     const auto collect = [&] {
-        for (const QByteArray& entry : m_index.value(name.toCaseFolded())) {
+        const QList<QByteArray> listed = m_index.value(name.toCaseFolded());
+        for (const QByteArray& entry : listed) {
             struct stat st;
-            if (!found.contains(entry) && ::lstat(path(entry).constData(), &st) == 0)
+            if (!found.contains(entry) &&
+                ((indexExact && listed.size() == 1) || ::lstat(path(entry).constData(), &st) == 0))
                 found.append(entry);
         }
         // Only when nothing listed answers: a folder that ignores letter case would
@@ -609,11 +614,13 @@ Result<QByteArray> DiskFileService::readAll(const QString& name)
             continue;
         if (got < 0)
             return readFailure(name, errno);
-        if (got == 0) {
+        const bool shortRead = got < bytes.size() - have;
+        have += got;
+        // A local file reads short only at its end; network and FUSE drives may stop anywhere.
+        if (got == 0 || (shortRead && !m_remote)) {
             bytes.truncate(have);
             return bytes;
         }
-        have += got;
     }
 }
 
