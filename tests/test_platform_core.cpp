@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <optional>
 
 #include "support/ExfatMount.h"
 
@@ -1270,26 +1271,41 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("created");
         QTest::addColumn<QStringList>("edits");
-        QTest::newRow("title list") << u"データ.TXT"_s
-                                    << QStringList{u"データ.txt"_s, u"データ.TXT"_s, u"データ.txt"_s};
-        QTest::newRow("flag file") << u"A(51_100).TXT"_s
-                                   << QStringList{u"a(51_100).txt"_s, u"A(51_100).txt"_s, u"a(51_100).TXT"_s};
+        QTest::addColumn<bool>("mountedLater"); // over a folder the file service already had
+        for (const bool later : {false, true}) {
+            const char* when = later ? "mounted after the start" : "mounted before";
+            QTest::addRow("title list, %s", when)
+                << u"データ.TXT"_s << QStringList{u"データ.txt"_s, u"データ.TXT"_s, u"データ.txt"_s} << later;
+            QTest::addRow("flag file, %s", when)
+                << u"A(51_100).TXT"_s << QStringList{u"a(51_100).txt"_s, u"A(51_100).txt"_s, u"a(51_100).TXT"_s}
+                << later;
+        }
     }
     void exfatOneSpelling()
     {
         QFETCH(QString, created);
         QFETCH(QStringList, edits);
-        const kav::test::ExfatMount exfat(m_dir->filePath(u"exfat"_s));
+        QFETCH(bool, mountedLater);
+        const QString folder = m_dir->filePath(u"exfat"_s);
+        std::optional<DiskFileService> early;
+        if (mountedLater) {
+            QVERIFY(QDir().mkpath(folder));
+            early.emplace(folder);
+            QVERIFY(!early->exists(created));
+        }
+        const kav::test::ExfatMount exfat(folder);
         if (!exfat.skipReason().isEmpty())
             QSKIP(qPrintable(exfat.skipReason()));
         QVERIFY2(exfat.mounted(), qPrintable(exfat.error()));
-        DiskFileService files(exfat.path());
+        std::optional<DiskFileService> own;
+        DiskFileService& files = mountedLater ? *early : own.emplace(exfat.path());
         QVERIFY(files.replace(created, "0").ok());
+        QString onDisk = created;
         for (int i = 0; i < edits.size(); ++i) {
             const QByteArray bytes = QByteArray::number(i + 1);
             QVERIFY(files.replace(edits[i], bytes).ok());
             QCOMPARE(QDir(exfat.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                     QStringList{created});
+                     QStringList{onDisk});
             for (const QString& spelling : {created, edits[i], created.toLower()}) {
                 QCOMPARE(files.readAll(spelling).value(), bytes);
                 QProcess cat;
@@ -1297,9 +1313,23 @@ private Q_SLOTS:
                 QVERIFY(cat.waitForFinished());
                 QCOMPARE(cat.readAllStandardOutput(), bytes);
             }
+            // Another program replaces it under the other spelling: read at once, its bytes, not the old pages.
+            const QByteArray theirs = "theirs" + bytes;
+            QProcess writer;
+            writer.start(u"sh"_s, {u"-c"_s, u"printf %s \"$1\" > \"$2.new\" && mv \"$2.new\" \"$2\""_s, u"sh"_s,
+                                   QString::fromLatin1(theirs), exfat.path() + u'/' + edits[i].toLower()});
+            QVERIFY(writer.waitForFinished());
+            QCOMPARE(writer.exitCode(), 0);
+            onDisk = edits[i].toLower(); // the name it was renamed to
+            const kav::Result<QByteArray> got = files.readAll(created);
+            if (!got)
+                QFAIL(qPrintable(got.error().message));
+            QCOMPARE(got.value(), theirs);
         }
         QVERIFY(files.remove(edits.last().toUpper()).ok());
-        QVERIFY(!QFile::exists(exfat.path() + u'/' + created));
+        QCOMPARE(QDir(exfat.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        // Not the spelling only the other program used: through FUSE the kernel may remember it for a second.
+        QVERIFY(!QFile::exists(exfat.path() + u'/' + onDisk));
         QVERIFY(!files.exists(created));
     }
 };

@@ -249,6 +249,7 @@ void DiskFileService::watchFolder()
         m_watchedIno = st.st_ino;
     }
     // Again whenever another file system comes to stand at the folder's path.
+    m_caseBlind.reset();
     struct statfs fs;
     constexpr decltype(fs.f_type) FuseMagic = 0x65735546;
     constexpr decltype(fs.f_type) RemoteMagic[] = {0x6969 /* NFS */, 0x517B /* SMB */, decltype(fs.f_type)(0xFF534D42),
@@ -371,6 +372,10 @@ bool DiskFileService::applyFolderEvents()
             const QString key = spelling->text.toCaseFolded();
             if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
                 QList<QByteArray>& entries = m_index[key];
+                // Where letter case is ignored, a file renamed over another spelling takes its place,
+                // and no notice says that spelling is gone.
+                if (m_caseBlind.value_or(false) && utf8Text(raw))
+                    entries.removeIf([&](const QByteArray& e) { return e != raw && utf8Text(e); });
                 if (!entries.contains(raw))
                     entries.append(raw);
             } else if (const auto found = m_index.find(key); found != m_index.end()) {
@@ -401,6 +406,23 @@ void DiskFileService::refreshIndex()
         ::closedir(dir);
     }
     m_indexValid = m_notify >= 0;
+    if (!m_caseBlind)
+        learnCaseBlind();
+}
+
+void DiskFileService::learnCaseBlind()
+{
+    // A listed name in other letter case that is not listed itself, yet opens: the folder ignores case.
+    for (const QList<QByteArray>& entries : std::as_const(m_index)) {
+        for (const QByteArray& entry : entries) {
+            const QByteArray other = entry.toUpper() != entry ? entry.toUpper() : entry.toLower();
+            if (other == entry || entries.contains(other))
+                continue;
+            struct stat st;
+            m_caseBlind = ::lstat(path(other).constData(), &st) == 0;
+            return;
+        }
+    }
 }
 
 Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use use)

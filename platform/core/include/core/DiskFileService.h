@@ -57,6 +57,7 @@ private:
 
     Slot* slot(int number);
     void refreshIndex();
+    void learnCaseBlind();
     void watchFolder();
     bool applyFolderEvents();
     void removeLeftovers();
