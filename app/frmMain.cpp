@@ -502,22 +502,24 @@ void frmMain::showLoadedTitles(const storage::LoadReport& report)
     // A count or start-volume edit leaves every name where it was, a deletion takes one out:
     // the selector's list of up to 2000 names is then kept, or loses that one item, instead
     // of being built again. It ends as a new list would.
-    const int had = ui->cboName->count();
+    // m_selectorNames mirrors the items: asking the combo box for 2000 texts costs more than the rest.
+    const auto had = int(m_selectorNames.size());
     int same = 0; // leading names that are where they were
-    while (same < had && same < m_cat.intKensu && ui->cboName->itemText(same) == m_cat.strName[same + 1])
+    while (same < had && same < m_cat.intKensu && m_selectorNames[same] == m_cat.strName[same + 1])
         ++same;
     bool oneGone = had == m_cat.intKensu + 1 && same < had;
     for (int p = same + 1; oneGone && p <= m_cat.intKensu; ++p)
-        oneGone = ui->cboName->itemText(p) == m_cat.strName[p];
+        oneGone = m_selectorNames[p] == m_cat.strName[p];
     if (oneGone) {
         ui->cboName->removeItem(same);
+        m_selectorNames.removeAt(same);
     } else if (!(had == m_cat.intKensu && same == had)) {
         ui->cboName->clear();
-        QStringList names;
-        names.reserve(m_cat.intKensu);
+        m_selectorNames.clear();
+        m_selectorNames.reserve(m_cat.intKensu);
         for (int p = 1; p <= m_cat.intKensu; ++p)
-            names.append(m_cat.strName[p]);
-        ui->cboName->addItems(names);
+            m_selectorNames.append(m_cat.strName[p]);
+        ui->cboName->addItems(m_selectorNames);
     }
     ui->cboName->setCurrentIndex(-1);
     ui->cboName->clearEditText();
@@ -1058,7 +1060,7 @@ void frmMain::cboSyo_Click(int /*index*/)
     showEdited(name, change);
 }
 
-void frmMain::showEdited(const QString& name, const storage::Change& change)
+void frmMain::showWritten(const storage::Change& change)
 {
     if (change.written) {
         // The list as the command replaced it is what a read of the file gives now.
@@ -1069,6 +1071,11 @@ void frmMain::showEdited(const QString& name, const storage::Change& change)
     } else {
         LoadTitles();
     }
+}
+
+void frmMain::showEdited(const QString& name, const storage::Change& change)
+{
+    showWritten(change);
     // Others may have added or removed titles before this one: it is found again by name.
     m_shown = storage::FindTitle(m_cat, name);
     if (m_shown > 0 && m_shown != ui->hsbData->value()) {
@@ -1106,7 +1113,7 @@ void frmMain::cmdDel_Click()
         return;
     }
 
-    LoadTitles();
+    showWritten(change);
     if (m_cat.intKensu > 0) {
         {
             // The title that followed takes the deleted one's place; after the last, the one before.

@@ -89,6 +89,8 @@ private:
     // Switches flag index in the shown title's flag file as it is on disk now.
     void SaveVolumes(int index);
     void paintVolumes();
+    // The catalogue as a command wrote it (read again when the command did not say).
+    void showWritten(const storage::Change& change);
     // After an edit on disk: the catalogue again, name shown where it now stands.
     void showEdited(const QString& name, const storage::Change& change);
 
@@ -133,6 +135,7 @@ private:
     // 1..50; slot 0 stays null so indexes read as the labels are numbered.
     std::array<QLabel*, storage::FlagCount + 1> lblKan{};
     std::array<QString, storage::FlagCount + 1> m_captions;
+    QStringList m_selectorNames;                                       // the title selector's items
     double m_captionsFirst = std::numeric_limits<double>::quiet_NaN(); // NaN: none made yet
     VolumeCursor* m_cursor = nullptr;
 

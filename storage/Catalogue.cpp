@@ -154,7 +154,54 @@ ListEncoding DetectListEncoding(QByteArrayView bytes)
     return oddCharacters(asShiftJis.value()) > oddCharacters(asUtf8) ? ListEncoding::Utf8 : ListEncoding::ShiftJis;
 }
 
+namespace {
+
+// The list last parsed, with what it read as. Every command reads the list afresh, and
+// nearly always finds the bytes it found the time before: equal bytes read alike, so the
+// comparison stands in for the parse.
+thread_local TitlesNow lastParsed;
+
+LoadReport parseTitles(const QByteArray& bytes, Catalogue& catalogue);
+
+TitlesNow parseShared(const QByteArray& bytes)
+{
+    if (lastParsed.catalogue && lastParsed.report.bytes == bytes)
+        return lastParsed;
+    auto catalogue = std::make_shared<Catalogue>();
+    LoadReport report = parseTitles(bytes, *catalogue);
+    lastParsed = {std::move(report), std::move(catalogue)};
+    return lastParsed;
+}
+
+} // namespace
+
 LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue)
+{
+    const TitlesNow parsed = parseShared(bytes);
+    const int n = parsed.catalogue->intKensu;
+    std::copy_n(parsed.catalogue->strName.begin() + 1, n, catalogue.strName.begin() + 1);
+    std::copy_n(parsed.catalogue->intKansu.begin() + 1, n, catalogue.intKansu.begin() + 1);
+    std::copy_n(parsed.catalogue->intSyo.begin() + 1, n, catalogue.intSyo.begin() + 1);
+    catalogue.intKensu = qint16(n);
+    return parsed.report;
+}
+
+TitlesNow ReadTitlesNow(FileService& files)
+{
+    Result<QByteArray> bytes = files.readAll(TitleListUpper());
+    if (bytes)
+        return parseShared(bytes.value());
+    TitlesNow none{{}, std::make_shared<Catalogue>()};
+    if (bytes.error().kind == ErrorKind::NotFound)
+        none.report.missing = true;
+    else
+        none.report.failure = inFile(bytes.error(), TitleListUpper());
+    return none;
+}
+
+namespace {
+
+LoadReport parseTitles(const QByteArray& bytes, Catalogue& catalogue)
 {
     LoadReport report;
     report.bytes = bytes;
@@ -179,6 +226,8 @@ LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue)
     catalogue.intKensu = qint16(readTitles(in, catalogue, report));
     return report;
 }
+
+} // namespace
 
 LoadReport ReadTitles(FileService& files, Catalogue& catalogue)
 {

@@ -6,17 +6,11 @@ namespace kav::storage {
 
 namespace {
 
-struct Fresh
-{
-    std::unique_ptr<Catalogue> catalogue = std::make_unique<Catalogue>();
-    LoadReport report;
-};
+using Fresh = TitlesNow;
 
 Fresh readFresh(FileService& files)
 {
-    Fresh fresh;
-    fresh.report = ReadTitles(files, *fresh.catalogue);
-    return fresh;
+    return ReadTitlesNow(files);
 }
 
 Change outcome(Change::Outcome kind, Error error, const QString& file = {})
@@ -28,11 +22,6 @@ Change outcome(Change::Outcome kind, Error error, const QString& file = {})
     change.outcome = kind;
     change.error = std::move(error);
     return change;
-}
-
-Change failedWrite(const Status& status, const QString& file)
-{
-    return status ? Change{} : outcome(Change::Failed, status.error(), file);
 }
 
 // Reads the list and finds name in it; sets change when there is nothing to do.
@@ -63,11 +52,6 @@ Held holdFolder(FileService& files)
     return {std::move(lock.value()), std::nullopt};
 }
 
-Change rewrite(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName)
-{
-    return failedWrite(SaveTitles(files, catalogue, skip, fileName), fileName);
-}
-
 } // namespace
 
 namespace {
@@ -84,13 +68,14 @@ Change setField(FileService& files, const QString& name, std::array<qint16, MaxT
     const int p = findFresh(fresh, name, change);
     if (p == 0)
         return change;
-    ((*fresh.catalogue).*field)[p] = value;
-    Result<QByteArray> bytes = EncodeTitles(*fresh.catalogue, 0);
+    auto edited = std::make_shared<Catalogue>(*fresh.catalogue);
+    ((*edited).*field)[p] = value;
+    Result<QByteArray> bytes = EncodeTitles(*edited, 0);
     if (!bytes)
         return outcome(Change::Failed, bytes.error(), TitleListLower());
     if (const Status saved = files.replace(TitleListLower(), bytes.value()); !saved)
         return outcome(Change::Failed, saved.error(), TitleListLower());
-    change.written = std::move(fresh.catalogue);
+    change.written = std::move(edited);
     change.bytes = std::move(bytes.value());
     return change;
 }
@@ -118,10 +103,23 @@ Change DeleteTitle(FileService& files, const QString& name)
     if (p == 0)
         return change;
     // The list goes first: if it cannot be rewritten, the title keeps its flags.
-    change = rewrite(files, *fresh.catalogue, p, TitleListUpper());
+    Result<QByteArray> bytes = EncodeTitles(*fresh.catalogue, p);
+    if (!bytes)
+        return outcome(Change::Failed, bytes.error(), TitleListUpper());
+    if (const Status saved = files.replace(TitleListUpper(), bytes.value()); !saved)
+        return outcome(Change::Failed, saved.error(), TitleListUpper());
     change.position = p;
-    if (change.ok() && !NamesProgramFile(name))
+    if (!NamesProgramFile(name))
         (void)files.remove(FlagFileUpper(name)); // a missing flag file is fine
+    auto left = std::make_shared<Catalogue>(*fresh.catalogue);
+    for (int q = p; q < left->intKensu; ++q) {
+        left->strName[q] = left->strName[q + 1];
+        left->intKansu[q] = left->intKansu[q + 1];
+        left->intSyo[q] = left->intSyo[q + 1];
+    }
+    --left->intKensu;
+    change.written = std::move(left);
+    change.bytes = std::move(bytes.value());
     return change;
 }
 

@@ -925,6 +925,34 @@ private Q_SLOTS:
         QCOMPARE(m_dir->contents(TitleListUpper()), after);
         // Only deletion touches the flag file.
         QCOMPARE(QFile::exists(m_dir->filePath(FlagFileUpper(name))), command != 2);
+        // The window shows the list the command hands it: it must be what reading the file gives.
+        QVERIFY(change.written);
+        QCOMPARE(change.bytes, after);
+        Catalogue read;
+        QVERIFY(!ParseTitles(after, read).failure);
+        QCOMPARE(change.written->intKensu, read.intKensu);
+        for (int p = 1; p <= read.intKensu; ++p) {
+            QCOMPARE(change.written->strName[p], read.strName[p]);
+            QCOMPARE(change.written->intKansu[p], read.intKansu[p]);
+            QCOMPARE(change.written->intSyo[p], read.intSyo[p]);
+        }
+    }
+
+    // A list read before is not parsed again, but any change of its bytes is seen.
+    void listReadAgainFollowsItsBytes()
+    {
+        m_dir->put(TitleListUpper(), record(u"A"_s, 3, 0));
+        QCOMPARE(ReadTitlesNow(*m_files).catalogue->intKansu[1], 3);
+        m_dir->put(TitleListUpper(), record(u"A"_s, 4, 0)); // the same size
+        QCOMPARE(ReadTitlesNow(*m_files).catalogue->intKansu[1], 4);
+        m_dir->put(TitleListUpper(), "\"A\",99999,0\r\n"_ba);
+        QVERIFY(ReadTitlesNow(*m_files).report.failure);
+        QVERIFY(ReadTitlesNow(*m_files).report.failure); // and again from the same bytes
+        QCOMPARE(SetVolumeCount(*m_files, u"A"_s, 5).outcome, Change::ListUnreadable);
+        m_dir->put(TitleListUpper(), record(u"A"_s, 4, 0));
+        QVERIFY(SetVolumeCount(*m_files, u"A"_s, 5).ok());
+        QCOMPARE(m_dir->contents(TitleListUpper()), record(u"A"_s, 5, 0));
+        QCOMPARE(ReadTitlesNow(*m_files).catalogue->intKansu[1], 5);
     }
 
     void commandsLeaveFilesAloneWhenTheyCannot_data()

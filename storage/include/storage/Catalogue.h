@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 namespace kav::storage {
@@ -51,6 +52,15 @@ struct LoadReport
     ListEncoding encoding = ListEncoding::ShiftJis;
     QByteArray bytes; // the file as read
 };
+
+// The list as it is now, without creating it, and a catalogue nobody changes: a list
+// read before in the same bytes gives its catalogue again without parsing it.
+struct TitlesNow
+{
+    LoadReport report;
+    std::shared_ptr<const Catalogue> catalogue;
+};
+TitlesNow ReadTitlesNow(FileService& files);
 
 // Rebuilds the catalogue from the title list file (created empty when missing).
 LoadReport LoadTitles(FileService& files, Catalogue& catalogue);

@@ -23,8 +23,8 @@ struct Change
     } outcome = Done;
     std::optional<Error> error;
     int position = 0; // where the title stood in the list (deletion)
-    // The list as this command replaced it (count and start-volume edits): what a read of
-    // the file now gives, so the window need not read it again.
+    // The list as this command replaced it (edits and deletion): what a read of the file
+    // now gives, so the window need not read it again.
     std::shared_ptr<const Catalogue> written;
     QByteArray bytes;
     bool ok() const { return outcome == Done; }
