@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QShortcut>
+#include <QStringListModel>
 #include <QTimer>
 
 #include <utility>
@@ -163,6 +164,8 @@ void frmMain::setUpControls()
     paintLine(ui->Line1_0, Qt::black);
     paintLine(ui->Line1_1, Qt::white);
 
+    m_nameModel = new QStringListModel(ui->cboName);
+    ui->cboName->setModel(m_nameModel);
     ui->cboName->setFont(windowFont(Gothic, 35));
     ui->cboName->setEditText(QStringLiteral("Combo1"));
     ui->cboSyo->setFont(windowFont(Gothic, 19));
@@ -514,12 +517,12 @@ void frmMain::showLoadedTitles(const storage::LoadReport& report)
         ui->cboName->removeItem(same);
         m_selectorNames.removeAt(same);
     } else if (!(had == m_cat.intKensu && same == had)) {
-        ui->cboName->clear();
         m_selectorNames.clear();
         m_selectorNames.reserve(m_cat.intKensu);
         for (int p = 1; p <= m_cat.intKensu; ++p)
             m_selectorNames.append(m_cat.strName[p]);
-        ui->cboName->addItems(m_selectorNames);
+        // One reset of a list model, not 2000 items made one by one.
+        m_nameModel->setStringList(m_selectorNames);
     }
     ui->cboName->setCurrentIndex(-1);
     ui->cboName->clearEditText();

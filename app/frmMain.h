@@ -14,6 +14,7 @@
 class QComboBox;
 class QShortcut;
 class QLabel;
+class QStringListModel;
 class QScrollBar;
 
 namespace Ui {
@@ -135,8 +136,9 @@ private:
     // 1..50; slot 0 stays null so indexes read as the labels are numbered.
     std::array<QLabel*, storage::FlagCount + 1> lblKan{};
     std::array<QString, storage::FlagCount + 1> m_captions;
-    QStringList m_selectorNames;                                       // the title selector's items
     double m_captionsFirst = std::numeric_limits<double>::quiet_NaN(); // NaN: none made yet
+    QStringList m_selectorNames;                                       // the title selector's items
+    QStringListModel* m_nameModel = nullptr;                           // holding them
     VolumeCursor* m_cursor = nullptr;
 
     storage::Catalogue m_cat; // strName, intKansu, intSyo, intKensu

@@ -2,6 +2,7 @@
 #include "frmMain.h"
 
 #include "core/Clock.h"
+#include "core/Codec.h"
 #include "core/DiskFileService.h"
 #include "core/FileWatcher.h"
 #include "ui/ChmHelpViewer.h"
@@ -13,10 +14,15 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include <future>
+
 int main(int argc, char* argv[])
 {
     // Past the file-size limit a write fails and is reported; the signal would end the program mid-save.
     kav::IgnoreFileSizeSignal();
+    // The first use of the code page converter loads ICU's tables, a few milliseconds:
+    // done beside the building of the window instead of before the list can be read.
+    auto warmConverter = std::async(std::launch::async, [] { (void)kav::cp932::canEncode(u"ア"); });
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavurio"));
     // Lets a Wayland compositor match the window with kavurio.desktop and its icon.

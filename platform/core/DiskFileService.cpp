@@ -134,6 +134,10 @@ struct Spelling
 
 std::optional<QString> utf8Text(QByteArrayView raw)
 {
+    if (!raw.isValidUtf8())
+        return std::nullopt;
+    if (!raw.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(raw); // a folder of 2000 names is indexed at every start
     // A byte-order mark is part of a name, not something to drop.
     QStringDecoder decoder(QStringDecoder::Utf8,
                            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
@@ -774,6 +778,8 @@ QStringList DiskFileService::foreignNames()
     QStringList names;
     for (const QList<QByteArray>& entries : std::as_const(m_index)) {
         for (const QByteArray& entry : entries) {
+            if (QByteArrayView(entry).isValidUtf8())
+                continue; // most names, told apart without making their text
             const std::optional<Spelling> spelling = spellingOf(entry);
             struct stat st;
             if (spelling && spelling->foreign && spelling->text.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive) &&
