@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QLibrary>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -20,6 +21,8 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
+#include <type_traits>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -51,17 +54,83 @@ QFont printFont()
     return font;
 }
 
+// libcups, loaded when something is first printed: linked to the program, it and the
+// libraries it brings (TLS, Kerberos, Avahi) took a sixth of every start.
+struct Cups
+{
+    decltype(&::cupsGetNamedDest) getNamedDest = nullptr;
+    decltype(&::cupsFreeDests) freeDests = nullptr;
+    decltype(&::ippNewRequest) newRequest = nullptr;
+    decltype(&::httpAssembleURIf) assembleUri = nullptr;
+    decltype(&::ippAddString) addString = nullptr;
+    decltype(&::ippAddStrings) addStrings = nullptr;
+    decltype(&::cupsDoRequest) doRequest = nullptr;
+    decltype(&::ippFindAttribute) findAttribute = nullptr;
+    decltype(&::ippGetInteger) getInteger = nullptr;
+    decltype(&::ippGetString) getString = nullptr;
+    decltype(&::ippGetCount) getCount = nullptr;
+    decltype(&::ippDelete) deleteIpp = nullptr;
+    decltype(&::cupsAddOption) addOption = nullptr;
+    decltype(&::cupsPrintFile) printFile = nullptr;
+    decltype(&::cupsFreeOptions) freeOptions = nullptr;
+    decltype(&::cupsLastError) lastError = nullptr;
+    decltype(&::cupsLastErrorString) lastErrorString = nullptr;
+};
+
+const Cups* cups()
+{
+    static const std::optional<Cups> loaded = []() -> std::optional<Cups> {
+        static QLibrary library(u"cups"_s, 2);
+        if (!library.load())
+            return std::nullopt;
+        Cups c;
+        bool all = true;
+        const auto get = [&](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.resolve(name));
+            all = all && function;
+        };
+        get(c.getNamedDest, "cupsGetNamedDest");
+        get(c.freeDests, "cupsFreeDests");
+        get(c.newRequest, "ippNewRequest");
+        get(c.assembleUri, "httpAssembleURIf");
+        get(c.addString, "ippAddString");
+        get(c.addStrings, "ippAddStrings");
+        get(c.doRequest, "cupsDoRequest");
+        get(c.findAttribute, "ippFindAttribute");
+        get(c.getInteger, "ippGetInteger");
+        get(c.getString, "ippGetString");
+        get(c.getCount, "ippGetCount");
+        get(c.deleteIpp, "ippDelete");
+        get(c.addOption, "cupsAddOption");
+        get(c.printFile, "cupsPrintFile");
+        get(c.freeOptions, "cupsFreeOptions");
+        get(c.lastError, "cupsLastError");
+        get(c.lastErrorString, "cupsLastErrorString");
+        return all ? std::optional<Cups>(c) : std::nullopt;
+    }();
+    return loaded ? &*loaded : nullptr;
+}
+
+Error noCups()
+{
+    return printError(u"印刷の仕組み（CUPSのライブラリ libcups）を読み込めませんでした。"
+                      "パッケージ libcups2 が入っているか確かめて下さい。"_s);
+}
+
 // The queue a document goes to: the named one, or the user's default as libcups
 // finds it (LPDEST, PRINTER, lpoptions, the server's default).
 Result<QString> queueName(const QString& named)
 {
     if (!named.isEmpty())
         return named;
-    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+    const Cups* c = cups();
+    if (!c)
+        return noCups();
+    cups_dest_t* dest = c->getNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
     if (!dest)
         return noPrinter();
     const QString name = QString::fromLocal8Bit(dest->name);
-    cupsFreeDests(1, dest);
+    c->freeDests(1, dest);
     return name;
 }
 
@@ -71,31 +140,31 @@ struct QueueState
     QString reason; // the administrator's message, else the state's keywords
 };
 
-QueueState queueState(const QByteArray& queue)
+QueueState queueState(const Cups& c, const QByteArray& queue)
 {
     QueueState state;
-    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ipp_t* request = c.newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
-                     queue.constData());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    c.assembleUri(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                  queue.constData());
+    c.addString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
     static const char* const wanted[] = {"printer-state", "printer-state-message", "printer-state-reasons"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
-    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    c.addStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+    ipp_t* response = c.doRequest(CUPS_HTTP_DEFAULT, request, "/");
     if (!response)
         return state;
-    if (ipp_attribute_t* s = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
-        state.stopped = ippGetInteger(s, 0) == IPP_PSTATE_STOPPED;
-    if (ipp_attribute_t* m = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT))
-        state.reason = QString::fromUtf8(ippGetString(m, 0, nullptr));
-    if (ipp_attribute_t* r = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
+    if (ipp_attribute_t* s = c.findAttribute(response, "printer-state", IPP_TAG_ENUM))
+        state.stopped = c.getInteger(s, 0) == IPP_PSTATE_STOPPED;
+    if (ipp_attribute_t* m = c.findAttribute(response, "printer-state-message", IPP_TAG_TEXT))
+        state.reason = QString::fromUtf8(c.getString(m, 0, nullptr));
+    if (ipp_attribute_t* r = c.findAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
         r && state.reason.isEmpty()) {
         QStringList reasons;
-        for (int i = 0; i < ippGetCount(r); ++i)
-            reasons << QString::fromUtf8(ippGetString(r, i, nullptr));
+        for (int i = 0; i < c.getCount(r); ++i)
+            reasons << QString::fromUtf8(c.getString(r, i, nullptr));
         state.reason = reasons.join(u", "_s);
     }
-    ippDelete(response);
+    c.deleteIpp(response);
     return state;
 }
 
@@ -103,15 +172,18 @@ QueueState queueState(const QByteArray& queue)
 // that waits on a stopped printer, are both the user's to know.
 Status submit(const QString& queue, const QString& pdf, const QString& title, const QPageSize& pageSize)
 {
+    const Cups* c = cups();
+    if (!c)
+        return noCups();
     const QByteArray queueBytes = queue.toLocal8Bit();
     cups_option_t* options = nullptr;
-    int count = cupsAddOption("media", pageSize.key().toLatin1().constData(), 0, &options);
-    const int job = cupsPrintFile(queueBytes.constData(), QFile::encodeName(pdf).constData(),
-                                  title.toUtf8().constData(), count, options);
-    cupsFreeOptions(count, options);
+    int count = c->addOption("media", pageSize.key().toLatin1().constData(), 0, &options);
+    const int job = c->printFile(queueBytes.constData(), QFile::encodeName(pdf).constData(), title.toUtf8().constData(),
+                                 count, options);
+    c->freeOptions(count, options);
     if (job == 0) {
-        const ipp_status_t status = cupsLastError();
-        const QString reason = QString::fromUtf8(cupsLastErrorString());
+        const ipp_status_t status = c->lastError();
+        const QString reason = QString::fromUtf8(c->lastErrorString());
         if (status == IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS)
             return printError(u"プリンタ「%1」は今、印刷を受け付けていません（%2）。"_s.arg(queue, reason));
         if (status == IPP_STATUS_ERROR_NOT_FOUND)
@@ -119,7 +191,7 @@ Status submit(const QString& queue, const QString& pdf, const QString& title, co
         return printError(u"プリンタ「%1」に印刷を送れませんでした（%2）。"_s.arg(queue, reason));
     }
 
-    if (const QueueState state = queueState(queueBytes); state.stopped)
+    if (const QueueState state = queueState(*c, queueBytes); state.stopped)
         return printError(u"プリンタ「%1」は停止しています（%2）。印刷は待ち行列に入っていて、"
                           "プリンタが再開されると印刷されます。"_s.arg(queue, state.reason));
     return Status::success();
