@@ -177,13 +177,8 @@ TitlesNow parseShared(const QByteArray& bytes)
 
 LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue)
 {
-    const TitlesNow parsed = parseShared(bytes);
-    const int n = parsed.catalogue->intKensu;
-    std::copy_n(parsed.catalogue->strName.begin() + 1, n, catalogue.strName.begin() + 1);
-    std::copy_n(parsed.catalogue->intKansu.begin() + 1, n, catalogue.intKansu.begin() + 1);
-    std::copy_n(parsed.catalogue->intSyo.begin() + 1, n, catalogue.intSyo.begin() + 1);
-    catalogue.intKensu = qint16(n);
-    return parsed.report;
+    // Straight into the window's catalogue: the window reads the list only when it changed.
+    return parseTitles(bytes, catalogue);
 }
 
 TitlesNow ReadTitlesNow(FileService& files)
@@ -258,7 +253,41 @@ LoadReport LoadTitles(FileService& files, Catalogue& catalogue)
 
 Result<QByteArray> EncodeTitles(const Catalogue& catalogue, int skip)
 {
-    // One conversion for the whole list: a count edit rewrites every record.
+    // One conversion for the whole list, its text written straight from the catalogue: a
+    // count edit rewrites every record, and a list of fields cost more than the conversion.
+    qsizetype room = 0;
+    for (int p = 1; p <= catalogue.intKensu; ++p)
+        room += catalogue.strName[p].size() + 18; // quotes, two commas, two numbers, CR LF
+    QString text(room, Qt::Uninitialized);
+    QChar* out = text.data();
+    bool quoteInside = false;
+    const auto number = [&out](qint16 value) {
+        char digits[8];
+        const char* const end = std::to_chars(digits, digits + sizeof digits, int(value)).ptr;
+        for (const char* d = digits; d != end; ++d)
+            *out++ = QLatin1Char(*d);
+    };
+    for (int p = 1; p <= catalogue.intKensu; ++p) {
+        if (p == skip)
+            continue;
+        const QString& name = catalogue.strName[p];
+        quoteInside = quoteInside || name.contains(u'"');
+        *out++ = u'"';
+        out = std::copy(name.cbegin(), name.cend(), out);
+        *out++ = u'"';
+        *out++ = u',';
+        number(catalogue.intKansu[p]);
+        *out++ = u',';
+        number(catalogue.intSyo[p]);
+        *out++ = u'\r';
+        *out++ = u'\n';
+    }
+    text.truncate(out - text.constData());
+    if (!quoteInside) {
+        if (Result<QByteArray> bytes = cp932::encode(text); bytes)
+            return bytes;
+    }
+    // A name that cannot be written: record by record, for the failure that names it.
     QList<Field> fields;
     fields.reserve(3 * catalogue.intKensu);
     for (int p = 1; p <= catalogue.intKensu; ++p) {
