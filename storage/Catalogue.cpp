@@ -177,8 +177,23 @@ TitlesNow parseShared(const QByteArray& bytes)
 
 LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue)
 {
-    // Straight into the window's catalogue: the window reads the list only when it changed.
-    return parseTitles(bytes, catalogue);
+    // Straight into the window's catalogue (the window reads the list only when it changed),
+    // and kept for the command that follows, which reads the same bytes.
+    LoadReport report = parseTitles(bytes, catalogue);
+    lastParsed = {report, std::make_shared<const Catalogue>(catalogue)};
+    return report;
+}
+
+void RememberTitles(const QByteArray& bytes, std::shared_ptr<const Catalogue> catalogue)
+{
+    // Shift-JIS that happens to read as UTF-8 reads as something else: that one is parsed.
+    if (DetectListEncoding(bytes) != ListEncoding::ShiftJis) {
+        lastParsed = {};
+        return;
+    }
+    LoadReport report;
+    report.bytes = bytes;
+    lastParsed = {std::move(report), std::move(catalogue)};
 }
 
 TitlesNow ReadTitlesNow(FileService& files)

@@ -75,6 +75,7 @@ Change setField(FileService& files, const QString& name, std::array<qint16, MaxT
         return outcome(Change::Failed, bytes.error(), TitleListLower());
     if (const Status saved = files.replace(TitleListLower(), bytes.value()); !saved)
         return outcome(Change::Failed, saved.error(), TitleListLower());
+    RememberTitles(bytes.value(), edited);
     change.written = std::move(edited);
     change.bytes = std::move(bytes.value());
     return change;
@@ -118,6 +119,7 @@ Change DeleteTitle(FileService& files, const QString& name)
         left->intSyo[q] = left->intSyo[q + 1];
     }
     --left->intKensu;
+    RememberTitles(bytes.value(), left);
     change.written = std::move(left);
     change.bytes = std::move(bytes.value());
     return change;

@@ -931,10 +931,16 @@ private Q_SLOTS:
         Catalogue read;
         QVERIFY(!ParseTitles(after, read).failure);
         QCOMPARE(change.written->intKensu, read.intKensu);
+        // The next command takes the remembered list for what it reads: it must be the same.
+        const TitlesNow next = ReadTitlesNow(*m_files);
+        QVERIFY(!next.report.failure);
+        QCOMPARE(next.catalogue->intKensu, read.intKensu);
         for (int p = 1; p <= read.intKensu; ++p) {
             QCOMPARE(change.written->strName[p], read.strName[p]);
             QCOMPARE(change.written->intKansu[p], read.intKansu[p]);
             QCOMPARE(change.written->intSyo[p], read.intSyo[p]);
+            QCOMPARE(next.catalogue->strName[p], read.strName[p]);
+            QCOMPARE(next.catalogue->intKansu[p], read.intKansu[p]);
         }
     }
 

@@ -61,6 +61,9 @@ struct TitlesNow
     std::shared_ptr<const Catalogue> catalogue;
 };
 TitlesNow ReadTitlesNow(FileService& files);
+// A list a command has just written (in this program's own form) and the catalogue it was
+// written from, which reading it gives: the next command finds it without parsing it.
+void RememberTitles(const QByteArray& bytes, std::shared_ptr<const Catalogue> catalogue);
 
 // Rebuilds the catalogue from the title list file (created empty when missing).
 LoadReport LoadTitles(FileService& files, Catalogue& catalogue);
