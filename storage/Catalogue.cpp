@@ -177,11 +177,9 @@ TitlesNow parseShared(const QByteArray& bytes)
 
 LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue)
 {
-    // Straight into the window's catalogue (the window reads the list only when it changed),
-    // and kept for the command that follows, which reads the same bytes.
-    LoadReport report = parseTitles(bytes, catalogue);
-    lastParsed = {report, std::make_shared<const Catalogue>(catalogue)};
-    return report;
+    // Straight into the window's catalogue: the window reads the list only when it changed,
+    // and a copy for the commands would cost a small list more than its parse.
+    return parseTitles(bytes, catalogue);
 }
 
 void RememberTitles(const QByteArray& bytes, std::shared_ptr<const Catalogue> catalogue)
