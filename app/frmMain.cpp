@@ -940,8 +940,9 @@ void frmMain::cmdNew_Click()
         tellNoRoom(pieces.size(), storage::MaxTitles - m_cat.intKensu);
         return;
     }
+    const storage::FileClashes clashes(m_cat);
     for (const storage::Piece& piece : pieces) {
-        if (const QString clash = storage::FileClash(m_cat, piece.name); !clash.isEmpty()) {
+        if (const QString clash = clashes(piece.name); !clash.isEmpty()) {
             tellClash(piece.name, clash);
             return;
         }

@@ -143,8 +143,9 @@ Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QStr
     if (!entered.isEmpty() && FindTitle(catalogue, entered) != 0)
         return outcome(Change::Refused, Error{entered, {}, 0, ErrorKind::Clash});
     QList<NewRecord> records;
+    const FileClashes clashes(catalogue);
     for (const Piece& piece : pieces) {
-        if (const QString clash = FileClash(catalogue, piece.name); !clash.isEmpty())
+        if (const QString clash = clashes(piece.name); !clash.isEmpty())
             return outcome(Change::Refused, Error{FlagFileUpper(piece.name), clash, 0, ErrorKind::Clash});
         records.append({piece.name, piece.count, piece.offset});
     }
@@ -168,6 +169,14 @@ Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QStr
                 (void)files.remove(it->file);
         }
     };
+    // The flag files' names reach the disk in one flush of the folder, before the list names
+    // them: one flush, not 656, on a slow USB stick.
+    struct Deferred
+    {
+        FileService& files;
+        ~Deferred() { files.deferFolderSync(false); }
+    } deferred{files};
+    files.deferFolderSync(true);
     for (const Piece& piece : pieces) {
         const QString file = FlagFileUpper(piece.name);
         Made entry{file, {}};
@@ -185,6 +194,11 @@ Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QStr
         }
         made.append(entry);
     }
+    if (const Status synced = files.syncFolder(); !synced) {
+        undo();
+        return outcome(Change::Failed, synced.error(), TitleListLower());
+    }
+    files.deferFolderSync(false);
     if (const Status saved = files.replace(TitleListLower(), list.value()); !saved) {
         undo();
         return outcome(Change::Failed, saved.error(), TitleListLower());

@@ -120,15 +120,25 @@ bool NamesProgramFile(const QString& title)
 
 QString FileClash(const Catalogue& catalogue, const QString& pieceName)
 {
+    return FileClashes(catalogue)(pieceName);
+}
+
+FileClashes::FileClashes(const Catalogue& catalogue) : m_catalogue(catalogue)
+{
+    m_first.reserve(catalogue.intKensu);
+    for (int p = catalogue.intKensu; p >= 1; --p)
+        m_first.insert(catalogue.strName[p].toCaseFolded(), p); // the first position wins
+}
+
+QString FileClashes::operator()(const QString& pieceName) const
+{
     const QString folded = pieceName.toCaseFolded();
     for (const QString& own : ProgramFiles) {
         if (folded == own.toCaseFolded())
             return FlagFileLower(own);
     }
-    for (int p = 1; p <= catalogue.intKensu; ++p) {
-        if (catalogue.strName[p].toCaseFolded() == folded)
-            return FlagFileUpper(catalogue.strName[p]);
-    }
+    if (const auto found = m_first.constFind(folded); found != m_first.cend())
+        return FlagFileUpper(m_catalogue.strName[*found]);
     if (!FileService::isSafeName(FlagFileUpper(pieceName)) || isDeviceName(pieceName))
         return pieceName;
     return {};

@@ -189,7 +189,7 @@ quint64 ownStart()
 
 // 0, or why a folder's entries could not be made durable. File systems that cannot
 // sync a folder at all (some FUSE ones) say so with EINVAL: nothing is lost there.
-int syncFolder(const QByteArray& folder)
+int flushFolder(const QByteArray& folder)
 {
     const Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || ::fsync(dir.get()) == 0)
@@ -704,11 +704,35 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
     if (*m_caseBlind && target.real.isEmpty())
         forgetOtherSpellings(target.entry, name);
     // The rename itself survives a power cut only once the folder is on disk.
-    int synced = syncFolder(QFile::encodeName(m_dir.path()));
+    if (m_deferSync && target.real.isEmpty()) {
+        m_syncPending = true;
+        return {};
+    }
+    int synced = flushFolder(m_folderBytes);
     if (!target.real.isEmpty() && synced == 0)
-        synced = syncFolder(target.real.left(target.real.lastIndexOf('/')));
+        synced = flushFolder(target.real.left(target.real.lastIndexOf('/')));
     if (synced != 0)
         return failure(ErrorKind::Write, name,
+                       QStringLiteral("書き込みましたが、ディスクに残ったか確かめられませんでした（%1）。"
+                                      "ディスクの状態を確かめて下さい。")
+                           .arg(systemText(synced)));
+    return {};
+}
+
+void DiskFileService::deferFolderSync(bool defer)
+{
+    if (!defer)
+        (void)syncFolder();
+    m_deferSync = defer;
+}
+
+Status DiskFileService::syncFolder()
+{
+    if (!m_syncPending)
+        return {};
+    m_syncPending = false;
+    if (const int synced = flushFolder(m_folderBytes); synced != 0)
+        return failure(ErrorKind::Write, m_dir.path(),
                        QStringLiteral("書き込みましたが、ディスクに残ったか確かめられませんでした（%1）。"
                                       "ディスクの状態を確かめて下さい。")
                            .arg(systemText(synced)));

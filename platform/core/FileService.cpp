@@ -37,6 +37,13 @@ Status FileService::replace(const QString& name, QByteArrayView bytes)
     return close(MaxNumber);
 }
 
+void FileService::deferFolderSync(bool) {}
+
+Status FileService::syncFolder()
+{
+    return Status::success();
+}
+
 QStringList FileService::foreignNames()
 {
     return {};

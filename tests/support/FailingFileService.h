@@ -29,6 +29,8 @@ public:
     Status remove(const QString& name) override { return m_disk.remove(name); }
     bool exists(const QString& name) override { return m_disk.exists(name); }
     Result<std::unique_ptr<FolderLock>> lockFolder() override { return m_disk.lockFolder(); }
+    void deferFolderSync(bool defer) override { m_disk.deferFolderSync(defer); }
+    Status syncFolder() override { return m_disk.syncFolder(); }
     QStringList foreignNames() override { return m_disk.foreignNames(); }
     Status renameToSystemSpelling(const QString& name) override { return m_disk.renameToSystemSpelling(name); }
 

@@ -3,6 +3,7 @@
 #include "storage/Catalogue.h"
 #include "storage/VolumeFlags.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -49,6 +50,19 @@ bool NamesProgramFile(const QString& title);
 // The file a new piece's flag file would share with something already there
 // (a program file, another title's flag file, a name no file may have), or empty.
 QString FileClash(const Catalogue& catalogue, const QString& pieceName);
+
+// The same for many pieces: the catalogue's names are folded once, not once for each
+// piece (656 pieces against 1344 titles were 880,000 foldings).
+class FileClashes
+{
+public:
+    explicit FileClashes(const Catalogue& catalogue);
+    QString operator()(const QString& pieceName) const;
+
+private:
+    const Catalogue& m_catalogue;
+    QHash<QString, int> m_first; // folded name -> its first position
+};
 
 // One record of the uncollected report: the title and its flags set to 1, "3_4_12".
 struct ReportLine

@@ -37,6 +37,8 @@ public:
     bool exists(const QString& name) override;
     Result<QByteArray> readAll(const QString& name) override;
     Status replace(const QString& name, QByteArrayView bytes) override;
+    void deferFolderSync(bool defer) override;
+    Status syncFolder() override;
     Result<std::unique_ptr<FolderLock>> lockFolder() override;
     QStringList foreignNames() override;
     Status renameToSystemSpelling(const QString& name) override;
@@ -74,6 +76,8 @@ private:
     bool m_indexValid = false;
     int m_notify = -1; // -1: no notices; the folder is then listed again on each look-up
     quint64 m_saves = 0;
+    bool m_deferSync = false;
+    bool m_syncPending = false;
     std::optional<bool> m_caseBlind; // the folder's file system ignores letter case
     bool m_fuse = false;
     // Names made elsewhere reach no notice here (network and FUSE drives): a miss lists again.

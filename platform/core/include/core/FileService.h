@@ -64,6 +64,11 @@ public:
     // Replaces name (or creates it) with bytes in one atomic, durable step: the
     // file holds either its old bytes or all the new ones, whatever happens.
     virtual Status replace(const QString& name, QByteArrayView bytes);
+    // A command that replaces many files may have the folder flushed once, by syncFolder()
+    // before the file that names them all, instead of after each one. Ending the deferral
+    // flushes what is still pending.
+    virtual void deferFolderSync(bool defer);
+    virtual Status syncFolder();
     // Waits a short while for another program's command to finish; fails rather than hang.
     // The default has nobody to wait for.
     virtual Result<std::unique_ptr<FolderLock>> lockFolder();
