@@ -215,6 +215,8 @@ void frmMain::setUpControls()
         palette.setColor(RoleUnflagged, ColourUnflagged);
         palette.setColor(RoleFlagged, ColourFlagged);
         palette.setColor(RoleOther, ColourOther);
+        // Black on the light colours under any theme; one palette, not two, for each of the fifty.
+        palette.setColor(QPalette::WindowText, Qt::black);
         label->setPalette(palette);
         // Otherwise the text would take the colour that goes with the background role (Text on Base).
         label->setForegroundRole(QPalette::WindowText);
@@ -256,10 +258,10 @@ void frmMain::setUpDesktop()
         widget->setPalette(palette);
     };
     QList<QLabel*> boxed = {ui->Label1_0, ui->lblKansu, ui->Label1_1};
-    for (int i = 1; i <= storage::FlagCount; ++i)
-        boxed.append(lblKan[i]);
     for (QLabel* label : boxed)
         blackText(label);
+    for (int i = 1; i <= storage::FlagCount; ++i)
+        boxed.append(lblKan[i]); // black since they were made
 
     // Created after the widgets it draws, so it is deleted after them too.
     auto* style = new WindowStyle;

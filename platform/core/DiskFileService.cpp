@@ -316,15 +316,22 @@ bool DiskFileService::isTemporaryName(QByteArrayView entry)
 
 void DiskFileService::removeLeftovers()
 {
-    const QByteArray folder = QFile::encodeName(m_dir.path());
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir)
+    // From the index the first look-up would list anyway: a folder of 2000 titles is listed once.
+    refreshIndex();
+    QList<QByteArray> leftovers;
+    for (const QList<QByteArray>& entries : std::as_const(m_index)) {
+        for (const QByteArray& entry : entries) {
+            if (isTemporaryName(entry))
+                leftovers.append(entry);
+        }
+    }
+    if (leftovers.isEmpty())
         return;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (!isTemporaryName(name))
-            continue;
+    const Fd dir(::open(m_folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return;
+    const int dirFd = dir.get();
+    for (const QByteArray& name : std::as_const(leftovers)) {
         const QList<QByteArray> parts = name.mid(sizeof TemporaryPrefix - 1).split('-');
         const qint64 pid = parts[0].toLongLong();
         const quint64 start = parts[1].toULongLong();
@@ -334,10 +341,9 @@ void DiskFileService::removeLeftovers()
         if (start == 0 && ::kill(pid_t(pid), 0) == 0)
             continue;
         struct stat st;
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            ::unlinkat(dirFd, entry->d_name, 0);
+        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(dirFd, name.constData(), 0);
     }
-    ::closedir(dir);
 }
 
 // ---- The index of spellings ---------------------------------------------------------
