@@ -56,29 +56,58 @@ Held holdFolder(FileService& files)
 
 namespace {
 
+// The folder held, the list as it is now, and name's position in it; change says why
+// there is nothing to do when the position is 0.
+struct Found
+{
+    Held held;
+    Fresh fresh;
+    Change change;
+    int position = 0;
+};
+
+Found findOnDisk(FileService& files, const QString& name)
+{
+    Found found;
+    found.held = holdFolder(files);
+    if (found.held.refused) {
+        found.change = *found.held.refused;
+        return found;
+    }
+    found.fresh = readFresh(files);
+    found.position = findFresh(found.fresh, name, found.change);
+    return found;
+}
+
+// Replaces the list with written in this program's own form and hands it on in change.
+bool replaceList(FileService& files, const QString& fileName, std::shared_ptr<Catalogue> written, Change& change)
+{
+    Result<QByteArray> bytes = EncodeTitles(*written, 0);
+    if (!bytes) {
+        change = outcome(Change::Failed, bytes.error(), fileName);
+        return false;
+    }
+    if (const Status saved = files.replace(fileName, bytes.value()); !saved) {
+        change = outcome(Change::Failed, saved.error(), fileName);
+        return false;
+    }
+    RememberTitles(bytes.value(), written);
+    change.written = std::move(written);
+    change.bytes = std::move(bytes.value());
+    return true;
+}
+
 // One title's record changed in the list as it is now; field is intKansu or intSyo.
 Change setField(FileService& files, const QString& name, std::array<qint16, MaxTitles + 1> Catalogue::*field,
                 qint16 value)
 {
-    const Held held = holdFolder(files);
-    if (held.refused)
-        return *held.refused;
-    Fresh fresh = readFresh(files);
-    Change change;
-    const int p = findFresh(fresh, name, change);
-    if (p == 0)
-        return change;
-    auto edited = std::make_shared<Catalogue>(*fresh.catalogue);
-    ((*edited).*field)[p] = value;
-    Result<QByteArray> bytes = EncodeTitles(*edited, 0);
-    if (!bytes)
-        return outcome(Change::Failed, bytes.error(), TitleListLower());
-    if (const Status saved = files.replace(TitleListLower(), bytes.value()); !saved)
-        return outcome(Change::Failed, saved.error(), TitleListLower());
-    RememberTitles(bytes.value(), edited);
-    change.written = std::move(edited);
-    change.bytes = std::move(bytes.value());
-    return change;
+    Found found = findOnDisk(files, name);
+    if (found.position == 0)
+        return found.change;
+    auto edited = std::make_shared<Catalogue>(*found.fresh.catalogue);
+    ((*edited).*field)[found.position] = value;
+    (void)replaceList(files, TitleListLower(), std::move(edited), found.change);
+    return found.change;
 }
 
 } // namespace
@@ -95,34 +124,24 @@ Change SetStartOffset(FileService& files, const QString& name, qint16 offset)
 
 Change DeleteTitle(FileService& files, const QString& name)
 {
-    const Held held = holdFolder(files);
-    if (held.refused)
-        return *held.refused;
-    Fresh fresh = readFresh(files);
-    Change change;
-    const int p = findFresh(fresh, name, change);
+    Found found = findOnDisk(files, name);
+    const int p = found.position;
     if (p == 0)
-        return change;
-    // The list goes first: if it cannot be rewritten, the title keeps its flags.
-    Result<QByteArray> bytes = EncodeTitles(*fresh.catalogue, p);
-    if (!bytes)
-        return outcome(Change::Failed, bytes.error(), TitleListUpper());
-    if (const Status saved = files.replace(TitleListUpper(), bytes.value()); !saved)
-        return outcome(Change::Failed, saved.error(), TitleListUpper());
-    change.position = p;
-    if (!NamesProgramFile(name))
-        (void)files.remove(FlagFileUpper(name)); // a missing flag file is fine
-    auto left = std::make_shared<Catalogue>(*fresh.catalogue);
+        return found.change;
+    auto left = std::make_shared<Catalogue>(*found.fresh.catalogue);
     for (int q = p; q < left->intKensu; ++q) {
         left->strName[q] = left->strName[q + 1];
         left->intKansu[q] = left->intKansu[q + 1];
         left->intSyo[q] = left->intSyo[q + 1];
     }
     --left->intKensu;
-    RememberTitles(bytes.value(), left);
-    change.written = std::move(left);
-    change.bytes = std::move(bytes.value());
-    return change;
+    // The list goes first: if it cannot be rewritten, the title keeps its flags.
+    if (!replaceList(files, TitleListUpper(), std::move(left), found.change))
+        return found.change;
+    found.change.position = p;
+    if (!NamesProgramFile(name))
+        (void)files.remove(FlagFileUpper(name)); // a missing flag file is fine
+    return found.change;
 }
 
 Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QString& entered)
