@@ -507,24 +507,24 @@ void frmMain::showLoadedTitles(const storage::LoadReport& report)
     // A count or start-volume edit leaves every name where it was, a deletion takes one out:
     // the selector's list of up to 2000 names is then kept, or loses that one item, instead
     // of being built again. It ends as a new list would.
-    // m_selectorNames mirrors the items: asking the combo box for 2000 texts costs more than the rest.
-    const auto had = int(m_selectorNames.size());
+    // The model's own list, shared, not 2000 texts asked of the combo box one by one.
+    const QStringList had = m_nameModel->stringList();
+    const auto count = int(had.size());
     int same = 0; // leading names that are where they were
-    while (same < had && same < m_cat.intKensu && m_selectorNames[same] == m_cat.strName[same + 1])
+    while (same < count && same < m_cat.intKensu && had[same] == m_cat.strName[same + 1])
         ++same;
-    bool oneGone = had == m_cat.intKensu + 1 && same < had;
+    bool oneGone = count == m_cat.intKensu + 1 && same < count;
     for (int p = same + 1; oneGone && p <= m_cat.intKensu; ++p)
-        oneGone = m_selectorNames[p] == m_cat.strName[p];
+        oneGone = had[p] == m_cat.strName[p];
     if (oneGone) {
         ui->cboName->removeItem(same);
-        m_selectorNames.removeAt(same);
-    } else if (!(had == m_cat.intKensu && same == had)) {
-        m_selectorNames.clear();
-        m_selectorNames.reserve(m_cat.intKensu);
+    } else if (!(count == m_cat.intKensu && same == count)) {
+        QStringList names;
+        names.reserve(m_cat.intKensu);
         for (int p = 1; p <= m_cat.intKensu; ++p)
-            m_selectorNames.append(m_cat.strName[p]);
+            names.append(m_cat.strName[p]);
         // One reset of a list model, not 2000 items made one by one.
-        m_nameModel->setStringList(m_selectorNames);
+        m_nameModel->setStringList(names);
     }
     ui->cboName->setCurrentIndex(-1);
     ui->cboName->clearEditText();

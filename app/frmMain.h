@@ -137,8 +137,7 @@ private:
     std::array<QLabel*, storage::FlagCount + 1> lblKan{};
     std::array<QString, storage::FlagCount + 1> m_captions;
     double m_captionsFirst = std::numeric_limits<double>::quiet_NaN(); // NaN: none made yet
-    QStringList m_selectorNames;                                       // the title selector's items
-    QStringListModel* m_nameModel = nullptr;                           // holding them
+    QStringListModel* m_nameModel = nullptr;                           // the title selector's names
     VolumeCursor* m_cursor = nullptr;
 
     storage::Catalogue m_cat; // strName, intKansu, intSyo, intKensu

@@ -156,6 +156,16 @@ std::optional<Spelling> spellingOf(QByteArrayView raw)
     return std::nullopt; // junk bytes: no name anyone asks for
 }
 
+} // namespace
+
+std::optional<QString> DiskFileService::entryText(QByteArrayView entry)
+{
+    std::optional<Spelling> spelling = spellingOf(entry);
+    return spelling ? std::optional<QString>(std::move(spelling->text)) : std::nullopt;
+}
+
+namespace {
+
 QString shownName(const QByteArray& raw)
 {
     const std::optional<Spelling> spelling = spellingOf(raw);

@@ -1,11 +1,10 @@
 #include "core/FileWatcher.h"
 
-#include "core/Codec.h"
+#include "core/DiskFileService.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
-#include <QStringDecoder>
 
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -89,16 +88,9 @@ void DiskFileWatcher::watchFolder()
 
 bool DiskFileWatcher::watched(QByteArrayView entry) const
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString name = utf8.decode(entry);
-    if (utf8.hasError()) {
-        // A name in code page 932 bytes, as Windows archives unpack: the file service finds it too.
-        const Result<QString> text = cp932::decode(entry);
-        if (!text)
-            return false;
-        name = text.value();
-    }
-    return m_names.contains(name.toCaseFolded());
+    // Any spelling the file service would find the name under.
+    const std::optional<QString> name = DiskFileService::entryText(entry);
+    return name && m_names.contains(name->toCaseFolded());
 }
 
 void DiskFileWatcher::readNotices()

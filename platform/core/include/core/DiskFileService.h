@@ -51,6 +51,9 @@ public:
     // A save's temporary file is named like this, and only such names are ever
     // removed as leftovers (and only when the process that made them is gone).
     static bool isTemporaryName(QByteArrayView entry);
+    // The text a folder entry spells: its UTF-8, or else its code page 932 bytes (as a
+    // Windows archive unpacks); nothing for bytes that are neither.
+    static std::optional<QString> entryText(QByteArrayView entry);
 
 private:
     struct Slot;
