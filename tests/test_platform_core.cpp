@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <optional>
 
 #include "support/ExfatMount.h"
@@ -1227,6 +1228,48 @@ private Q_SLOTS:
         }
     }
 
+    // ---- The first listing, made beside the start ----------------------------------------
+
+    void changesWhileFirstListed_data()
+    {
+        QTest::addColumn<int>("waitMs");
+        QTest::newRow("while the folder is listed") << 0;
+        QTest::newRow("after it is listed") << 100;
+    }
+    void changesWhileFirstListed()
+    {
+        QFETCH(int, waitMs);
+        const QString folder = m_dir->path();
+        for (int i = 0; i < 2000; ++i) // long enough to list that the changes below may fall into it
+            QVERIFY(putEntry(folder, "title" + QByteArray::number(i) + ".txt", "x"));
+        QVERIFY(putEntry(folder, utf8(u"消える.txt"_s), "removed"));
+        QVERIFY(putEntry(folder, utf8(u"旧名.txt"_s), "renamed"));
+        QVERIFY(putEntry(folder, sjis(u"シフト.txt"_s), "removed"));
+
+        DiskFileService files(folder);
+        QThread::msleep(waitMs);
+        QCOMPARE(::unlink(entryPath(folder, utf8(u"消える.txt"_s)).constData()), 0);
+        QCOMPARE(::unlink(entryPath(folder, sjis(u"シフト.txt"_s)).constData()), 0);
+        QCOMPARE(::rename(entryPath(folder, utf8(u"旧名.txt"_s)).constData(),
+                          entryPath(folder, utf8(u"新名.txt"_s)).constData()),
+                 0);
+        QVERIFY(putEntry(folder, utf8(u"新規.txt"_s), "made"));
+        QVERIFY(putEntry(folder, sjis(u"窓.txt"_s), "made"));
+
+        // Each asked for in other letter case, so only the index can find it; the first look-up
+        // is of a name the listing may not have seen.
+        const kav::Result<QByteArray> made = files.readAll(u"新規.TXT"_s);
+        QVERIFY2(made.ok(), qPrintable(made.ok() ? QString() : made.error().message));
+        QCOMPARE(made.value(), "made"_ba);
+        QVERIFY(!files.exists(u"消える.TXT"_s));
+        QVERIFY(!files.exists(u"旧名.TXT"_s));
+        const kav::Result<QByteArray> renamed = files.readAll(u"新名.TXT"_s);
+        QVERIFY(renamed.ok());
+        QCOMPARE(renamed.value(), "renamed"_ba);
+        QVERIFY(files.exists(u"TITLE1999.TXT"_s));
+        QCOMPARE(files.foreignNames(), QStringList{u"窓.txt"_s});
+    }
+
     // ---- Temporary files ------------------------------------------------------------------
 
     void leftoversRemovedAtStart()
@@ -1260,6 +1303,8 @@ private Q_SLOTS:
         Entries expected = kept;
         expected.insert(".kavurio-" + dead + "-99-4.tmp", "<dir>");
         DiskFileService files(m_dir->path());
+        // The folder is listed, and the leftovers removed, beside the start: the first look-up waits for both.
+        QVERIFY(files.exists(u"データ.txt"_s));
         QCOMPARE(entriesOf(m_dir->path()), expected);
         sleeper.kill();
         sleeper.waitForFinished();

@@ -7,6 +7,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <future>
 #include <optional>
 
 #include <dirent.h>
@@ -240,12 +241,20 @@ struct DiskFileService::Target
 DiskFileService::DiskFileService(const QString& folder)
     : m_dir(QDir(folder).absolutePath()), m_folderBytes(QFile::encodeName(m_dir.path()))
 {
-    watchFolder();
-    removeLeftovers();
+    watchFolder(); // first, so that what changes while the folder is listed is noticed
+    // A folder of 2000 titles takes a few milliseconds to list: done beside the building of
+    // the window. The first look-up waits for it (and a system out of threads lists then).
+    m_firstListing = std::async(std::launch::async | std::launch::deferred, [folder = m_folderBytes] {
+        Listing listed = listFolder(folder);
+        removeLeftovers(folder, listed);
+        return listed;
+    });
 }
 
 void DiskFileService::watchFolder()
 {
+    if (m_firstListing.valid())
+        m_firstListing.get(); // of the file system that stood at the path before
     if (m_notify >= 0)
         ::close(m_notify);
     m_indexValid = false;
@@ -324,24 +333,15 @@ bool DiskFileService::isTemporaryName(QByteArrayView entry)
            std::all_of(rest.begin() + 1, rest.end(), [](char c) { return std::isalnum(uchar(c)); });
 }
 
-void DiskFileService::removeLeftovers()
+void DiskFileService::removeLeftovers(const QByteArray& folder, Listing& listed)
 {
-    // From the index the first look-up would list anyway: a folder of 2000 titles is listed once.
-    refreshIndex();
-    QList<QByteArray> leftovers;
-    for (const QList<QByteArray>& entries : std::as_const(m_index)) {
-        for (const QByteArray& entry : entries) {
-            if (isTemporaryName(entry))
-                leftovers.append(entry);
-        }
-    }
-    if (leftovers.isEmpty())
+    if (listed.temporaries.isEmpty())
         return;
-    const Fd dir(::open(m_folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return;
     const int dirFd = dir.get();
-    for (const QByteArray& name : std::as_const(leftovers)) {
+    for (const QByteArray& name : std::as_const(listed.temporaries)) {
         const QList<QByteArray> parts = name.mid(sizeof TemporaryPrefix - 1).split('-');
         const qint64 pid = parts[0].toLongLong();
         const quint64 start = parts[1].toULongLong();
@@ -351,8 +351,13 @@ void DiskFileService::removeLeftovers()
         if (start == 0 && ::kill(pid_t(pid), 0) == 0)
             continue;
         struct stat st;
-        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            ::unlinkat(dirFd, name.constData(), 0);
+        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            ::unlinkat(dirFd, name.constData(), 0) == 0) {
+            // Its name is plain ASCII: it spells itself.
+            if (const auto found = listed.index.find(QString::fromLatin1(name).toCaseFolded());
+                found != listed.index.end())
+                found->removeAll(name);
+        }
     }
 }
 
@@ -398,11 +403,37 @@ bool DiskFileService::applyFolderEvents()
                     entries.removeIf([&](const QByteArray& e) { return e != raw && utf8Text(e); });
                 if (!entries.contains(raw))
                     entries.append(raw);
+                if (spelling->foreign && !m_foreign.contains(raw))
+                    m_foreign.append(raw);
             } else if (const auto found = m_index.find(key); found != m_index.end()) {
                 found->removeAll(raw);
+                if (spelling->foreign)
+                    m_foreign.removeAll(raw);
             }
         }
     }
+}
+
+DiskFileService::Listing DiskFileService::listFolder(const QByteArray& folder)
+{
+    Listing listed;
+    if (DIR* dir = ::opendir(folder.constData())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray raw(entry->d_name);
+            if (raw == "." || raw == "..")
+                continue;
+            const std::optional<Spelling> spelling = spellingOf(raw);
+            if (!spelling)
+                continue;
+            listed.index[spelling->text.toCaseFolded()].append(raw);
+            if (spelling->foreign)
+                listed.foreign.append(raw);
+            else if (isTemporaryName(raw))
+                listed.temporaries.append(raw);
+        }
+        ::closedir(dir);
+    }
+    return listed;
 }
 
 void DiskFileService::refreshIndex()
@@ -414,20 +445,19 @@ void DiskFileService::refreshIndex()
     // Notices queued before a listing only repeat what it shows, so they are kept for later.
     if (m_indexValid && applyFolderEvents())
         return;
-    m_index.clear();
-    if (DIR* dir = ::opendir(QFile::encodeName(m_dir.path()).constData())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArray raw(entry->d_name);
-            if (raw == "." || raw == "..")
-                continue;
-            if (const std::optional<Spelling> spelling = spellingOf(raw))
-                m_index[spelling->text.toCaseFolded()].append(raw);
-        }
-        ::closedir(dir);
-    }
+    const bool early = m_firstListing.valid();
+    Listing listed = early ? m_firstListing.get() : listFolder(m_folderBytes);
+    m_index = std::move(listed.index);
+    m_foreign = std::move(listed.foreign);
     m_indexValid = m_notify >= 0;
     if (!m_caseBlind)
         learnCaseBlind();
+    // The listing made at the start may be older than some notices: each name ends as its
+    // last notice says, whether the listing saw it before or after.
+    if (early && m_indexValid && !applyFolderEvents()) {
+        m_indexValid = false;
+        refreshIndex();
+    }
 }
 
 void DiskFileService::learnCaseBlind()
@@ -816,16 +846,12 @@ QStringList DiskFileService::foreignNames()
 {
     refreshIndex();
     QStringList names;
-    for (const QList<QByteArray>& entries : std::as_const(m_index)) {
-        for (const QByteArray& entry : entries) {
-            if (QByteArrayView(entry).isValidUtf8())
-                continue; // most names, told apart without making their text
-            const std::optional<Spelling> spelling = spellingOf(entry);
-            struct stat st;
-            if (spelling && spelling->foreign && spelling->text.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive) &&
-                ::lstat(path(entry).constData(), &st) == 0 && S_ISREG(st.st_mode) && !names.contains(spelling->text))
-                names.append(spelling->text);
-        }
+    for (const QByteArray& entry : std::as_const(m_foreign)) {
+        const std::optional<Spelling> spelling = spellingOf(entry);
+        struct stat st;
+        if (spelling && spelling->text.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive) &&
+            ::lstat(path(entry).constData(), &st) == 0 && S_ISREG(st.st_mode) && !names.contains(spelling->text))
+            names.append(spelling->text);
     }
     names.sort();
     return names;

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -22,7 +23,8 @@ namespace kav {
 class DiskFileService final : public FileService
 {
 public:
-    // Removes what earlier runs that were killed mid-save left in the folder.
+    // Removes what earlier runs that were killed mid-save left in the folder (by the
+    // end of the first look-up at the latest).
     explicit DiskFileService(const QString& folder = QStringLiteral("."));
     ~DiskFileService() override;
     Q_DISABLE_COPY_MOVE(DiskFileService)
@@ -58,6 +60,13 @@ public:
 private:
     struct Slot;
     struct Target;
+    // What one listing of the folder found.
+    struct Listing
+    {
+        QHash<QString, QList<QByteArray>> index; // as m_index
+        QList<QByteArray> foreign;               // entries spelled in code page 932 bytes
+        QList<QByteArray> temporaries;           // entries named like a save's temporary file
+    };
     enum class Use { Read, Write, Remove };
 
     Slot* slot(int number);
@@ -65,7 +74,8 @@ private:
     void learnCaseBlind();
     void watchFolder();
     bool applyFolderEvents();
-    void removeLeftovers();
+    static Listing listFolder(const QByteArray& folder);
+    static void removeLeftovers(const QByteArray& folder, Listing& listed);
     Result<Target> locate(const QString& name, Use use);
     QByteArray path(const QByteArray& entry) const;
     void forgetOtherSpellings(const QByteArray& entry, const QString& asked);
@@ -76,6 +86,7 @@ private:
     // Case-folded name as text -> the raw entries on disk that spell it, kept up
     // to date by the kernel's notices of the folder's changes (inotify).
     QHash<QString, QList<QByteArray>> m_index;
+    QList<QByteArray> m_foreign; // the index's entries in code page 932 bytes: few, if any
     bool m_indexValid = false;
     int m_notify = -1; // -1: no notices; the folder is then listed again on each look-up
     quint64 m_saves = 0;
@@ -88,6 +99,8 @@ private:
     // The folder the notices are about: a file system mounted over it later sends none.
     dev_t m_watchedDev = 0;
     ino_t m_watchedIno = 0;
+    // The listing made on a second thread at the start, until the first look-up takes it.
+    std::future<Listing> m_firstListing;
 };
 
 // A write past the file-size limit (ulimit -f) then fails with EFBIG and is
