@@ -495,7 +495,25 @@ void frmMain::OfferSystemSpelling()
 
 void frmMain::LoadTitles()
 {
-    showLoadedTitles(storage::LoadTitles(m_services.files, m_cat));
+    const storage::LoadReport report = storage::LoadTitles(m_services.files, m_cat);
+    m_listToShare = !report.failure;
+    showLoadedTitles(report);
+}
+
+void frmMain::shareLoadedList()
+{
+    if (!m_listToShare || !m_listSeen)
+        return;
+    m_listToShare = false;
+    // Only the titles the list holds: what lies past them in m_cat is left from earlier lists.
+    auto read = std::make_shared<storage::Catalogue>();
+    for (int p = 1; p <= m_cat.intKensu; ++p) {
+        read->strName[p] = m_cat.strName[p];
+        read->intKansu[p] = m_cat.intKansu[p];
+        read->intSyo[p] = m_cat.intSyo[p];
+    }
+    read->intKensu = m_cat.intKensu;
+    storage::RememberTitles(*m_listSeen, std::move(read));
 }
 
 void frmMain::showLoadedTitles(const storage::LoadReport& report)
@@ -517,6 +535,8 @@ void frmMain::showLoadedTitles(const storage::LoadReport& report)
     for (int p = same + 1; oneGone && p <= m_cat.intKensu; ++p)
         oneGone = had[p] == m_cat.strName[p];
     if (oneGone) {
+        // Unselected first: Qt would otherwise select and lay out the next name, soon cleared.
+        ui->cboName->setCurrentIndex(-1);
         ui->cboName->removeItem(same);
     } else if (!(count == m_cat.intKensu && same == count)) {
         QStringList names;
@@ -815,6 +835,7 @@ void frmMain::lblKan_Click(int index)
 void frmMain::SaveVolumes(int index)
 {
     storage::Flags after{};
+    shareLoadedList();
     const storage::Change change = storage::ToggleFlag(m_services.files, strFile.chopped(4), index, after);
     if (change.outcome == storage::Change::Refused || change.outcome == storage::Change::Failed) {
         // The file is as it was, and so are the label and the flag.
@@ -955,6 +976,7 @@ void frmMain::cmdNew_Click()
                        QStringLiteral("１データ５０件制限"));
 
     BusyCursor cursor;
+    shareLoadedList();
     const storage::Change change = storage::RegisterPieces(m_services.files, pieces, title);
     cursor.release();
     if (change.outcome == storage::Change::Refused) {
@@ -1033,6 +1055,7 @@ void frmMain::lblKansu_Click()
     // The count belongs to the title on display, not to text typed into the selector.
     const QString name = m_cat.strName[m_shown];
     setSelectorText(name, m_shown);
+    shareLoadedList();
     const storage::Change change =
         storage::SetVolumeCount(m_services.files, name, RoundToInt16(LeadingValue(entry)).value_or(0));
     if (!change.ok()) {
@@ -1057,6 +1080,7 @@ void frmMain::cboSyo_Click(int /*index*/)
     // The start volume belongs to the title on display, whatever the selector shows.
     const QString name = m_cat.strName[m_shown];
     setSelectorText(name, m_shown);
+    shareLoadedList();
     const storage::Change change = storage::SetStartOffset(
         m_services.files, name, RoundToInt16(LeadingValue(ui->cboSyo->currentText()) - 1).value_or(0));
     if (!change.ok()) {
@@ -1071,6 +1095,7 @@ void frmMain::showWritten(const storage::Change& change)
     if (change.written) {
         // The list as the command replaced it is what a read of the file gives now.
         m_cat = *change.written;
+        m_listToShare = false; // the command has left it with the commands already
         storage::LoadReport report;
         report.bytes = change.bytes;
         showLoadedTitles(report);
@@ -1113,6 +1138,7 @@ void frmMain::cmdDel_Click()
         showEmptyCatalogue();
         return;
     }
+    shareLoadedList();
     const storage::Change change = storage::DeleteTitle(m_services.files, name);
     if (!change.ok()) {
         afterFailedChange(change, name);

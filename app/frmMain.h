@@ -92,6 +92,9 @@ private:
     void paintVolumes();
     // The catalogue as a command wrote it (read again when the command did not say).
     void showWritten(const storage::Change& change);
+    // Before a command: the catalogue read from the list the window last loaded, so that a
+    // command finding the list still in those bytes need not parse it again.
+    void shareLoadedList();
     // After an edit on disk: the catalogue again, name shown where it now stands.
     void showEdited(const QString& name, const storage::Change& change);
 
@@ -158,6 +161,8 @@ private:
     // The bytes last read or written, to tell others' changes from our own (nullopt: unreadable).
     std::optional<QByteArray> m_listSeen;
     std::optional<QByteArray> m_flagsSeen;
+    // m_cat is what reading m_listSeen gives, and the commands do not know it yet.
+    bool m_listToShare = false;
     int m_busy = 0;
     bool m_followPending = false;
 };

@@ -91,6 +91,8 @@ private Q_SLOTS:
     void ownSavesRaiseNothing();
     void waitsWhileItsDialogIsOpen();
     void unreadableListIsNotReloadedForNothing();
+    void commandsReadTheListAsLoaded_data();
+    void commandsReadTheListAsLoaded();
     void utf8TitleList();
     void titleNamedLikeAProgramFile_data();
     void titleNamedLikeAProgramFile();
@@ -316,6 +318,50 @@ void TestDisk::unreadableListIsNotReloadedForNothing()
 
 // A list a Linux editor saved as UTF-8 reads as the titles it holds, and is saved
 // in Shift-JIS at the next change.
+// A command finding the list in the bytes the window loaded takes the window's reading of
+// them: it must be what parsing them gives, a list that could not be read to its end included.
+void TestDisk::commandsReadTheListAsLoaded_data()
+{
+    QTest::addColumn<QByteArray>("first"); // the list at the start
+    QTest::addColumn<QByteArray>("then");  // the list another program leaves before the command (empty: none)
+    const QByteArray three = record(u"A"_s, 3, 0) + record(u"進撃の巨人"_s, 34, 10) + record(u"C"_s, 50, 500);
+    QTest::newRow("as started") << three << QByteArray();
+    QTest::newRow("followed to fewer titles") << three << record(u"A"_s, 7, 0);
+    QTest::newRow("cut short") << three + "\"D\",1\r\n" << QByteArray();
+    QTest::newRow("followed to a list cut short") << three << record(u"A"_s, 7, 0) + "\"D\",40000,0\r\n";
+}
+
+void TestDisk::commandsReadTheListAsLoaded()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, then);
+    WindowFixture f;
+    f.write(TitleList, first);
+    f.start();
+    f.dialogs.calls.clear();
+    if (!then.isEmpty()) {
+        f.write(TitleList, then);
+        f.watcher.fire();
+    }
+    f.dialogs.calls.clear();
+    // A command that reads the list and leaves it as it is.
+    f.window->lblKan_Click(1);
+    const QByteArray bytes = f.read(TitleList);
+    QCOMPARE(bytes, then.isEmpty() ? first : then);
+    QCOMPARE(f.read(u"A.txt"_s), WindowFixture::flagFile({1}));
+
+    const storage::TitlesNow now = storage::ReadTitlesNow(f.files);
+    storage::Catalogue parsed;
+    const storage::LoadReport fresh = storage::ParseTitles(bytes, parsed);
+    QCOMPARE(now.report.failure.has_value(), fresh.failure.has_value());
+    QCOMPARE(now.catalogue->intKensu, parsed.intKensu);
+    for (int p = 1; p <= storage::MaxTitles; ++p) {
+        QCOMPARE(now.catalogue->strName[p], parsed.strName[p]);
+        QCOMPARE(now.catalogue->intKansu[p], parsed.intKansu[p]);
+        QCOMPARE(now.catalogue->intSyo[p], parsed.intSyo[p]);
+    }
+}
+
 void TestDisk::utf8TitleList()
 {
     WindowFixture f;
