@@ -316,8 +316,6 @@ void TestDisk::unreadableListIsNotReloadedForNothing()
     QCOMPARE(captions(f.dialogs), QStringList{u"読み込みエラー"_s});
 }
 
-// A list a Linux editor saved as UTF-8 reads as the titles it holds, and is saved
-// in Shift-JIS at the next change.
 // A command finding the list in the bytes the window loaded takes the window's reading of
 // them: it must be what parsing them gives, a list that could not be read to its end included.
 void TestDisk::commandsReadTheListAsLoaded_data()
@@ -362,6 +360,8 @@ void TestDisk::commandsReadTheListAsLoaded()
     }
 }
 
+// A list a Linux editor saved as UTF-8 reads as the titles it holds, and is saved
+// in Shift-JIS at the next change.
 void TestDisk::utf8TitleList()
 {
     WindowFixture f;
