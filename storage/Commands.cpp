@@ -6,13 +6,6 @@ namespace kav::storage {
 
 namespace {
 
-using Fresh = TitlesNow;
-
-Fresh readFresh(FileService& files)
-{
-    return ReadTitlesNow(files);
-}
-
 Change outcome(Change::Outcome kind, Error error, const QString& file = {})
 {
     // Whatever failed, the message names the file.
@@ -25,7 +18,7 @@ Change outcome(Change::Outcome kind, Error error, const QString& file = {})
 }
 
 // Reads the list and finds name in it; sets change when there is nothing to do.
-int findFresh(const Fresh& fresh, const QString& name, Change& change)
+int findFresh(const TitlesNow& fresh, const QString& name, Change& change)
 {
     if (fresh.report.failure) {
         change = outcome(Change::ListUnreadable, *fresh.report.failure);
@@ -61,7 +54,7 @@ namespace {
 struct Found
 {
     Held held;
-    Fresh fresh;
+    TitlesNow fresh;
     Change change;
     int position = 0;
 };
@@ -74,7 +67,7 @@ Found findOnDisk(FileService& files, const QString& name)
         found.change = *found.held.refused;
         return found;
     }
-    found.fresh = readFresh(files);
+    found.fresh = ReadTitlesNow(files);
     found.position = findFresh(found.fresh, name, found.change);
     return found;
 }
@@ -149,7 +142,7 @@ Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QStr
     const Held held = holdFolder(files);
     if (held.refused)
         return *held.refused;
-    Fresh fresh = readFresh(files);
+    TitlesNow fresh = ReadTitlesNow(files);
     if (fresh.report.failure)
         return outcome(Change::ListUnreadable, *fresh.report.failure);
     const Catalogue& catalogue = *fresh.catalogue;
@@ -234,7 +227,7 @@ Change ToggleFlag(FileService& files, const QString& name, int index, Flags& aft
         return outcome(Change::Refused, Error{{}, QString::number(index), 0, ErrorKind::Other});
     // A list that cannot be read to its end is protected, not its titles' flags:
     // without it, the title is taken to be there.
-    Fresh fresh = readFresh(files);
+    TitlesNow fresh = ReadTitlesNow(files);
     Change change;
     if (!fresh.report.failure && findFresh(fresh, name, change) == 0)
         return change;

@@ -208,6 +208,14 @@ int flushFolder(const QByteArray& folder)
     return errno == EINVAL || errno == ENOTSUP || errno == ENOSYS || errno == EROFS ? 0 : errno;
 }
 
+Error notDurable(const QString& file, int error)
+{
+    return failure(ErrorKind::Write, file,
+                   QStringLiteral("書き込みましたが、ディスクに残ったか確かめられませんでした（%1）。"
+                                  "ディスクの状態を確かめて下さい。")
+                       .arg(systemText(error)));
+}
+
 } // namespace
 
 struct DiskFileService::Slot
@@ -258,7 +266,7 @@ void DiskFileService::watchFolder()
     if (m_notify >= 0)
         ::close(m_notify);
     m_indexValid = false;
-    const QByteArray folder = QFile::encodeName(m_dir.path());
+    const QByteArray& folder = m_folderBytes;
     m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_notify >= 0 && ::inotify_add_watch(m_notify, folder.constData(),
                                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
@@ -562,7 +570,7 @@ Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use
             char text[PATH_MAX];
             const ssize_t length = ::readlink(entryPath.constData(), text, sizeof text);
             const QByteArray link = length > 0 ? QByteArray(text, length) : QByteArray();
-            const QByteArray whole = link.startsWith('/') ? link : QFile::encodeName(m_dir.path()) + '/' + link;
+            const QByteArray whole = link.startsWith('/') ? link : m_folderBytes + '/' + link;
             const qsizetype slash = whole.lastIndexOf('/');
             const QByteArray last = whole.mid(slash + 1);
             const QByteArray parent = realPath(slash > 0 ? whole.left(slash) : QByteArray("/"));
@@ -571,7 +579,7 @@ Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use
                 ::lstat((parent + '/' + last).constData(), &beyond) != 0)
                 real = parent + '/' + last;
         }
-        const QByteArray home = realPath(QFile::encodeName(m_dir.path()));
+        const QByteArray home = realPath(m_folderBytes);
         const bool inside =
             !real.isEmpty() && !home.isEmpty() && real.startsWith(home.endsWith('/') ? home : home + '/');
         if (!inside && use != Use::Read) {
@@ -613,7 +621,7 @@ private:
 
 Result<std::unique_ptr<FolderLock>> DiskFileService::lockFolder()
 {
-    const int fd = ::open(QFile::encodeName(m_dir.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(m_folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return std::make_unique<FolderLock>(); // the command itself will say what is wrong with the folder
     // Another window's command holds it for milliseconds; a program that hangs must not hang us.
@@ -758,10 +766,7 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
     if (!target.real.isEmpty() && synced == 0)
         synced = flushFolder(target.real.left(target.real.lastIndexOf('/')));
     if (synced != 0)
-        return failure(ErrorKind::Write, name,
-                       QStringLiteral("書き込みましたが、ディスクに残ったか確かめられませんでした（%1）。"
-                                      "ディスクの状態を確かめて下さい。")
-                           .arg(systemText(synced)));
+        return notDurable(name, synced);
     return {};
 }
 
@@ -778,10 +783,7 @@ Status DiskFileService::syncFolder()
         return {};
     m_syncPending = false;
     if (const int synced = flushFolder(m_folderBytes); synced != 0)
-        return failure(ErrorKind::Write, m_dir.path(),
-                       QStringLiteral("書き込みましたが、ディスクに残ったか確かめられませんでした（%1）。"
-                                      "ディスクの状態を確かめて下さい。")
-                           .arg(systemText(synced)));
+        return notDurable(m_dir.path(), synced);
     return {};
 }
 
@@ -869,7 +871,7 @@ Status DiskFileService::renameToSystemSpelling(const QString& name)
         return S_ISLNK(st.st_mode)
                    ? failure(ErrorKind::Unsafe, name, QStringLiteral("シンボリックリンクの名前は変えません。"))
                    : notAFile(name, name, st.st_mode);
-    const QByteArray folder = QFile::encodeName(m_dir.path());
+    const QByteArray& folder = m_folderBytes;
     const Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return writeFailure(name, errno, false);
