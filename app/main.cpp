@@ -1,4 +1,5 @@
 #include "Accessibility.h"
+#include "CommandLine.h"
 #include "frmMain.h"
 
 #include "core/Clock.h"
@@ -14,10 +15,44 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <future>
+
+#include <unistd.h>
+
+namespace {
+
+void say(std::FILE* to, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), to);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    const kav::Invocation asked = kav::ParseCommandLine(argc, argv);
+    switch (asked.action) {
+    case kav::Invocation::Help:
+        say(stdout, kav::UsageText());
+        return 0;
+    case kav::Invocation::Version:
+        say(stdout, QStringLiteral("kavurio " KAVURIO_VERSION "\n"));
+        return 0;
+    case kav::Invocation::Refuse:
+        say(stderr, QStringLiteral("kavurio: %1\n詳しくは kavurio --help を見て下さい。\n").arg(asked.problem));
+        return 2;
+    case kav::Invocation::Run:
+        break;
+    }
+    // The program keeps its files in the folder it runs in.
+    if (!asked.folder.isEmpty() && ::chdir(asked.folder.constData()) != 0) {
+        say(stderr, QStringLiteral("kavurio: フォルダー「%1」を開けません（%2）。\n")
+                        .arg(QString::fromLocal8Bit(asked.folder), QString::fromLocal8Bit(std::strerror(errno))));
+        return 1;
+    }
     // Past the file-size limit a write fails and is reported; the signal would end the program mid-save.
     kav::IgnoreFileSizeSignal();
     // The first use of the code page converter loads ICU's tables, a few milliseconds:

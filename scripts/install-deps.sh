@@ -29,11 +29,18 @@ done
 
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
+    # sudo may be there for other users only: then its refusal would be all one sees.
+    why=
     if ! command -v sudo >/dev/null; then
+        why="sudo is not installed"
+    elif ! sudo -n true 2>/dev/null && ! LC_ALL=C sudo -n -v 2>&1 | grep -q 'password is required'; then
+        why="you may not use sudo here"
+    fi
+    if [ -n "$why" ]; then
         echo "These Debian packages are missing: ${missing[*]}" >&2
-        echo "Installing them needs root, and sudo is not installed. As root, run:" >&2
+        echo "Installing them needs root, and $why. As root, run:" >&2
         echo "  apt-get install --no-install-recommends ${missing[*]}" >&2
-        echo "(or install sudo and give yourself the right to use it), then run this command again." >&2
+        echo "(or get the right to use sudo), then run this command again." >&2
         exit 1
     fi
     as_root=(sudo)

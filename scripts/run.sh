@@ -10,6 +10,5 @@ KAVURIO_BUILD_DIR=$build "$here/scripts/build.sh" -DKAVURIO_TESTS=OFF
 : "${HOME:?HOME is not set}"
 folder="$HOME/カヴリオ"
 mkdir -p "$folder"
-cd "$folder"
 echo "kavurio: data folder $folder"
-exec "$build/app/kavurio"
+exec "$build/app/kavurio" -- "$folder"
