@@ -60,4 +60,32 @@ bool canEncode(QStringView text)
     return encode(text).ok();
 }
 
+Mark byteOrderMark(QByteArrayView bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return Mark::Utf8;
+    if (bytes.startsWith("\xFF\xFE"))
+        return Mark::Utf16LE;
+    if (bytes.startsWith("\xFE\xFF"))
+        return Mark::Utf16BE;
+    return Mark::None;
+}
+
+Result<QByteArray> fromUnicode(QByteArrayView bytes)
+{
+    const Mark mark = byteOrderMark(bytes);
+    const auto form = mark == Mark::Utf16LE   ? QStringConverter::Utf16LE
+                      : mark == Mark::Utf16BE ? QStringConverter::Utf16BE
+                                              : QStringConverter::Utf8;
+    QStringDecoder decoder(form, QStringConverter::Flag::Stateless);
+    const QString text = decoder.decode(bytes.sliced(mark == Mark::None ? 0 : mark == Mark::Utf8 ? 3 : 2));
+    if (decoder.hasError())
+        return Error{
+            {},
+            QStringLiteral("%1として読めないバイトがあります")
+                .arg(mark == Mark::Utf8 || mark == Mark::None ? QStringLiteral("UTF-8") : QStringLiteral("UTF-16")),
+            0};
+    return encode(text);
+}
+
 } // namespace kav::cp932
