@@ -784,11 +784,12 @@ void frmMain::followFiles()
 
 namespace {
 
-// Names in 「」, the first few of them.
-QString someNames(const QStringList& names)
+// The first few of names, each in 「」 unless it holds them already.
+QString someNames(const QStringList& names, bool quoted = true)
 {
     constexpr int Shown = 5;
-    QString list = QStringLiteral("「%1」").arg(names.mid(0, Shown).join(QStringLiteral("」「")));
+    QString list = quoted ? QStringLiteral("「%1」").arg(names.mid(0, Shown).join(QStringLiteral("」「")))
+                          : names.mid(0, Shown).join(QStringLiteral("　"));
     if (names.size() > Shown)
         list += QStringLiteral("ほか%1件").arg(names.size() - Shown);
     return list;
@@ -831,14 +832,14 @@ void frmMain::tellConflictCopies()
             lines.append(QStringLiteral("　「%1」にだけある題名：").arg(original) + someNames(d.onlyInUse));
         QStringList counts;
         for (const storage::CountChange& c : d.otherCounts)
-            counts.append(QStringLiteral("%1（%2巻・%3巻から、コピーでは%4巻・%5巻から）")
+            counts.append(QStringLiteral("「%1」（%2巻・%3巻から、コピーでは%4巻・%5巻から）")
                               .arg(c.title)
                               .arg(c.count)
                               .arg(c.offset + 1)
                               .arg(c.copyCount)
                               .arg(c.copyOffset + 1));
         if (!counts.isEmpty())
-            lines.append(QStringLiteral("　巻数か初巻の違う題名：") + someNames(counts));
+            lines.append(QStringLiteral("　巻数か初巻の違う題名：") + someNames(counts, false));
         if (!d.setOnlyInCopy.isEmpty())
             lines.append(QStringLiteral("　コピーでだけ未収集の巻：") + volumeList(d.setOnlyInCopy));
         if (!d.setOnlyInUse.isEmpty())

@@ -597,6 +597,8 @@ private Q_SLOTS:
                                                      << "\"A\",5,0\r\n"_ba + z;
         QTest::newRow("lone CR") << "\"A\",5,0\r"_ba
                                  << "\"A\",5,0\r\n"_ba + z;
+        QTest::newRow("UTF-16 written anew") << "\xFF\xFE\"\0A\0\"\0,\0\x35\0,\0\x30\0"_ba
+                                             << "\"A\",5,0\r\n"_ba + z;
         QTest::newRow("empty file") << QByteArray() << z;
         QTest::newRow("only blank lines") << "\r\n\r\n"_ba << z;
         // The quote would take the line end and the new record into the last field.
@@ -1245,7 +1247,8 @@ private Q_SLOTS:
     {
         m_dir->put(TitleListUpper(), record(u"A"_s, 3, 0) + record(u"B"_s, 3, 0) + record(u"C"_s, 3, 0));
         QVERIFY(QDir(m_dir->path()).mkdir(u"A.txt"_s));
-        m_dir->put(u"B.TXT"_s, "0,1\r\n"_ba);
+        m_dir->put(u"B.TXT"_s, "\xEF\xBB\xBF"
+                               "0,1\r\n"_ba); // as a Windows editor saves "UTF-8"
         Catalogue catalogue;
         QVERIFY(!LoadTitles(*m_files, catalogue).failure);
         const ReportCollection report = CollectReport(*m_files, catalogue);

@@ -71,21 +71,29 @@ Mark byteOrderMark(QByteArrayView bytes)
     return Mark::None;
 }
 
-Result<QByteArray> fromUnicode(QByteArrayView bytes)
+Result<QString> unicodeText(QByteArrayView bytes)
 {
     const Mark mark = byteOrderMark(bytes);
-    const auto form = mark == Mark::Utf16LE   ? QStringConverter::Utf16LE
-                      : mark == Mark::Utf16BE ? QStringConverter::Utf16BE
-                                              : QStringConverter::Utf8;
-    QStringDecoder decoder(form, QStringConverter::Flag::Stateless);
-    const QString text = decoder.decode(bytes.sliced(mark == Mark::None ? 0 : mark == Mark::Utf8 ? 3 : 2));
+    const bool utf8 = mark == Mark::Utf8 || mark == Mark::None;
+    QStringDecoder decoder(utf8                    ? QStringConverter::Utf8
+                           : mark == Mark::Utf16LE ? QStringConverter::Utf16LE
+                                                   : QStringConverter::Utf16BE,
+                           QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes.sliced(mark == Mark::None ? 0 : utf8 ? 3 : 2));
     if (decoder.hasError())
-        return Error{
-            {},
-            QStringLiteral("%1として読めないバイトがあります")
-                .arg(mark == Mark::Utf8 || mark == Mark::None ? QStringLiteral("UTF-8") : QStringLiteral("UTF-16")),
-            0};
-    return encode(text);
+        return Error{{},
+                     QStringLiteral("%1として読めないバイトがあります")
+                         .arg(utf8 ? QStringLiteral("UTF-8") : QStringLiteral("UTF-16")),
+                     0};
+    return text;
+}
+
+Result<QByteArray> fromUnicode(QByteArrayView bytes)
+{
+    const Result<QString> text = unicodeText(bytes);
+    if (!text)
+        return text.error();
+    return encode(text.value());
 }
 
 } // namespace kav::cp932

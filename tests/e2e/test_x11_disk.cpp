@@ -298,7 +298,7 @@ void TestX11Disk::conflictCopyAppearing()
     for (const QString& part :
          {QStringLiteral("「%1」（「データ.txt」のコピー）").arg(copy),
           QStringLiteral("コピーにだけある題名：「漫画」"), QStringLiteral("「データ.txt」にだけある題名：「B」"),
-          QStringLiteral("「A（5巻・1巻から、コピーでは7巻・1巻から）」")})
+          QStringLiteral("「A」（5巻・1巻から、コピーでは7巻・1巻から）")})
         QVERIFY2(told.contains(part), qPrintable(told));
     m_x.key(QStringLiteral("Return"));
     writeAsAnother(path(TitleList), list + record(QStringLiteral("C"), 2, 0));
