@@ -797,10 +797,14 @@ QString someNames(const QStringList& names, bool quoted = true)
 
 QString volumeList(const QList<int>& volumes)
 {
+    constexpr int Shown = 12;
     QStringList texts;
-    for (const int v : volumes)
+    for (const int v : volumes.mid(0, Shown))
         texts.append(IntText(v) + QStringLiteral("巻"));
-    return texts.join(QStringLiteral("、"));
+    QString list = texts.join(QStringLiteral("、"));
+    if (volumes.size() > Shown)
+        list += QStringLiteral("ほか%1冊").arg(volumes.size() - Shown);
+    return list;
 }
 
 } // namespace
