@@ -14,6 +14,7 @@
 #include "core/FileService.h"
 #include "core/FileWatcher.h"
 #include "storage/Commands.h"
+#include "storage/Conflicts.h"
 #include "storage/Record.h"
 #include "ui/Dialogs.h"
 #include "ui/HelpViewer.h"
@@ -458,6 +459,7 @@ void frmMain::Form_Load()
         ui->cboSyo->setEditText(text);
     }
     OfferSystemSpelling();
+    tellConflictCopies();
     if (m_services.watcher) {
         connect(m_services.watcher, &FileWatcher::changed, this, &frmMain::followDisk);
         watchShownFiles();
@@ -559,19 +561,27 @@ void frmMain::showLoadedTitles(const storage::LoadReport& report)
     if (m_shown > m_cat.intKensu)
         m_shown = m_cat.intKensu;
 
-    if (report.encoding == storage::ListEncoding::Utf8 && !report.failure && !m_toldUtf8) {
+    if (report.encoding != storage::ListEncoding::ShiftJis && !report.failure && !m_toldUtf8) {
         m_toldUtf8 = true;
-        m_services.dialogs.MsgBox(
-            QStringLiteral("「データ.txt」はUTF-8で保存されています。") + crlf() +
-                QStringLiteral("このソフトはデータをシフトJISで保存します。") + crlf() + crlf() +
-                QStringLiteral("題名はそのまま読み込みました。次に登録・変更・削除をしたときに、") + crlf() +
-                QStringLiteral("「データ.txt」をシフトJISで保存し直します。"),
-            mb::Information, QStringLiteral("文字コード"));
+        tellSavedAs(storage::TitleListLower(),
+                    report.encoding == storage::ListEncoding::Utf8 ? cp932::Mark::Utf8 : cp932::Mark::Utf16LE,
+                    QStringLiteral("題名はそのまま読み込みました。次に登録・変更・削除をしたときに、"));
     }
     if (report.failure && !m_titlesLocked) {
         m_titlesLocked = true;
         tellListFailure(*report.failure, report.missing);
     }
+}
+
+void frmMain::tellSavedAs(const QString& file, cp932::Mark form, const QString& read)
+{
+    const Busy busy(*this);
+    m_services.dialogs.MsgBox(
+        QStringLiteral("「%1」は%2で保存されています。")
+                .arg(file, form == cp932::Mark::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("UTF-16（Unicode）")) +
+            crlf() + QStringLiteral("このソフトはデータをシフトJISで保存します。") + crlf() + crlf() + read + crlf() +
+            QStringLiteral("「%1」をシフトJISで保存し直します。").arg(file),
+        mb::Information, QStringLiteral("文字コード"));
 }
 
 void frmMain::tellListFailure(const Error& e, bool missing)
@@ -660,18 +670,26 @@ void frmMain::LoadVolumes()
     if (storage::IsProgramFile(strFile))
         return;
     const Result<QByteArray> bytes = m_services.files.readAll(strFile);
+    std::optional<Error> problem;
     if (bytes) {
         m_flagsSeen = bytes.value();
-        (void)storage::ParseVolumes(bytes.value(), strFile, intKan);
-        return;
-    }
-    const Error& e = bytes.error();
-    if (e.kind == ErrorKind::NotFound) {
+        const storage::FlagsRead read = storage::ParseVolumes(bytes.value(), strFile, intKan);
+        if (read.unreadable)
+            problem = read.failure;
+        else if (read.mark != cp932::Mark::None && !m_toldSavedAs.contains(strFile.toCaseFolded())) {
+            m_toldSavedAs.insert(strFile.toCaseFolded());
+            tellSavedAs(strFile, read.mark,
+                        QStringLiteral("巻の状態はそのまま読み込みました。次に巻をクリックしたときに、"));
+        }
+        if (!problem)
+            return;
+    } else if (bytes.error().kind == ErrorKind::NotFound) {
         m_flagsSeen = QByteArray(); // no file: changes when one appears
         return;
     }
+    const Error& e = problem ? *problem : bytes.error();
     // A flag file that cannot be used is said once for each title shown, not at every repaint.
-    if ((e.kind == ErrorKind::Clash || e.kind == ErrorKind::Unsafe || e.kind == ErrorKind::NotAFile) &&
+    if ((problem || e.kind == ErrorKind::Clash || e.kind == ErrorKind::Unsafe || e.kind == ErrorKind::NotAFile) &&
         m_toldFlagProblem != strFile) {
         m_toldFlagProblem = strFile;
         const Busy busy(*this);
@@ -738,6 +756,12 @@ void frmMain::followDisk()
             QTimer::singleShot(200, this, &frmMain::followDisk);
         return;
     }
+    followFiles();
+    tellConflictCopies();
+}
+
+void frmMain::followFiles()
+{
     const Result<QByteArray> list = m_services.files.readAll(storage::TitleListUpper());
     const std::optional<QByteArray> listNow = list ? std::optional<QByteArray>(list.value()) : std::nullopt;
     if (listNow != m_listSeen) {
@@ -756,6 +780,85 @@ void frmMain::followDisk()
         const Busy busy(*this);
         ShowVolumes();
     }
+}
+
+namespace {
+
+// The first few of names, each in 「」 unless it holds them already.
+QString someNames(const QStringList& names, bool quoted = true)
+{
+    constexpr int Shown = 5;
+    QString list = quoted ? QStringLiteral("「%1」").arg(names.mid(0, Shown).join(QStringLiteral("」「")))
+                          : names.mid(0, Shown).join(QStringLiteral("　"));
+    if (names.size() > Shown)
+        list += QStringLiteral("ほか%1件").arg(names.size() - Shown);
+    return list;
+}
+
+QString volumeList(const QList<int>& volumes)
+{
+    constexpr int Shown = 12;
+    QStringList texts;
+    for (const int v : volumes.mid(0, Shown))
+        texts.append(IntText(v) + QStringLiteral("巻"));
+    QString list = texts.join(QStringLiteral("、"));
+    if (volumes.size() > Shown)
+        list += QStringLiteral("ほか%1冊").arg(volumes.size() - Shown);
+    return list;
+}
+
+} // namespace
+
+void frmMain::tellConflictCopies()
+{
+    QList<storage::ConflictCopy> fresh;
+    for (const storage::ConflictCopy& copy : storage::FindConflictCopies(m_services.files.names(), m_cat)) {
+        if (!m_toldCopies.contains(copy.copy))
+            fresh.append(copy);
+        m_toldCopies.insert(copy.copy);
+    }
+    if (fresh.isEmpty())
+        return;
+    const Busy busy(*this);
+    constexpr int Shown = 6;
+    QStringList lines;
+    for (qsizetype k = 0; k < fresh.size() && k < Shown; ++k) {
+        const storage::ConflictCopy& copy = fresh[k];
+        const storage::ConflictDifference d = storage::CompareConflict(m_services.files, copy, m_cat);
+        const QString original =
+            copy.position == 0 ? storage::TitleListLower() : storage::FlagFileUpper(m_cat.strName[copy.position]);
+        lines.append(QStringLiteral("「%1」（「%2」のコピー）").arg(copy.copy, original));
+        if (d.unreadable)
+            lines.append(QStringLiteral("　コピーを最後まで読み込めませんでした（%1）").arg(d.unreadable->message));
+        if (!d.onlyInCopy.isEmpty())
+            lines.append(QStringLiteral("　コピーにだけある題名：") + someNames(d.onlyInCopy));
+        if (!d.onlyInUse.isEmpty())
+            lines.append(QStringLiteral("　「%1」にだけある題名：").arg(original) + someNames(d.onlyInUse));
+        QStringList counts;
+        for (const storage::CountChange& c : d.otherCounts)
+            counts.append(QStringLiteral("「%1」（%2巻・%3巻から、コピーでは%4巻・%5巻から）")
+                              .arg(c.title)
+                              .arg(c.count)
+                              .arg(c.offset + 1)
+                              .arg(c.copyCount)
+                              .arg(c.copyOffset + 1));
+        if (!counts.isEmpty())
+            lines.append(QStringLiteral("　巻数か初巻の違う題名：") + someNames(counts, false));
+        if (!d.setOnlyInCopy.isEmpty())
+            lines.append(QStringLiteral("　コピーでだけ未収集の巻：") + volumeList(d.setOnlyInCopy));
+        if (!d.setOnlyInUse.isEmpty())
+            lines.append(QStringLiteral("　「%1」でだけ未収集の巻：").arg(original) + volumeList(d.setOnlyInUse));
+        if (lines.last().startsWith(u'「') && !d.unreadable)
+            lines.append(QStringLiteral("　（中身は同じです）"));
+    }
+    if (fresh.size() > Shown)
+        lines.append(QStringLiteral("ほか%1個のコピーがあります。").arg(fresh.size() - Shown));
+    m_services.dialogs.MsgBox(QStringLiteral("同期サービスが作った競合コピーがフォルダーにあります。") + crlf() +
+                                  QStringLiteral("このソフトはコピーを読み込まず、書き換えもしません。") + crlf() +
+                                  crlf() + lines.join(crlf()) + crlf() + crlf() +
+                                  QStringLiteral("内容を確かめ、必要な分を登録・変更や巻のクリックで入れ直してから、") +
+                                  crlf() + QStringLiteral("コピーを削除するか、フォルダーの外へ移して下さい。"),
+                              mb::Exclamation, QStringLiteral("同期の競合"));
 }
 
 void frmMain::reloadShowing(const QString& name)

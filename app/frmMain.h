@@ -4,6 +4,7 @@
 #include "storage/Catalogue.h"
 #include "storage/VolumeFlags.h"
 
+#include <QSet>
 #include <QWidget>
 
 #include <array>
@@ -104,6 +105,8 @@ private:
     bool refuseWhileLocked();
     void tellWriteFailure(const Error& error);
     void tellListFailure(const Error& error, bool missing);
+    // A file an editor saved as UTF-8 or UTF-16: read says what was read of it.
+    void tellSavedAs(const QString& file, cp932::Mark form, const QString& read);
     void tellGone(const QString& name);
     void tellDuplicate();
     void tellNoRoom(qsizetype needed, int left);
@@ -114,6 +117,9 @@ private:
     // Following the files on disk: what another window or program changed is shown
     // within moments, never while a handler or its dialog runs.
     void followDisk();
+    void followFiles();
+    // Names the sync services' conflict copies not told of before, and how they differ.
+    void tellConflictCopies();
     void reloadShowing(const QString& name);
     void watchShownFiles();
     void endBusy();
@@ -157,6 +163,8 @@ private:
     bool m_titlesLocked = false;
     bool m_toldUtf8 = false;
     QString m_toldFlagProblem;
+    QSet<QString> m_toldSavedAs; // flag files, case-folded
+    QSet<QString> m_toldCopies;
 
     // The bytes last read or written, to tell others' changes from our own (nullopt: unreadable).
     std::optional<QByteArray> m_listSeen;

@@ -133,14 +133,19 @@ int oddCharacters(const QString& text)
     return odd;
 }
 
-const QByteArrayView Bom("\xEF\xBB\xBF");
-
 } // namespace
 
 ListEncoding DetectListEncoding(QByteArrayView bytes)
 {
-    if (bytes.startsWith(Bom))
+    switch (cp932::byteOrderMark(bytes)) {
+    case cp932::Mark::Utf8:
         return ListEncoding::Utf8;
+    case cp932::Mark::Utf16LE:
+    case cp932::Mark::Utf16BE:
+        return ListEncoding::Utf16;
+    case cp932::Mark::None:
+        break;
+    }
     bool multiByte = false;
     if (!isUtf8(bytes, &multiByte) || !multiByte)
         return ListEncoding::ShiftJis;
@@ -216,16 +221,11 @@ LoadReport parseTitles(const QByteArray& bytes, Catalogue& catalogue)
     report.encoding = DetectListEncoding(bytes);
     InputCursor in;
     in.bytes = bytes;
-    if (report.encoding == ListEncoding::Utf8) {
+    if (report.encoding != ListEncoding::ShiftJis) {
         // Read as the Shift-JIS it will be saved as; the line structure stays as it was.
-        QByteArrayView text = bytes;
-        if (text.startsWith(Bom))
-            text = text.sliced(Bom.size());
-        const Result<QByteArray> converted = cp932::encode(QString::fromUtf8(text));
+        const Result<QByteArray> converted = cp932::fromUnicode(bytes);
         if (!converted) {
-            report.failure =
-                Error{TitleListUpper(), QStringLiteral("UTF-8の文字にシフトJISで表せない文字が含まれています"), 0,
-                      ErrorKind::Format};
+            report.failure = Error{TitleListUpper(), converted.error().message, 0, ErrorKind::Format};
             catalogue.intKensu = 0;
             return report;
         }
@@ -357,7 +357,7 @@ Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& cat
             return whole;
         return whole.value() + added;
     };
-    if (report.encoding == ListEncoding::Utf8)
+    if (report.encoding != ListEncoding::ShiftJis)
         return anew();
 
     // A list saved by a text editor may end without a line end, or in empty lines or an

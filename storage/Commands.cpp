@@ -236,9 +236,11 @@ Change ToggleFlag(FileService& files, const QString& name, int index, Flags& aft
         return outcome(Change::Refused, Error{file, {}, 0, ErrorKind::Unsafe});
 
     Flags flags{};
-    if (Result<QByteArray> bytes = files.readAll(file); bytes)
-        (void)ParseVolumes(bytes.value(), file, flags);
-    else if (bytes.error().kind != ErrorKind::NotFound)
+    if (Result<QByteArray> bytes = files.readAll(file); bytes) {
+        // Flags that cannot be read are not overwritten with zeros.
+        if (const FlagsRead read = ParseVolumes(bytes.value(), file, flags); read.unreadable)
+            return outcome(Change::Refused, *read.failure);
+    } else if (bytes.error().kind != ErrorKind::NotFound)
         return outcome(Change::Refused, bytes.error());
     // A hand-edited 32767 cannot be incremented; it wraps to 0 like any value above 1.
     const qint16 old = flags[index];

@@ -156,6 +156,10 @@ ReportCollection CollectReport(FileService& files, const Catalogue& catalogue)
         const QString flagFile = FlagFileLower(name);
         Flags flags{};
         const FlagsRead read = LoadVolumes(files, flagFile, flags, 2, OnReadFailure::Stop);
+        if (read.unreadable) {
+            report.unusable.append(*read.failure);
+            continue;
+        }
         if (read.missing) {
             if (read.failure && read.failure->kind != ErrorKind::NotFound)
                 report.unusable.append(*read.failure);

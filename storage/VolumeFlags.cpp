@@ -28,6 +28,16 @@ FlagsRead ParseVolumes(const QByteArray& bytes, const QString& fileName, Flags& 
     FlagsRead read;
     InputCursor in;
     in.bytes = bytes;
+    read.mark = cp932::byteOrderMark(bytes);
+    if (read.mark != cp932::Mark::None) {
+        Result<QByteArray> converted = cp932::fromUnicode(bytes);
+        if (!converted) {
+            read.unreadable = true;
+            read.failure = Error{fileName, converted.error().message, 0, ErrorKind::Format};
+            return read;
+        }
+        in.bytes = std::move(converted.value());
+    }
     for (int group = 0; group < Groups; ++group) {
         for (int k = 1; k <= GroupSize; ++k) {
             const Result<qint16> value = ReadInteger(in);

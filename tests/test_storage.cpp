@@ -1,6 +1,8 @@
 #include "core/DiskFileService.h"
+#include "e2e/DataFiles.h"
 #include "storage/Catalogue.h"
 #include "storage/Commands.h"
+#include "storage/Conflicts.h"
 #include "storage/Record.h"
 #include "storage/Titles.h"
 #include "storage/VolumeFlags.h"
@@ -595,6 +597,8 @@ private Q_SLOTS:
                                                      << "\"A\",5,0\r\n"_ba + z;
         QTest::newRow("lone CR") << "\"A\",5,0\r"_ba
                                  << "\"A\",5,0\r\n"_ba + z;
+        QTest::newRow("UTF-16 written anew") << "\xFF\xFE\"\0A\0\"\0,\0\x35\0,\0\x30\0"_ba
+                                             << "\"A\",5,0\r\n"_ba + z;
         QTest::newRow("empty file") << QByteArray() << z;
         QTest::newRow("only blank lines") << "\r\n\r\n"_ba << z;
         // The quote would take the line end and the new record into the last field.
@@ -662,6 +666,11 @@ private Q_SLOTS:
             skipped[i] = stopped[i] = qint16(i);
         for (int i = 21; i <= 50; ++i)
             skipped[i] = qint16(i - 7); // the next group starts at the field after the failure
+        // A byte-order mark (a Windows editor's "Unicode") takes no flag's place.
+        QTest::newRow("UTF-16 mark") << QByteArray(
+                                            QStringEncoder(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom)
+                                                .encode(QString::fromLatin1(five)))
+                                     << skip << flagsOf({{3, 1}, {12, 1}}) << 0;
         QTest::newRow("out of range, skip the group") << numbered << skip << skipped << 2;
         QTest::newRow("out of range, stop") << numbered << stop << stopped << 2;
     }
@@ -1007,6 +1016,87 @@ private Q_SLOTS:
         QCOMPARE(m_dir->contents(u"a.txt"_s), "0,0,1,0,0,0,0,0,0,0\r\n0,1,0,0,0,0,0,0,0,0\r\n"_ba + zeroLines(3));
     }
 
+    // A marked file whose text cannot be read is not replaced by zeros and a click.
+    void unreadableMarkedFlagsAreKept()
+    {
+        m_dir->put(TitleListUpper(), record(u"A"_s, 50, 0));
+        m_dir->put(u"A.TXT"_s, "\xEF\xBB\xBF\xFF,1\r\n"_ba);
+        Flags after{};
+        QCOMPARE(ToggleFlag(*m_files, u"A"_s, 1, after).outcome, Change::Refused);
+        QCOMPARE(m_dir->contents(u"A.TXT"_s), "\xEF\xBB\xBF\xFF,1\r\n"_ba);
+    }
+
+    void conflictCopies_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("position"); // of the title whose flags it copies, 0 the list, -1 no copy
+        const QString sync = u".sync-conflict-20261209-123456-ABCDEFG.TXT"_s;
+        QTest::newRow("Syncthing list") << u"データ"_s + sync << 0;
+        QTest::newRow("Nextcloud list") << u"データ (conflicted copy 2026-12-09 123456).txt"_s << 0;
+        QTest::newRow("Dropbox list") << u"データ (山田's conflicted copy 2026-12-09).txt"_s << 0;
+        QTest::newRow("OneDrive list") << u"データ-DESKTOP-AB12CDE.TXT"_s << 0;
+        QTest::newRow("Syncthing, dot in title") << u"Vol.2"_s + sync << 2;
+        QTest::newRow("Dropbox flags, other case") << u"a (Taro’s conflicted copy 2026-12-09).TXT"_s << 1;
+        QTest::newRow("a title's own flag file") << u"A (conflicted copy 2026-12-09 123456).TXT"_s << -1;
+        QTest::newRow("title named like OneDrive's") << u"データ-PC.TXT"_s << -1;
+        QTest::newRow("OneDrive flags") << u"A-DESKTOP.TXT"_s << -1;
+        QTest::newRow("no such title") << u"B"_s + sync << -1;
+        QTest::newRow("month 13") << u"A.sync-conflict-20261309-123456-ABCDEFG.TXT"_s << -1;
+        QTest::newRow("no time") << u"A (conflicted copy 2026-12-09).TXT"_s << -1;
+        QTest::newRow("the report") << u"残巻データ (conflicted copy 2026-12-09 123456).txt"_s << -1;
+    }
+    void conflictCopies()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, position);
+        Catalogue catalogue;
+        ParseTitles("A,1,0\r\nVol.2,1,0\r\nA (conflicted copy 2026-12-09 123456),1,0\r\n"_ba + sjis(u"データ-PC,1,0"_s),
+                    catalogue);
+        const QList<ConflictCopy> copies = FindConflictCopies({name, u"A.TXT"_s, TitleListUpper()}, catalogue);
+        QCOMPARE(copies.size(), position < 0 ? 0 : 1);
+        QCOMPARE(copies.value(0).position, std::max(position, 0));
+    }
+
+    void compareConflict_data()
+    {
+        QTest::addColumn<bool>("flags");
+        QTest::addColumn<QByteArray>("inUse");
+        QTest::addColumn<QByteArray>("copy");
+        QTest::addColumn<QString>("differences"); // in copy only|in use only|counts|set in copy|set in use
+        const QByteArray ab = record(u"A"_s, 5, 0) + record(u"B"_s, 4, 0);
+        QTest::newRow("titles") << false << ab << "\xEF\xBB\xBF\"A\",7,50\r\n\"C\",3,0\r\n"_ba << u"C|B|A 5+0>7+50||"_s;
+        QTest::newRow("flags") << true << kav::test::flagFile({3, 5}) << kav::test::flagFile({3, 13}) << u"|||63|55"_s;
+        QTest::newRow("copy unreadable") << true << zeroLines(5) << "\xEF\xBB\xBF\xFF"_ba
+                                         << u"UTF-8として読めないバイトがあります"_s;
+    }
+    void compareConflict()
+    {
+        QFETCH(bool, flags);
+        QFETCH(QByteArray, inUse);
+        QFETCH(QByteArray, copy);
+        QFETCH(QString, differences);
+        const QString copyName = flags ? u"A.sync-conflict-20261209-123456-ABCDEFG.TXT"_s
+                                       : u"データ (conflicted copy 2026-12-09 123456).txt"_s;
+        m_dir->put(TitleListUpper(), flags ? record(u"A"_s, 50, 50) : inUse);
+        m_dir->put(u"A.TXT"_s, inUse);
+        m_dir->put(copyName, copy);
+        DiskFileService files(m_dir->path());
+        Catalogue catalogue;
+        QVERIFY(!LoadTitles(files, catalogue).failure);
+        const QList<ConflictCopy> copies = FindConflictCopies(files.names(), catalogue);
+        QCOMPARE(copies.size(), 1);
+        const ConflictDifference d = CompareConflict(files, copies[0], catalogue);
+        QStringList parts{d.onlyInCopy.join(u','), d.onlyInUse.join(u','), {}, {}, {}};
+        for (const CountChange& c : d.otherCounts)
+            parts[2] += u"%1 %2+%3>%4+%5"_s.arg(c.title).arg(c.count).arg(c.offset).arg(c.copyCount).arg(c.copyOffset);
+        for (const int v : d.setOnlyInCopy)
+            parts[3] += QString::number(v);
+        for (const int v : d.setOnlyInUse)
+            parts[4] += QString::number(v);
+        QCOMPARE(d.unreadable ? d.unreadable->message : parts.join(u'|'), differences);
+        QCOMPARE(m_dir->contents(copyName), copy);
+    }
+
     void titleNamedLikeAProgramFile_data()
     {
         QTest::addColumn<QString>("title");
@@ -1149,7 +1239,8 @@ private Q_SLOTS:
     {
         m_dir->put(TitleListUpper(), record(u"A"_s, 3, 0) + record(u"B"_s, 3, 0) + record(u"C"_s, 3, 0));
         QVERIFY(QDir(m_dir->path()).mkdir(u"A.txt"_s));
-        m_dir->put(u"B.TXT"_s, "0,1\r\n"_ba);
+        m_dir->put(u"B.TXT"_s, "\xEF\xBB\xBF"
+                               "0,1\r\n"_ba); // as a Windows editor saves "UTF-8"
         Catalogue catalogue;
         QVERIFY(!LoadTitles(*m_files, catalogue).failure);
         const ReportCollection report = CollectReport(*m_files, catalogue);

@@ -60,4 +60,40 @@ bool canEncode(QStringView text)
     return encode(text).ok();
 }
 
+Mark byteOrderMark(QByteArrayView bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return Mark::Utf8;
+    if (bytes.startsWith("\xFF\xFE"))
+        return Mark::Utf16LE;
+    if (bytes.startsWith("\xFE\xFF"))
+        return Mark::Utf16BE;
+    return Mark::None;
+}
+
+Result<QString> unicodeText(QByteArrayView bytes)
+{
+    const Mark mark = byteOrderMark(bytes);
+    const bool utf8 = mark == Mark::Utf8 || mark == Mark::None;
+    QStringDecoder decoder(utf8                    ? QStringConverter::Utf8
+                           : mark == Mark::Utf16LE ? QStringConverter::Utf16LE
+                                                   : QStringConverter::Utf16BE,
+                           QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes.sliced(mark == Mark::None ? 0 : utf8 ? 3 : 2));
+    if (decoder.hasError())
+        return Error{{},
+                     QStringLiteral("%1として読めないバイトがあります")
+                         .arg(utf8 ? QStringLiteral("UTF-8") : QStringLiteral("UTF-16")),
+                     0};
+    return text;
+}
+
+Result<QByteArray> fromUnicode(QByteArrayView bytes)
+{
+    const Result<QString> text = unicodeText(bytes);
+    if (!text)
+        return text.error();
+    return encode(text.value());
+}
+
 } // namespace kav::cp932

@@ -844,6 +844,19 @@ Status DiskFileService::remove(const QString& name)
 
 // ---- Names in code page 932 -------------------------------------------------------------
 
+QStringList DiskFileService::names()
+{
+    refreshIndex(); // kept by the folder's notices: no listing at each call
+    QStringList names;
+    for (const QList<QByteArray>& entries : std::as_const(m_index)) {
+        for (const QByteArray& entry : entries) {
+            if (const std::optional<Spelling> spelling = spellingOf(entry))
+                names.append(spelling->text);
+        }
+    }
+    return names;
+}
+
 QStringList DiskFileService::foreignNames()
 {
     refreshIndex();

@@ -44,6 +44,11 @@ Status FileService::syncFolder()
     return Status::success();
 }
 
+QStringList FileService::names()
+{
+    return {};
+}
+
 QStringList FileService::foreignNames()
 {
     return {};

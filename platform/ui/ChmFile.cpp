@@ -1,5 +1,7 @@
 #include "ui/ChmFile.h"
 
+#include "core/Codec.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -160,8 +162,10 @@ std::optional<QByteArray> ChmFile::read(const QString& objectPath) const
 
 QString ChmFile::decode(const QByteArray& bytes) const
 {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        return QString::fromUtf8(bytes.sliced(3));
+    if (cp932::byteOrderMark(bytes) != cp932::Mark::None) {
+        if (Result<QString> text = cp932::unicodeText(bytes); text)
+            return text.value();
+    }
     QStringDecoder decoder(declaredCharset(bytes).constData());
     if (!decoder.isValid())
         decoder = QStringDecoder(languageCodec().constData());

@@ -1,8 +1,11 @@
 #include "ui/QtDialogs.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QList>
@@ -127,6 +130,14 @@ protected:
         }
         m_unwrapped = true;
         setFixedSize(wanted);
+    }
+
+    // Ctrl+C copies the caption and the message, as on Windows: file names it lists can be pasted elsewhere.
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (!event->matches(QKeySequence::Copy))
+            return QMessageBox::keyPressEvent(event);
+        QGuiApplication::clipboard()->setText(windowTitle() + QLatin1Char('\n') + text());
     }
 
     bool event(QEvent* event) override

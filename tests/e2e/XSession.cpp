@@ -308,6 +308,33 @@ bool XSession::requestMaximize() const
 #endif
 }
 
+QString XSession::dialogText()
+{
+    key(QStringLiteral("ctrl+c")); // a message box copies its caption and text
+    QString text;
+#ifdef KAVURIO_HAVE_XLIB
+    Display* dpy = XOpenDisplay(m_display.toLatin1().constData());
+    const Window own = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+    const Atom into = XInternAtom(dpy, "KAVURIO_TEXT", False);
+    XConvertSelection(dpy, XInternAtom(dpy, "CLIPBOARD", False), XInternAtom(dpy, "UTF8_STRING", False), into, own,
+                      CurrentTime);
+    XEvent event;
+    const QDeadlineTimer deadline(5000);
+    while (!XCheckTypedWindowEvent(dpy, own, SelectionNotify, &event) && !deadline.hasExpired())
+        QThread::msleep(20);
+    Atom type = 0;
+    int format = 0;
+    unsigned long n = 0, left = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(dpy, own, into, 0, 1 << 20, True, AnyPropertyType, &type, &format, &n, &left, &data) ==
+        Success)
+        text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(n));
+    XFree(data);
+    XCloseDisplay(dpy);
+#endif
+    return text;
+}
+
 QString XSession::activeWindowName() const
 {
     return xdotool({QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});

@@ -49,6 +49,8 @@ public:
     bool waitForDialog(const QString& caption, int ms = 10000);
     bool waitForMainWindowActive(int ms = 10000);
     QString activeWindowName() const;
+    // The caption and text of the open message box, as its Ctrl+C copies them.
+    QString dialogText();
     // Asks the window manager, as a pager would, to maximize the main window.
     bool requestMaximize() const;
 

@@ -86,6 +86,8 @@ private Q_SLOTS:
     void titleAppendedMeanwhileSurvivesEveryEdit();
     void flagSetMeanwhileSurvivesAClick();
     void twoWindowsOnOneFolder();
+    void flagFileWithByteOrderMark();
+    void conflictCopyAppearing();
 
 private:
     QString path(const QString& name) const { return QDir(m_dir->path()).filePath(name); }
@@ -255,6 +257,54 @@ void TestX11Disk::twoWindowsOnOneFolder()
     qInfo("the second window showed the first's count edit %lld ms after it was on disk", qlonglong(took));
     m_x.stopProgram();
     m_other.stopProgram();
+}
+
+// A flag file a Windows editor saved as UTF-8: the marks stay where they stand, the user
+// is told once, and a click writes code page 932 without the mark.
+void TestX11Disk::flagFileWithByteOrderMark()
+{
+    writeAsAnother(path(TitleList), record(QStringLiteral("B"), 1, 0) + record(QStringLiteral("A"), 15, 0));
+    writeAsAnother(path(QStringLiteral("A.TXT")), "\xEF\xBB\xBF" + flagFile({3, 13}));
+    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()), "the window did not appear");
+    CHECK_EMPTY(waitForLabels(m_x, 2, QStringLiteral("G-"), 5000));
+    clickOn(m_x, ScrollRight);
+    QVERIFY(m_x.waitForDialog(QStringLiteral("文字コード")));
+    const QString told = m_x.dialogText();
+    QVERIFY2(told.contains(QStringLiteral("「A.TXT」はUTF-8で保存されています")), qPrintable(told));
+    m_x.key(QStringLiteral("Return"));
+    CHECK_EMPTY(waitForLabels(m_x, 15, QStringLiteral("GGPGGGGGGGGGPGG"), 5000));
+    // Read again when another program marks volume 14 the same way: not told again.
+    writeAsAnother(path(QStringLiteral("A.TXT")), "\xEF\xBB\xBF" + flagFile({3, 13, 14}));
+    CHECK_EMPTY(waitForLabels(m_x, 15, QStringLiteral("GGPGGGGGGGGGPPG"), 5000));
+    QVERIFY(!m_x.waitForDialog(1000));
+    clickOn(m_x, labelCorner(1));
+    CHECK_EMPTY(waitForFile(QStringLiteral("A.TXT"), flagFile({1, 3, 13, 14})));
+    m_x.stopProgram();
+}
+
+// A sync service's conflict copy that appears while the window runs is named with the
+// titles that differ, once, and is neither taken as the list nor written.
+void TestX11Disk::conflictCopyAppearing()
+{
+    const QByteArray list = record(QStringLiteral("A"), 5, 0) + record(QStringLiteral("B"), 4, 0);
+    writeAsAnother(path(TitleList), list);
+    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()), "the window did not appear");
+    CHECK_EMPTY(waitForLabels(m_x, 6, QStringLiteral("GGGGG-"), 5000));
+    const QString copy = QStringLiteral("データ.sync-conflict-20261209-123456-ABCDEFG.TXT");
+    const QByteArray copied = record(QStringLiteral("A"), 7, 0) + record(QStringLiteral("漫画"), 3, 0);
+    writeAsAnother(path(copy), copied);
+    QVERIFY(m_x.waitForDialog(QStringLiteral("同期の競合")));
+    const QString told = m_x.dialogText();
+    for (const QString& part :
+         {QStringLiteral("「%1」（「データ.txt」のコピー）").arg(copy),
+          QStringLiteral("コピーにだけある題名：「漫画」"), QStringLiteral("「データ.txt」にだけある題名：「B」"),
+          QStringLiteral("「A」（5巻・1巻から、コピーでは7巻・1巻から）")})
+        QVERIFY2(told.contains(part), qPrintable(told));
+    m_x.key(QStringLiteral("Return"));
+    writeAsAnother(path(TitleList), list + record(QStringLiteral("C"), 2, 0));
+    QVERIFY(!m_x.waitForDialog(3000)); // told once
+    QCOMPARE(contents(path(copy)), copied);
+    m_x.stopProgram();
 }
 
 QTEST_MAIN(TestX11Disk)

@@ -35,10 +35,11 @@ struct Catalogue
     qint16 intKensu = 0;
 };
 
-// The program writes Shift-JIS; a list a Linux editor saved may come back as UTF-8.
-enum class ListEncoding { ShiftJis, Utf8 };
+// The program writes Shift-JIS; a list a Linux editor saved may come back as UTF-8,
+// one a Windows editor saved as "Unicode" as UTF-16.
+enum class ListEncoding { ShiftJis, Utf8, Utf16 };
 
-// UTF-8 when the bytes start with its byte-order mark, or are valid UTF-8 with
+// The form a byte-order mark names, else UTF-8 when the bytes are valid UTF-8 with
 // multi-byte characters that code page 932 can hold and read as less garbled text
 // than the same bytes read as code page 932 would. Anything else is Shift-JIS.
 ListEncoding DetectListEncoding(QByteArrayView bytes);
@@ -83,7 +84,7 @@ struct NewRecord
 };
 // The list as read (report) with records added at its end. The list's own bytes are
 // kept; an end without a line end, or with empty lines or an end-of-file mark, is
-// mended so the new records read back as records. A UTF-8 list, or one whose last
+// mended so the new records read back as records. A UTF-8 or UTF-16 list, or one whose last
 // record leaves a field open, is written anew in Shift-JIS.
 Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& catalogue,
                                   const QList<NewRecord>& records);

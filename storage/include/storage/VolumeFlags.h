@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Codec.h"
 #include "core/FileService.h"
 #include "core/Result.h"
 
@@ -23,6 +24,9 @@ struct FlagsRead
 {
     bool missing = false;         // the file could not be opened (failure says why)
     std::optional<Error> failure; // the failed opening, or the first read that failed
+    // Saved by an editor as UTF-8 or UTF-16: read as such, written back as code page 932.
+    cp932::Mark mark = cp932::Mark::None;
+    bool unreadable = false; // marked, but not convertible: no flag read, the file must not be replaced
 };
 
 // True when fileName is one of the program's own files (the title list, the

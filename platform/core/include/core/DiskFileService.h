@@ -42,6 +42,7 @@ public:
     void deferFolderSync(bool defer) override;
     Status syncFolder() override;
     Result<std::unique_ptr<FolderLock>> lockFolder() override;
+    QStringList names() override;
     QStringList foreignNames() override;
     Status renameToSystemSpelling(const QString& name) override;
 

@@ -80,6 +80,9 @@ public:
     // Gives one of those files its UTF-8 name, atomically and never over another file.
     virtual Status renameToSystemSpelling(const QString& name);
 
+    // The names of the folder's entries as text, in no order (none where nobody lists them).
+    virtual QStringList names();
+
     // The refusal rule above, for callers that check before they start writing.
     static bool isSafeName(const QString& name);
 };
