@@ -139,7 +139,8 @@ std::vector<std::vector<Row>> paginate(const std::vector<Row>& rows, qreal pageH
                 used += needed + gap;
                 break;
             }
-            if (used > 0 && needed <= pageHeight) {
+            // A tall row starts on this page only when at least a line of it fits.
+            if (used > 0 && (needed <= pageHeight || used + line > pageHeight)) {
                 pages.emplace_back();
                 used = 0;
                 continue;
@@ -166,7 +167,11 @@ std::vector<ReportPage> layOutReport(const QList<QStringList>& lines, QSizeF pag
     const qreal line = metrics.lineSpacing();
 
     const QString heading = lines.value(0).join(u' ');
-    const QList<QStringList> body = lines.mid(1);
+    // The blank lines under the heading set it apart from the rows: every page has them.
+    qsizetype blanks = 0;
+    while (1 + blanks < lines.size() && lines[1 + blanks].size() < 2 && lines[1 + blanks].value(0).isEmpty())
+        ++blanks;
+    const QList<QStringList> body = lines.mid(1 + blanks);
     const Columns columns = measure(body, metrics, width);
     std::vector<Row> rows;
     rows.reserve(body.size());
@@ -174,13 +179,13 @@ std::vector<ReportPage> layOutReport(const QList<QStringList>& lines, QSizeF pag
         rows.push_back(layOut(items, columns, metrics));
 
     // The heading wraps beside the widest page number it will stand next to.
-    const QString widestNumber = u"%1 / %1"_s.arg(QString(QString::number(rows.size() + 1).size(), u'8'));
+    const QString widestNumber = u"%1 / %1"_s.arg(QString(QString::number(lines.size()).size(), u'8'));
     const qreal numberWidth = metrics.horizontalAdvance(widestNumber);
     const qreal headingWidth = width - numberWidth - 2 * metrics.horizontalAdvance(u'\u3000');
     const QStringList headingLines = wrap(heading, textBreaks(heading), headingWidth, metrics);
-    const qreal headerHeight = (headingLines.size() + 0.5) * line;
     // A little air between rows, so a wrapped list reads as one row.
     const qreal gap = line / 4;
+    const qreal headerHeight = (headingLines.size() + 0.5) * line + blanks * (line + gap);
     const std::vector<std::vector<Row>> rowPages = paginate(rows, page.height() - headerHeight, line, gap);
 
     const int count = int(rowPages.size());

@@ -32,9 +32,9 @@ struct ReportPage
 constexpr double ReportTitleShare = 0.45;
 
 // Lays a report out on pages of `page` size, for text measured by `metrics`. The first
-// line is the heading of every page; lines of two or more items put the first in a
-// title column and the others, joined by blanks, in a list column; other lines take
-// the width. Texts wrap where they may break and are never dropped.
+// line, and the empty lines right under it, head every page; lines of two or more items
+// put the first in a title column and the others, joined by blanks, in a list column;
+// other lines take the width. Texts wrap where they may break and are never dropped.
 std::vector<ReportPage> layOutReport(const QList<QStringList>& lines, QSizeF page, const QFontMetricsF& metrics);
 
 } // namespace kav
