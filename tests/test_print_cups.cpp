@@ -424,13 +424,8 @@ void TestPrintCups::documentBoundaries()
     QVERIFY(printer.printLine({}).ok());
     QVERIFY(printer.printLine({u"AFTERBLANK"_s}).ok());
     QVERIFY(printer.endDoc().ok());
-    const QList<Page> pages = pdfWords(pdf);
-    QCOMPARE(pages.size(), 1);
-    QHash<QString, QRectF> words;
-    for (const Word& word : pages[0].words)
-        words.insert(word.text, word.box);
-    QCOMPARE(words.keys().size(), 4);
-    QVERIFY(words.contains(u"SECONDDOC"_s) && words.contains(u"AFTERBLANK"_s) && words.contains(u"/"_s));
+    QCOMPARE(pageCount(pdf), 1);
+    QCOMPARE(withoutBlanks(pdfText(pdf).simplified()), u"SECONDDOC1/1AFTERBLANK"_s);
     QVERIFY(printer.endDoc().ok());
 }
 
