@@ -28,8 +28,6 @@ public:
     Status printWidget(QWidget& widget) override;
 
     static constexpr double MarginMm = 20;
-    // The title column never takes more than this share of the line.
-    static constexpr double TitleShare = 0.45;
 
 private:
     Target m_target = Target::Queue;

@@ -1,0 +1,230 @@
+#include "ChmViewerWindow.h"
+
+#include "ChmBrowser.h"
+#include "ui/ChmFile.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace kav {
+namespace {
+
+void addEntries(QTreeWidgetItem* parent, QTreeWidget* tree, const std::vector<TocEntry>& entries)
+{
+    for (const TocEntry& entry : entries) {
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
+        item->setText(0, entry.name);
+        item->setData(0, Qt::UserRole, entry.local);
+        addEntries(item, tree, entry.children);
+    }
+}
+
+void addKeywords(QListWidget* list, const std::vector<TocEntry>& entries, int depth)
+{
+    for (const TocEntry& entry : entries) {
+        auto* item = new QListWidgetItem(QString(depth * 2, u' ') + entry.name, list);
+        item->setData(Qt::UserRole, entry.local);
+        addKeywords(list, entry.children, depth + 1);
+    }
+}
+
+QTreeWidgetItem* findEntry(QTreeWidgetItem* item, const QString& path)
+{
+    const QString local = item->data(0, Qt::UserRole).toString();
+    if (!local.isEmpty() && local.left(local.indexOf(u'#')).compare(path, Qt::CaseInsensitive) == 0)
+        return item;
+    for (int i = 0; i < item->childCount(); ++i) {
+        if (QTreeWidgetItem* found = findEntry(item->child(i), path))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner) : QWidget(owner, Qt::Window)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    const QString title = chm->title();
+    setWindowTitle(title.isEmpty() ? QFileInfo(chm->path()).fileName() : title);
+
+    m_tree = new QTreeWidget;
+    m_tree->setObjectName(u"contents"_s);
+    m_tree->header()->hide();
+    addEntries(nullptr, m_tree, chm->contents());
+    m_tree->expandAll();
+
+    auto* index = new QWidget;
+    m_keyword = new QLineEdit;
+    m_keyword->setObjectName(u"keyword"_s);
+    m_keyword->setPlaceholderText(u"キーワードを入力"_s);
+    m_keywords = new QListWidget;
+    m_keywords->setObjectName(u"keywords"_s);
+    addKeywords(m_keywords, chm->keywords(), 0);
+    auto* indexLayout = new QVBoxLayout(index);
+    indexLayout->addWidget(m_keyword);
+    indexLayout->addWidget(m_keywords);
+
+    auto* search = new QWidget;
+    m_query = new QLineEdit;
+    m_query->setObjectName(u"query"_s);
+    m_query->setPlaceholderText(u"探す言葉"_s);
+    auto* find = new QPushButton(u"検索"_s);
+    m_results = new QListWidget;
+    m_results->setObjectName(u"results"_s);
+    auto* searchLayout = new QVBoxLayout(search);
+    auto* queryLayout = new QHBoxLayout;
+    queryLayout->addWidget(m_query);
+    queryLayout->addWidget(find);
+    searchLayout->addLayout(queryLayout);
+    searchLayout->addWidget(m_results);
+
+    m_tabs = new QTabWidget;
+    m_tabs->addTab(m_tree, u"目次"_s);
+    m_tabs->addTab(index, u"索引"_s);
+    m_tabs->addTab(search, u"検索"_s);
+
+    m_browser = new ChmBrowser(std::move(chm), this);
+    m_search = std::make_unique<HelpSearch>(m_browser->chm());
+
+    auto* tools = new QToolBar;
+    tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    QAction* back =
+        tools->addAction(style()->standardIcon(QStyle::SP_ArrowBack), u"戻る"_s, m_browser, &QTextBrowser::backward);
+    QAction* forward =
+        tools->addAction(style()->standardIcon(QStyle::SP_ArrowForward), u"進む"_s, m_browser, &QTextBrowser::forward);
+    QAction* home = tools->addAction(QIcon::fromTheme(u"go-home"_s, style()->standardIcon(QStyle::SP_DirHomeIcon)),
+                                     u"ホーム"_s, this, &ChmViewerWindow::showDefaultTopic);
+    back->setObjectName(u"back"_s);
+    forward->setObjectName(u"forward"_s);
+    home->setObjectName(u"home"_s);
+    back->setShortcut(QKeySequence::Back);
+    forward->setShortcut(QKeySequence::Forward);
+    back->setEnabled(false);
+    forward->setEnabled(false);
+    connect(m_browser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
+    connect(m_browser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
+
+    auto* splitter = new QSplitter;
+    splitter->addWidget(m_tabs);
+    splitter->addWidget(m_browser);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({240, 560});
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(tools);
+    layout->addWidget(splitter);
+    resize(800, 600);
+
+    // Not on currentItemChanged: the tree makes its first entry current when focused,
+    // which would replace the default topic.
+    connect(m_tree, &QTreeWidget::itemClicked, this, &ChmViewerWindow::showEntry);
+    connect(m_tree, &QTreeWidget::itemActivated, this, &ChmViewerWindow::showEntry);
+    connect(m_browser, &QTextBrowser::sourceChanged, this, &ChmViewerWindow::followInContents);
+    connect(m_keyword, &QLineEdit::textChanged, this, &ChmViewerWindow::filterKeywords);
+    connect(m_keywords, &QListWidget::itemClicked, this, &ChmViewerWindow::showListed);
+    connect(m_keywords, &QListWidget::itemActivated, this, &ChmViewerWindow::showListed);
+    connect(m_query, &QLineEdit::returnPressed, this, &ChmViewerWindow::runSearch);
+    connect(find, &QPushButton::clicked, this, &ChmViewerWindow::runSearch);
+    connect(m_results, &QListWidget::itemClicked, this, &ChmViewerWindow::showListed);
+    connect(m_results, &QListWidget::itemActivated, this, &ChmViewerWindow::showListed);
+    showDefaultTopic();
+}
+
+ChmViewerWindow::~ChmViewerWindow() = default;
+
+void ChmViewerWindow::showDefaultTopic()
+{
+    m_browser->showPage(m_browser->chm().defaultTopic());
+}
+
+void ChmViewerWindow::showEntry(QTreeWidgetItem* item)
+{
+    const QString local = item->data(0, Qt::UserRole).toString();
+    if (!local.isEmpty() && ChmBrowser::urlOf(local) != m_browser->source())
+        m_browser->showPage(local);
+}
+
+void ChmViewerWindow::showListed(QListWidgetItem* item)
+{
+    const QString local = item->data(Qt::UserRole).toString();
+    if (local.isEmpty())
+        return;
+    m_browser->showPage(local);
+    // A search result opens at the first place the words stand.
+    if (item->listWidget() == m_results && !m_lastQuery.isEmpty())
+        selectFirst(searchForm(m_lastQuery));
+}
+
+void ChmViewerWindow::selectFirst(const QString& wanted)
+{
+    const auto found = findFolded(m_browser->document()->toPlainText(), wanted);
+    if (!found)
+        return;
+    QTextCursor cursor(m_browser->document());
+    cursor.setPosition(int(found->first));
+    cursor.setPosition(int(found->second), QTextCursor::KeepAnchor);
+    m_browser->setTextCursor(cursor);
+    m_browser->ensureCursorVisible();
+}
+
+// The contents show where the reader is, however the page was reached.
+void ChmViewerWindow::followInContents(const QUrl& url)
+{
+    const QString path = url.path();
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
+        if (QTreeWidgetItem* item = findEntry(m_tree->topLevelItem(i), path)) {
+            m_tree->setCurrentItem(item);
+            m_tree->scrollToItem(item);
+            return;
+        }
+    }
+    m_tree->clearSelection();
+}
+
+void ChmViewerWindow::filterKeywords(const QString& text)
+{
+    const QString wanted = searchForm(text.trimmed());
+    QListWidgetItem* first = nullptr;
+    for (int i = 0; i < m_keywords->count(); ++i) {
+        QListWidgetItem* item = m_keywords->item(i);
+        const bool shown = searchForm(item->text()).contains(wanted);
+        item->setHidden(!shown);
+        if (shown && !first)
+            first = item;
+    }
+    if (first)
+        m_keywords->setCurrentItem(first);
+}
+
+void ChmViewerWindow::runSearch()
+{
+    m_results->clear();
+    m_lastQuery = m_query->text().trimmed();
+    if (searchForm(m_lastQuery).isEmpty())
+        return;
+    const QList<HelpSearch::Hit> hits = m_search->find(m_lastQuery);
+    for (const HelpSearch::Hit& hit : hits) {
+        auto* item = new QListWidgetItem(hit.title, m_results);
+        item->setData(Qt::UserRole, hit.path);
+    }
+    if (hits.isEmpty())
+        new QListWidgetItem(u"見つかりませんでした。"_s, m_results);
+}
+
+} // namespace kav

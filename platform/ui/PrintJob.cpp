@@ -1,0 +1,75 @@
+#include "PrintJob.h"
+
+#include <QDir>
+#include <QPageLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace kav {
+namespace {
+
+Error printError(const QString& message)
+{
+    Error error;
+    error.message = message;
+    return error;
+}
+
+Error notBegun()
+{
+    return printError(u"印刷を始められませんでした。"_s);
+}
+
+Error notMade()
+{
+    return printError(u"印刷するページを作れませんでした。"_s);
+}
+
+} // namespace
+
+PrintJob::PrintJob(QtPrinter::Target target, const QString& name, const QString& title)
+    : m_target(target), m_name(name), m_title(title), m_dir(QDir::tempPath() + u"/kavurio-print-XXXXXX"_s)
+{
+}
+
+Status PrintJob::begin()
+{
+    QPageSize pageSize(QPageSize::A4);
+    QString pdf = m_name;
+    if (m_target == QtPrinter::Target::Queue) {
+        Result<CupsQueue> queue = CupsQueue::find(m_name);
+        if (!queue)
+            return queue.error();
+        m_queue = queue.value();
+        pageSize = m_queue->pageSize();
+        if (!m_dir.isValid())
+            return notBegun();
+        pdf = m_dir.filePath(u"print.pdf"_s);
+    }
+    m_printer.setOutputFormat(QPrinter::PdfFormat);
+    m_printer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+    m_printer.setOutputFileName(pdf);
+    m_printer.setDocName(m_title);
+    const double margin = QtPrinter::MarginMm;
+    m_printer.setPageLayout(QPageLayout(pageSize, QPageLayout::Portrait, QMarginsF(margin, margin, margin, margin),
+                                        QPageLayout::Millimeter));
+    if (!m_painter.begin(&m_printer))
+        return notBegun();
+    return Status::success();
+}
+
+Status PrintJob::newPage()
+{
+    return m_printer.newPage() ? Status::success() : Status(notMade());
+}
+
+Status PrintJob::finish()
+{
+    if (!m_painter.end() || m_printer.printerState() == QPrinter::Error)
+        return notMade();
+    if (!m_queue)
+        return Status::success();
+    return m_queue->submit(m_printer.outputFileName(), m_title);
+}
+
+} // namespace kav
