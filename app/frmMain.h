@@ -102,6 +102,7 @@ private:
     // when position is 0), without raising a Click.
     void setSelectorText(const QString& name, int position);
     bool refuseWhileLocked();
+    static QString writeFailureText(const Error& error);
     void tellWriteFailure(const Error& error);
     void tellListFailure(const Error& error, bool missing);
     void tellGone(const QString& name);
