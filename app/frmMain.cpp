@@ -959,11 +959,18 @@ void frmMain::SaveVolumes(int index)
 
 // ---- Failures --------------------------------------------------------------
 
+// A file that was written but whose folder could not be flushed is not said to be unsaved.
+QString frmMain::writeFailureText(const Error& error)
+{
+    return (error.kind == ErrorKind::NotDurable ? QStringLiteral("「%1」の保存を確かめられませんでした。")
+                                                : QStringLiteral("「%1」に保存できませんでした。"))
+               .arg(error.file) +
+           crlf() + crlf() + error.message;
+}
+
 void frmMain::tellWriteFailure(const Error& error)
 {
-    m_services.dialogs.MsgBox(QStringLiteral("「%1」に保存できませんでした。").arg(error.file) + crlf() + crlf() +
-                                  error.message,
-                              mb::Exclamation, QStringLiteral("保存エラー"));
+    m_services.dialogs.MsgBox(writeFailureText(error), mb::Exclamation, QStringLiteral("保存エラー"));
 }
 
 bool frmMain::refuseWhileLocked()
@@ -1327,9 +1334,9 @@ void frmMain::cmdHozon_Click()
                        mb::Exclamation, QStringLiteral("保存エラー"));
     }
     if (!written) {
-        dialogs.MsgBox(QStringLiteral("「%1」に保存できませんでした。").arg(reportFile) + crlf() + crlf() +
-                           written.error().message,
-                       mb::Exclamation, QStringLiteral("保存エラー"));
+        Error e = written.error();
+        e.file = reportFile;
+        dialogs.MsgBox(writeFailureText(e), mb::Exclamation, QStringLiteral("保存エラー"));
         return;
     }
     dialogs.MsgBox(QStringLiteral("まだ集めてない情報を <残巻データ.txt>として保存しました。") + crlf() + crlf() +

@@ -103,6 +103,7 @@ private:
     // when position is 0), without raising a Click.
     void setSelectorText(const QString& name, int position);
     bool refuseWhileLocked();
+    static QString writeFailureText(const Error& error);
     void tellWriteFailure(const Error& error);
     void tellListFailure(const Error& error, bool missing);
     // A file an editor saved as UTF-8 or UTF-16: read says what was read of it.

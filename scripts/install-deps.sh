@@ -17,7 +17,7 @@ if [ "$what" = test ]; then
         clang clang-format libclang-rt-14-dev python3
         file lintian desktop-file-utils appstream qt6-svg-dev
         exfat-fuse exfatprogs fuse3 util-linux
-        weston xwayland dbus at-spi2-core python3-pyatspi
+        weston xwayland dbus dbus-daemon at-spi2-core python3-pyatspi
     )
 fi
 

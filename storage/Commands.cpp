@@ -208,7 +208,12 @@ Change RegisterPieces(FileService& files, const QList<Piece>& pieces, const QStr
     }
     if (const Status synced = files.syncFolder(); !synced) {
         undo();
-        return outcome(Change::Failed, synced.error(), TitleListLower());
+        // Taken back, so the list is not saved, whatever the flush left on disk.
+        Error error = synced.error();
+        error.file = TitleListLower();
+        error.kind = ErrorKind::Write;
+        error.message = QStringLiteral("登録を取り消しました。新しい巻データファイルは") + error.message;
+        return outcome(Change::Failed, std::move(error));
     }
     files.deferFolderSync(false);
     if (const Status saved = files.replace(TitleListLower(), list.value()); !saved) {

@@ -3,7 +3,6 @@
 #include "core/Codec.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -210,7 +209,7 @@ int flushFolder(const QByteArray& folder)
 
 Error notDurable(const QString& file, int error)
 {
-    return failure(ErrorKind::Write, file,
+    return failure(ErrorKind::NotDurable, file,
                    QStringLiteral("書き込みましたが、ディスクに残ったか確かめられませんでした（%1）。"
                                   "ディスクの状態を確かめて下さい。")
                        .arg(systemText(error)));
@@ -313,8 +312,8 @@ DiskFileService::Slot* DiskFileService::slot(int number)
 
 bool DiskFileService::isTemporaryName(QByteArrayView entry)
 {
-    // .kavurio-<pid>-<start>-<n>.tmp, and QSaveFile's own ".XXXXXX" after it where it
-    // cannot use an unnamed file.
+    // .kavurio-<pid>-<start>-<n>.tmp, and the ".XXXXXX" that earlier versions, saving
+    // through QSaveFile, added where it could not use an unnamed file.
     QByteArrayView rest = entry;
     if (!rest.startsWith(TemporaryPrefix))
         return false;
@@ -712,38 +711,48 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
     const Target& target = located.value();
     const bool creating = !target.exists || target.mode == 0;
 
-    // QSaveFile writes an unnamed file and links it under a name of ours, which is
-    // then renamed over the real one: a kill at any moment leaves either the old
-    // bytes or the new, and nothing in the folder but a file recognisably ours.
-    const QByteArray staging = TemporaryPrefix + QByteArray::number(::getpid()) + '-' + QByteArray::number(ownStart()) +
-                               '-' + QByteArray::number(++m_saves) + TemporarySuffix;
-    const QByteArray stagingPath = path(staging);
-    QSaveFile file(QFile::decodeName(stagingPath));
-    errno = 0;
-    if (!file.open(QIODevice::WriteOnly))
-        return writeFailure(name, errno ? errno : EIO, creating);
-    for (qsizetype done = 0; done < bytes.size();) {
-        const qint64 written = file.write(bytes.data() + done, bytes.size() - done);
-        if (written <= 0) {
-            const int error = errno ? errno : EIO;
-            file.cancelWriting();
-            return writeFailure(name, error, creating);
-        }
-        done += written;
+    // The new bytes go to a file of ours beside the old one and are renamed over it only
+    // once they are written, flushed and closed without an error: a kill or a failing
+    // disk at any moment leaves either the old bytes or the new, and nothing in the
+    // folder but a file recognisably ours.
+    QByteArray staging;
+    QByteArray stagingPath;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+        staging = TemporaryPrefix + QByteArray::number(::getpid()) + '-' + QByteArray::number(ownStart()) + '-' +
+                  QByteArray::number(++m_saves) + TemporarySuffix;
+        stagingPath = path(staging);
+        fd = ::open(stagingPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                    creating ? 0666 : (target.mode & 07777));
+        if (fd < 0 && errno != EEXIST)
+            break;
     }
-    // commit() would not see a failure of the write that empties the buffer.
-    if (!file.flush()) {
-        const int error = errno ? errno : EIO;
-        file.cancelWriting();
-        return writeFailure(name, error, creating);
-    }
-    if (!file.commit()) {
-        const int error = errno ? errno : EIO;
+    if (fd < 0)
+        return writeFailure(name, errno, creating);
+    const auto drop = [&](int error) {
+        if (fd >= 0)
+            ::close(fd);
         ::unlink(stagingPath.constData());
         return writeFailure(name, error, creating);
-    }
+    };
+    // The mode asked at creation is cut by the umask; the replaced file's is kept whole.
     if (!creating)
-        ::chmod(stagingPath.constData(), target.mode & 07777);
+        ::fchmod(fd, target.mode & 07777);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return drop(written < 0 ? errno : ENOSPC);
+        done += written;
+    }
+    // A file system that cannot flush at all says so; any other failure may have lost the bytes.
+    if (::fdatasync(fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS)
+        return drop(errno);
+    const int closing = fd;
+    fd = -1;
+    if (::close(closing) != 0)
+        return drop(errno);
     if (!m_caseBlind) {
         struct stat st;
         m_caseBlind = ::lstat(path(staging.toUpper()).constData(), &st) == 0;

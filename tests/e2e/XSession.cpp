@@ -156,7 +156,7 @@ QString XSession::xdotool(const QStringList& args, bool* ok) const
     return run(QStringList{QStringLiteral("xdotool")} + args, ok);
 }
 
-bool XSession::launch(const QString& program, const QString& folder)
+bool XSession::launch(const QString& program, const QString& folder, const QStringList& environment)
 {
     stopProgram();
     m_window.clear();
@@ -166,6 +166,8 @@ bool XSession::launch(const QString& program, const QString& folder)
     env.insert(QStringLiteral("DISPLAY"), m_display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("QT_SCALE_FACTOR"));
+    for (const QString& setting : environment)
+        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     m_program->setProcessEnvironment(env);
     m_program->setWorkingDirectory(folder);
     m_program->setProcessChannelMode(QProcess::ForwardedChannels);
@@ -207,6 +209,11 @@ bool XSession::launch(const QString& program, const QString& folder)
 void XSession::stopProgram()
 {
     stop(m_program);
+}
+
+qint64 XSession::programId() const
+{
+    return m_program ? m_program->processId() : 0;
 }
 
 bool XSession::isRunning() const

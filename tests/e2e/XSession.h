@@ -24,10 +24,12 @@ public:
     QString start();
     QString display() const { return m_display; }
 
-    // Starts kavurio in folder and waits for its window; false on a timeout.
-    // A program still running from an earlier launch is stopped first.
-    bool launch(const QString& program, const QString& folder);
+    // Starts kavurio in folder, with environment's NAME=value settings added, and waits
+    // for its window; false on a timeout. A program still running from an earlier launch
+    // is stopped first.
+    bool launch(const QString& program, const QString& folder, const QStringList& environment = {});
     bool isRunning() const;
+    qint64 programId() const;
     // Waits for the program to end by itself.
     bool waitForExit(int ms);
     // Ends the program if it still runs.

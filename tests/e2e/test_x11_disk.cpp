@@ -1,5 +1,6 @@
 // The real binary on a real X server, with other programs writing to its folder:
-// nothing they write is lost, and what they write shows without a click.
+// nothing they write is lost, and what they write shows without a click; and on a
+// disk whose writes fail: nothing is said to be saved that is not.
 #include "e2e/DataFiles.h"
 #include "e2e/XSession.h"
 
@@ -14,7 +15,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <cstring>
+
 using namespace kav::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -88,6 +92,8 @@ private Q_SLOTS:
     void twoWindowsOnOneFolder();
     void flagFileWithByteOrderMark();
     void conflictCopyAppearing();
+    void failingCallKeepsTheOldFile_data();
+    void failingCallKeepsTheOldFile();
 
 private:
     QString path(const QString& name) const { return QDir(m_dir->path()).filePath(name); }
@@ -305,6 +311,89 @@ void TestX11Disk::conflictCopyAppearing()
     QVERIFY(!m_x.waitForDialog(3000)); // told once
     QCOMPARE(contents(path(copy)), copied);
     m_x.stopProgram();
+}
+
+void TestX11Disk::failingCallKeepsTheOldFile_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("call");
+    QTest::addColumn<QString>("shown"); // <reason>: the system's text
+    QTest::addColumn<bool>("replaced");
+    const auto unsaved = [](const QString& file) {
+        return QStringLiteral("「%1」に保存できませんでした。\n\n書き込めませんでした（<reason>）。").arg(file);
+    };
+    const QString unsure = QStringLiteral("の保存を確かめられませんでした。\n\n書き込みましたが、ディスクに残ったか"
+                                          "確かめられませんでした（<reason>）。");
+    for (const QByteArray call : {"write", "fdatasync", "close", "rename"}) {
+        QTest::addRow("click, %s", call.constData()) << "click" << call << unsaved(u"A.txt"_s) << false;
+        QTest::addRow("count, %s", call.constData()) << "count" << call << unsaved(u"データ.txt"_s) << false;
+        QTest::addRow("register, %s", call.constData()) << "register" << call << unsaved(u"N.TXT"_s) << false;
+    }
+    // Only the folder's flush fails: the file was replaced; a registration is taken back.
+    QTest::newRow("click, fsync") << "click" << QByteArray("fsync") << u"「A.txt」"_s + unsure << true;
+    QTest::newRow("count, fsync") << "count" << QByteArray("fsync") << u"「データ.txt」"_s + unsure << true;
+    QTest::newRow("register, fsync") << "register" << QByteArray("fsync")
+                                     << u"「データ.txt」に保存できませんでした。\n\n登録を取り消しました。"
+                                        u"新しい巻データファイルは書き込みましたが"_s
+                                     << false;
+}
+
+// The real calls fail on a folder of the real binary: the message says so, and the
+// files hold exactly their old bytes (or, when only the folder's flush failed, the new).
+void TestX11Disk::failingCallKeepsTheOldFile()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, call);
+    QFETCH(QString, shown);
+    QFETCH(bool, replaced);
+    const QByteArray list = record(QStringLiteral("A"), 10, 0);
+    writeAsAnother(path(TitleList), list);
+    writeAsAnother(path(QStringLiteral("A.TXT")), flagFile({2}));
+    const QString folder = QDir(m_dir->path()).canonicalPath();
+    const QString control = m_dir->path() + QStringLiteral(".fail");
+    QFile::remove(control);
+    const QStringList failing{
+        QStringLiteral("LD_PRELOAD=") + QStringLiteral(KAVURIO_FAILING_IO),
+        QStringLiteral("KAVURIO_FAIL_DIR=") + folder, QStringLiteral("KAVURIO_FAIL_CONTROL=") + control,
+        QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"),
+        // Beside the address sanitizer's runtime, which wants to come first.
+        QStringLiteral("ASAN_OPTIONS=%1:verify_asan_link_order=0").arg(qEnvironmentVariable("ASAN_OPTIONS"))};
+    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path(), failing), "the window did not appear");
+    CHECK_EMPTY(waitForLabels(m_x, 5, QStringLiteral("GPGGG"), 5000));
+    writeAsAnother(control, call);
+
+    if (command == u"click") {
+        clickOn(m_x, labelCorner(5));
+    } else if (command == u"count") {
+        clickOn(m_x, CountLabel);
+        QVERIFY(m_x.waitForDialog(QStringLiteral("巻数に入力")));
+        m_x.type(QStringLiteral("7"));
+    } else {
+        clickOn(m_x, NewButton);
+        QVERIFY(m_x.waitForDialog(QStringLiteral("題名入力")));
+        m_x.type(QStringLiteral("N"));
+        m_x.key(QStringLiteral("Return"));
+        QVERIFY(m_x.waitForDialog(QStringLiteral("巻数入力")));
+        m_x.type(QStringLiteral("6"));
+    }
+    if (command != u"click")
+        m_x.key(QStringLiteral("Return"));
+    QVERIFY2(m_x.waitForDialog(QStringLiteral("保存エラー")), qPrintable(m_x.activeWindowName()));
+    // As a screen reader reads it.
+    const QString copied = m_x.run({QStringLiteral("/usr/bin/python3"), QStringLiteral(KAVURIO_ATSPI_PROBE),
+                                    QStringLiteral("--dialog"), QString::number(m_x.programId())});
+    QFile::remove(control);
+    m_x.key(QStringLiteral("Return"));
+    const QString reason = QString::fromLocal8Bit(std::strerror(EIO));
+    QVERIFY2(copied.contains(shown.replace(u"<reason>"_s, reason)) && copied.contains(reason), qPrintable(copied));
+    m_x.stopProgram();
+
+    const bool flagsReplaced = replaced && command == u"click";
+    const bool listReplaced = replaced && command == u"count";
+    QCOMPARE(readFile(path(QStringLiteral("A.TXT"))), flagsReplaced ? flagFile({2, 5}) : flagFile({2}));
+    QCOMPARE(readFile(path(TitleList)), listReplaced ? record(QStringLiteral("A"), 7, 0) : list);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("A.TXT"), TitleList}));
 }
 
 QTEST_MAIN(TestX11Disk)

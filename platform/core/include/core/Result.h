@@ -14,9 +14,11 @@ enum class ErrorKind {
     NotAFile, // a folder, a FIFO, a device: never opened
     Read,     // there, but could not be read
     Write,    // could not be created, written or replaced
-    Format,   // read, but its content is not what the file must hold
-    Clash,    // two spellings of one name both hold data: the program does not guess
-    Unsafe,   // a link leading out of the folder, or a name no file may have
+    // Replaced, but the folder could not be flushed: the new name may not survive a power cut.
+    NotDurable,
+    Format, // read, but its content is not what the file must hold
+    Clash,  // two spellings of one name both hold data: the program does not guess
+    Unsafe, // a link leading out of the folder, or a name no file may have
 };
 
 // What went wrong, in words the app layer can put in front of the user.
