@@ -495,6 +495,10 @@ void frmMain::OfferSystemSpelling()
 
 void frmMain::LoadTitles()
 {
+    if (const Status here = m_services.files.checkFolder(); !here) {
+        showUnreachable(here.error());
+        return;
+    }
     const storage::LoadReport report = storage::LoadTitles(m_services.files, m_cat);
     m_listToShare = !report.failure;
     showLoadedTitles(report);
@@ -568,7 +572,9 @@ void frmMain::showLoadedTitles(const storage::LoadReport& report)
                 QStringLiteral("「データ.txt」をシフトJISで保存し直します。"),
             mb::Information, QStringLiteral("文字コード"));
     }
-    if (report.failure && !m_titlesLocked) {
+    if (report.failure && report.failure->kind == ErrorKind::Unreachable) {
+        showUnreachable(*report.failure);
+    } else if (report.failure && !m_titlesLocked) {
         m_titlesLocked = true;
         tellListFailure(*report.failure, report.missing);
     }
@@ -656,6 +662,7 @@ void frmMain::LoadVolumes()
 {
     intKan.fill(0);
     m_flagsSeen.reset();
+    m_volumesUnknown = false;
     // A title named like the list or the report has no flag file: its flags are zeros.
     if (storage::IsProgramFile(strFile))
         return;
@@ -668,6 +675,11 @@ void frmMain::LoadVolumes()
     const Error& e = bytes.error();
     if (e.kind == ErrorKind::NotFound) {
         m_flagsSeen = QByteArray(); // no file: changes when one appears
+        return;
+    }
+    if (e.kind == ErrorKind::Unreachable) {
+        m_volumesUnknown = true; // no flags rather than zeros that are not there
+        showUnreachable(e);
         return;
     }
     // A flag file that cannot be used is said once for each title shown, not at every repaint.
@@ -685,7 +697,7 @@ void frmMain::LoadVolumes()
 void frmMain::paintVolumes()
 {
     // Each label is shown or hidden once, so the grid does not flicker.
-    const double count = LeadingValue(ui->lblKansu->text());
+    const double count = m_volumesUnknown ? 0 : LeadingValue(ui->lblKansu->text());
     const double first = LeadingValue(ui->cboSyo->currentText());
     // Most titles start at volume 1: the fifty captions are made again only when the
     // start changes, and a label is told only a caption it does not already show.
@@ -736,6 +748,20 @@ void frmMain::followDisk()
         m_followPending = true;
         if (m_busy == 0) // a dialog not of a handler: look again shortly
             QTimer::singleShot(200, this, &frmMain::followDisk);
+        return;
+    }
+    if (const Status here = m_services.files.checkFolder(); !here) {
+        if (!m_unreachable) {
+            const Busy busy(*this);
+            tellUnreachable(here.error(), true);
+        }
+        return;
+    }
+    if (m_unreachable) {
+        // The same folder back: what is on it now, whatever was read before it went.
+        m_unreachable = false;
+        m_lostNote->hide();
+        reloadShowing(m_shown > 0 ? m_cat.strName[m_shown] : QString());
         return;
     }
     const Result<QByteArray> list = m_services.files.readAll(storage::TitleListUpper());
@@ -790,6 +816,10 @@ void frmMain::tellGone(const QString& name)
 // Whatever a command could not do, the window shows the disk afterwards.
 void frmMain::afterFailedChange(const storage::Change& change, const QString& name)
 {
+    if (change.error && change.error->kind == ErrorKind::Unreachable) {
+        tellUnreachable(*change.error);
+        return; // what the window shows is all there is to show
+    }
     switch (change.outcome) {
     case storage::Change::Done:
         return;
@@ -817,6 +847,8 @@ void frmMain::lblKan_Click(int index)
     if (index < 1 || index > storage::FlagCount || m_shown < 1 || m_shown > m_cat.intKensu)
         return;
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     // The flags belong to the title on display, whatever was typed into the selector.
     const QString name = m_cat.strName[m_shown];
     setSelectorText(name, m_shown);
@@ -858,6 +890,10 @@ void frmMain::SaveVolumes(int index)
 
 void frmMain::tellWriteFailure(const Error& error)
 {
+    if (error.kind == ErrorKind::Unreachable) {
+        tellUnreachable(error);
+        return;
+    }
     m_services.dialogs.MsgBox(QStringLiteral("「%1」に保存できませんでした。").arg(error.file) + crlf() + crlf() +
                                   error.message,
                               mb::Exclamation, QStringLiteral("保存エラー"));
@@ -872,6 +908,45 @@ bool frmMain::refuseWhileLocked()
                                   crlf() + QStringLiteral("ファイルを直してから起動し直して下さい。"),
                               mb::Exclamation, QStringLiteral("読み込みエラー"));
     return true;
+}
+
+bool frmMain::refuseUnreachable()
+{
+    const Status here = m_services.files.checkFolder();
+    if (!here)
+        tellUnreachable(here.error());
+    return !here;
+}
+
+void frmMain::tellUnreachable(const Error& error, bool noticed)
+{
+    showUnreachable(error);
+    const QString whatNow =
+        noticed ? QStringLiteral("ドライブをつなぎ直す（マウントし直す）か、フォルダーを元の場所に戻して下さい。") +
+                      crlf() + QStringLiteral("戻れば、元どおり表示します。")
+                : QStringLiteral("ドライブをつなぎ直す（マウントし直す）か、フォルダーを元の場所に戻してから、") +
+                      crlf() + QStringLiteral("もう一度やり直して下さい。何も保存していません。");
+    m_services.dialogs.MsgBox(QStringLiteral("フォルダー「%1」につながりません。").arg(error.file) + crlf() +
+                                  QStringLiteral("（%1）").arg(error.message) + crlf() + crlf() + whatNow,
+                              mb::Exclamation, QStringLiteral("接続エラー"));
+}
+
+void frmMain::showUnreachable(const Error& error)
+{
+    m_unreachable = true;
+    // In the volume frame, above the labels, where a line has room: no control moves.
+    if (!m_lostNote) {
+        m_lostNote = new QLabel(ui->Frame1);
+        m_lostNote->setGeometry(8, 2, ui->Frame1->width() - 16, 20);
+        QPalette palette = m_lostNote->palette();
+        palette.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+        m_lostNote->setPalette(palette);
+    }
+    const QString note = QStringLiteral("フォルダー「%1」につながりません。ドライブかフォルダーを戻して下さい。");
+    const QFontMetrics metrics(m_lostNote->font());
+    const int room = m_lostNote->width() - metrics.horizontalAdvance(note.arg(QString()));
+    m_lostNote->setText(note.arg(metrics.elidedText(error.file, Qt::ElideMiddle, room)));
+    m_lostNote->show();
 }
 
 void frmMain::showEmptyCatalogue()
@@ -896,6 +971,8 @@ void frmMain::cmdNew_Click()
     if (refuseWhileLocked())
         return;
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     Dialogs& dialogs = m_services.dialogs;
 
     QString defaultText;
@@ -1038,6 +1115,8 @@ void frmMain::lblKansu_Click()
     if (refuseWhileLocked())
         return;
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     Dialogs& dialogs = m_services.dialogs;
     QString entry = dialogs.InputBox(QStringLiteral("トータル巻数を変更します。巻数を入力して下さい"),
                                      QStringLiteral("巻数に入力"), {});
@@ -1077,6 +1156,10 @@ void frmMain::cboSyo_Click(int /*index*/)
         return;
     }
     const Busy busy(*this);
+    if (refuseUnreachable()) {
+        ui->cboSyo->setEditText(IntText(m_cat.intSyo[m_shown] + 1));
+        return;
+    }
     // The start volume belongs to the title on display, whatever the selector shows.
     const QString name = m_cat.strName[m_shown];
     setSelectorText(name, m_shown);
@@ -1126,6 +1209,8 @@ void frmMain::cmdDel_Click()
     if (refuseWhileLocked())
         return;
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     // The title on display is the one deleted, whatever was typed into the selector.
     const QString name = m_shown > 0 ? m_cat.strName[m_shown] : QString();
     setSelectorText(name, m_shown);
@@ -1163,6 +1248,8 @@ void frmMain::cmdDel_Click()
 void frmMain::cmdHozon_Click()
 {
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     Dialogs& dialogs = m_services.dialogs;
     const bool printing = dialogs.MsgBox(QStringLiteral("未収集分のデータを『残巻データ.txt』に保存します。") + crlf() +
                                              crlf() + QStringLiteral("印刷もしますか？"),

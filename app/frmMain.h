@@ -102,6 +102,11 @@ private:
     // when position is 0), without raising a Click.
     void setSelectorText(const QString& name, int position);
     bool refuseWhileLocked();
+    // The folder opened at the start gone from its path (drive pulled or unmounted, folder
+    // moved or replaced): the titles last read stay on display and the window says so.
+    bool refuseUnreachable();
+    void tellUnreachable(const Error& error, bool noticed = false);
+    void showUnreachable(const Error& error);
     void tellWriteFailure(const Error& error);
     void tellListFailure(const Error& error, bool missing);
     void tellGone(const QString& name);
@@ -156,6 +161,9 @@ private:
     // The title list could not be read to its end: it must not be written until restart.
     bool m_titlesLocked = false;
     bool m_toldUtf8 = false;
+    bool m_unreachable = false;
+    QLabel* m_lostNote = nullptr;  // says so while it lasts
+    bool m_volumesUnknown = false; // the shown title's flags could not be read: no labels
     QString m_toldFlagProblem;
 
     // The bytes last read or written, to tell others' changes from our own (nullopt: unreadable).

@@ -818,42 +818,6 @@ private Q_SLOTS:
         QVERIFY(!files.exists(u"k.txt"_s));
     }
 
-    void folderMovedAwayAndMadeAgain()
-    {
-        const QString folder = m_dir->filePath(u"data"_s);
-        QVERIFY(QDir().mkpath(folder));
-        DiskFileService files(folder);
-        QVERIFY(!files.exists(u"q.txt"_s));
-        QVERIFY(QDir().rename(folder, m_dir->filePath(u"old"_s)));
-        QVERIFY(QDir().mkpath(folder));
-        QFile theirs(folder + u"/Q.TXT"_s);
-        QVERIFY(theirs.open(QIODevice::WriteOnly));
-        theirs.close();
-        QCOMPARE(files.resolve(u"q.txt"_s), u"Q.TXT"_s);
-    }
-
-    // A file system mounted over the folder after the start sends no notices to the
-    // old watch: its files, ours and other programs' in any letter case, are still found.
-    void folderMountedOverLater()
-    {
-        const QString folder = m_dir->filePath(u"data"_s);
-        QVERIFY(QDir().mkpath(folder));
-        DiskFileService files(folder);
-        QVERIFY(!files.exists(u"q.txt"_s));
-        Tmpfs tmpfs(folder, "size=1m");
-        if (!tmpfs.mounted())
-            QSKIP("mounting a tmpfs needs root");
-        QVERIFY(files.replace(u"ours.TXT"_s, "1\r\n").ok());
-        QVERIFY(files.exists(u"ours.TXT"_s));
-        QCOMPARE(files.readAll(u"ours.txt"_s).value(), QByteArray("1\r\n"));
-        QFile theirs(folder + u"/Q.TXT"_s);
-        QVERIFY(theirs.open(QIODevice::WriteOnly));
-        theirs.close();
-        QCOMPARE(files.resolve(u"q.txt"_s), u"Q.TXT"_s);
-        QVERIFY(files.remove(u"ours.TXT"_s).ok());
-        QVERIFY(!QFile::exists(folder + u"/ours.TXT"_s));
-    }
-
     void folderIsFixedAtConstruction()
     {
         const QString before = QDir::currentPath();

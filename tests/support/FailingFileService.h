@@ -29,6 +29,7 @@ public:
     Status remove(const QString& name) override { return m_disk.remove(name); }
     bool exists(const QString& name) override { return m_disk.exists(name); }
     Result<std::unique_ptr<FolderLock>> lockFolder() override { return m_disk.lockFolder(); }
+    Status checkFolder() override { return m_disk.checkFolder(); }
     void deferFolderSync(bool defer) override { m_disk.deferFolderSync(defer); }
     Status syncFolder() override { return m_disk.syncFolder(); }
     QStringList foreignNames() override { return m_disk.foreignNames(); }

@@ -42,6 +42,7 @@ public:
     void deferFolderSync(bool defer) override;
     Status syncFolder() override;
     Result<std::unique_ptr<FolderLock>> lockFolder() override;
+    Status checkFolder() override;
     QStringList foreignNames() override;
     Status renameToSystemSpelling(const QString& name) override;
 
@@ -96,9 +97,11 @@ private:
     bool m_fuse = false;
     // Names made elsewhere reach no notice here (network and FUSE drives): a miss lists again.
     bool m_remote = false;
-    // The folder the notices are about: a file system mounted over it later sends none.
-    dev_t m_watchedDev = 0;
-    ino_t m_watchedIno = 0;
+    // The folder opened at the start: the only one ever read or written, whatever comes to
+    // stand at its path later (the mount point under an unmounted drive, another folder).
+    dev_t m_folderDev = 0;
+    ino_t m_folderIno = 0;    // 0: there was none
+    bool m_watchLost = false; // the notices ended with the folder gone: watched again when it is back
     // The listing made on a second thread at the start, until the first look-up takes it.
     std::future<Listing> m_firstListing;
 };

@@ -80,6 +80,11 @@ public:
     // Gives one of those files its UTF-8 name, atomically and never over another file.
     virtual Status renameToSystemSpelling(const QString& name);
 
+    // Fails with ErrorKind::Unreachable when the folder opened at the start is no longer
+    // the one at its path (its drive pulled or unmounted, the folder moved or replaced); every
+    // operation checks it too. The default has no folder to lose.
+    virtual Status checkFolder();
+
     // The refusal rule above, for callers that check before they start writing.
     static bool isSafeName(const QString& name);
 };
