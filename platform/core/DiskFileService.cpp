@@ -274,7 +274,7 @@ DiskFileService::DiskFileService(const QString& folder)
 void DiskFileService::watchFolder()
 {
     if (m_firstListing.valid())
-        m_firstListing.get(); // of the file system that stood at the path before
+        m_firstListing.get(); // made before the folder went away and came back
     if (m_notify >= 0)
         ::close(m_notify);
     m_indexValid = false;

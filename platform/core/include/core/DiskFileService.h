@@ -19,7 +19,8 @@ namespace kav {
 // Every operation on a name reaches the one entry the folder lists for it; when
 // two spellings both hold data the name fails with ErrorKind::Clash. Links out of
 // the folder are never written, replaced or deleted, and nothing but a regular
-// file is ever opened, so nothing blocks.
+// file is ever opened, so nothing blocks. Only the folder found at construction is
+// worked on: while its path leads elsewhere, everything fails with ErrorKind::Unreachable.
 class DiskFileService final : public FileService
 {
 public:
