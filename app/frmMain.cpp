@@ -497,6 +497,10 @@ void frmMain::OfferSystemSpelling()
 
 void frmMain::LoadTitles()
 {
+    if (const Status here = m_services.files.checkFolder(); !here) {
+        showUnreachable(here.error());
+        return;
+    }
     const storage::LoadReport report = storage::LoadTitles(m_services.files, m_cat);
     m_listToShare = !report.failure;
     showLoadedTitles(report);
@@ -567,7 +571,9 @@ void frmMain::showLoadedTitles(const storage::LoadReport& report)
                     report.encoding == storage::ListEncoding::Utf8 ? cp932::Mark::Utf8 : cp932::Mark::Utf16LE,
                     QStringLiteral("題名はそのまま読み込みました。次に登録・変更・削除をしたときに、"));
     }
-    if (report.failure && !m_titlesLocked) {
+    if (report.failure && report.failure->kind == ErrorKind::Unreachable) {
+        showUnreachable(*report.failure);
+    } else if (report.failure && !m_titlesLocked) {
         m_titlesLocked = true;
         tellListFailure(*report.failure, report.missing);
     }
@@ -666,6 +672,7 @@ void frmMain::LoadVolumes()
 {
     intKan.fill(0);
     m_flagsSeen.reset();
+    m_volumesUnknown = false;
     // A title named like the list or the report has no flag file: its flags are zeros.
     if (storage::IsProgramFile(strFile))
         return;
@@ -688,6 +695,11 @@ void frmMain::LoadVolumes()
         return;
     }
     const Error& e = problem ? *problem : bytes.error();
+    if (e.kind == ErrorKind::Unreachable) {
+        m_volumesUnknown = true; // no flags rather than zeros that are not there
+        showUnreachable(e);
+        return;
+    }
     // A flag file that cannot be used is said once for each title shown, not at every repaint.
     if ((problem || e.kind == ErrorKind::Clash || e.kind == ErrorKind::Unsafe || e.kind == ErrorKind::NotAFile) &&
         m_toldFlagProblem != strFile) {
@@ -703,7 +715,7 @@ void frmMain::LoadVolumes()
 void frmMain::paintVolumes()
 {
     // Each label is shown or hidden once, so the grid does not flicker.
-    const double count = LeadingValue(ui->lblKansu->text());
+    const double count = m_volumesUnknown ? 0 : LeadingValue(ui->lblKansu->text());
     const double first = LeadingValue(ui->cboSyo->currentText());
     // Most titles start at volume 1: the fifty captions are made again only when the
     // start changes, and a label is told only a caption it does not already show.
@@ -754,6 +766,20 @@ void frmMain::followDisk()
         m_followPending = true;
         if (m_busy == 0) // a dialog not of a handler: look again shortly
             QTimer::singleShot(200, this, &frmMain::followDisk);
+        return;
+    }
+    if (const Status here = m_services.files.checkFolder(); !here) {
+        if (!m_unreachable) {
+            const Busy busy(*this);
+            tellUnreachable(here.error(), true);
+        }
+        return;
+    }
+    if (m_unreachable) {
+        // The same folder back: what is on it now, whatever was read before it went.
+        m_unreachable = false;
+        m_lostNote->hide();
+        reloadShowing(m_shown > 0 ? m_cat.strName[m_shown] : QString());
         return;
     }
     followFiles();
@@ -893,6 +919,10 @@ void frmMain::tellGone(const QString& name)
 // Whatever a command could not do, the window shows the disk afterwards.
 void frmMain::afterFailedChange(const storage::Change& change, const QString& name)
 {
+    if (change.error && change.error->kind == ErrorKind::Unreachable) {
+        tellUnreachable(*change.error);
+        return; // what the window shows is all there is to show
+    }
     switch (change.outcome) {
     case storage::Change::Done:
         return;
@@ -920,6 +950,8 @@ void frmMain::lblKan_Click(int index)
     if (index < 1 || index > storage::FlagCount || m_shown < 1 || m_shown > m_cat.intKensu)
         return;
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     // The flags belong to the title on display, whatever was typed into the selector.
     const QString name = m_cat.strName[m_shown];
     setSelectorText(name, m_shown);
@@ -970,6 +1002,10 @@ QString frmMain::writeFailureText(const Error& error)
 
 void frmMain::tellWriteFailure(const Error& error)
 {
+    if (error.kind == ErrorKind::Unreachable) {
+        tellUnreachable(error);
+        return;
+    }
     m_services.dialogs.MsgBox(writeFailureText(error), mb::Exclamation, QStringLiteral("保存エラー"));
 }
 
@@ -982,6 +1018,45 @@ bool frmMain::refuseWhileLocked()
                                   crlf() + QStringLiteral("ファイルを直してから起動し直して下さい。"),
                               mb::Exclamation, QStringLiteral("読み込みエラー"));
     return true;
+}
+
+bool frmMain::refuseUnreachable()
+{
+    const Status here = m_services.files.checkFolder();
+    if (!here)
+        tellUnreachable(here.error());
+    return !here;
+}
+
+void frmMain::tellUnreachable(const Error& error, bool noticed)
+{
+    showUnreachable(error);
+    const QString whatNow =
+        noticed ? QStringLiteral("ドライブをつなぎ直す（マウントし直す）か、フォルダーを元の場所に戻して下さい。") +
+                      crlf() + QStringLiteral("戻れば、元どおり表示します。")
+                : QStringLiteral("ドライブをつなぎ直す（マウントし直す）か、フォルダーを元の場所に戻してから、") +
+                      crlf() + QStringLiteral("もう一度やり直して下さい。何も保存していません。");
+    m_services.dialogs.MsgBox(QStringLiteral("フォルダー「%1」につながりません。").arg(error.file) + crlf() +
+                                  QStringLiteral("（%1）").arg(error.message) + crlf() + crlf() + whatNow,
+                              mb::Exclamation, QStringLiteral("接続エラー"));
+}
+
+void frmMain::showUnreachable(const Error& error)
+{
+    m_unreachable = true;
+    // In the volume frame, above the labels, where a line has room: no control moves.
+    if (!m_lostNote) {
+        m_lostNote = new QLabel(ui->Frame1);
+        m_lostNote->setGeometry(8, 2, ui->Frame1->width() - 16, 20);
+        QPalette palette = m_lostNote->palette();
+        palette.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+        m_lostNote->setPalette(palette);
+    }
+    const QString note = QStringLiteral("フォルダー「%1」につながりません。ドライブかフォルダーを戻して下さい。");
+    const QFontMetrics metrics(m_lostNote->font());
+    const int room = m_lostNote->width() - metrics.horizontalAdvance(note.arg(QString()));
+    m_lostNote->setText(note.arg(metrics.elidedText(error.file, Qt::ElideMiddle, room)));
+    m_lostNote->show();
 }
 
 void frmMain::showEmptyCatalogue()
@@ -1006,6 +1081,8 @@ void frmMain::cmdNew_Click()
     if (refuseWhileLocked())
         return;
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     Dialogs& dialogs = m_services.dialogs;
 
     QString defaultText;
@@ -1148,6 +1225,8 @@ void frmMain::lblKansu_Click()
     if (refuseWhileLocked())
         return;
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     Dialogs& dialogs = m_services.dialogs;
     QString entry = dialogs.InputBox(QStringLiteral("トータル巻数を変更します。巻数を入力して下さい"),
                                      QStringLiteral("巻数に入力"), {});
@@ -1187,6 +1266,10 @@ void frmMain::cboSyo_Click(int /*index*/)
         return;
     }
     const Busy busy(*this);
+    if (refuseUnreachable()) {
+        ui->cboSyo->setEditText(IntText(m_cat.intSyo[m_shown] + 1));
+        return;
+    }
     // The start volume belongs to the title on display, whatever the selector shows.
     const QString name = m_cat.strName[m_shown];
     setSelectorText(name, m_shown);
@@ -1236,6 +1319,8 @@ void frmMain::cmdDel_Click()
     if (refuseWhileLocked())
         return;
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     // The title on display is the one deleted, whatever was typed into the selector.
     const QString name = m_shown > 0 ? m_cat.strName[m_shown] : QString();
     setSelectorText(name, m_shown);
@@ -1273,6 +1358,8 @@ void frmMain::cmdDel_Click()
 void frmMain::cmdHozon_Click()
 {
     const Busy busy(*this);
+    if (refuseUnreachable())
+        return;
     Dialogs& dialogs = m_services.dialogs;
     const bool printing = dialogs.MsgBox(QStringLiteral("未収集分のデータを『残巻データ.txt』に保存します。") + crlf() +
                                              crlf() + QStringLiteral("印刷もしますか？"),

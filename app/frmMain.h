@@ -104,6 +104,11 @@ private:
     void setSelectorText(const QString& name, int position);
     bool refuseWhileLocked();
     static QString writeFailureText(const Error& error);
+    // The folder opened at the start gone from its path (drive pulled or unmounted, folder
+    // moved or replaced): the titles last read stay on display and the window says so.
+    bool refuseUnreachable();
+    void tellUnreachable(const Error& error, bool noticed = false);
+    void showUnreachable(const Error& error);
     void tellWriteFailure(const Error& error);
     void tellListFailure(const Error& error, bool missing);
     // A file an editor saved as UTF-8 or UTF-16: read says what was read of it.
@@ -163,6 +168,9 @@ private:
     // The title list could not be read to its end: it must not be written until restart.
     bool m_titlesLocked = false;
     bool m_toldUtf8 = false;
+    bool m_unreachable = false;
+    QLabel* m_lostNote = nullptr;  // says so while it lasts
+    bool m_volumesUnknown = false; // the shown title's flags could not be read: no labels
     QString m_toldFlagProblem;
     QSet<QString> m_toldSavedAs; // flag files, case-folded
     QSet<QString> m_toldCopies;

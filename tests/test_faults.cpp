@@ -534,6 +534,7 @@ void TestFaults::listThatCannotBeUsed()
         small.emplace(f.dir.path());
         if (!small->mounted() || !small->setReadOnly(true))
             QSKIP("mounting a tmpfs is not allowed here (needs root)");
+        f.files.reopen();
     } else {
         f.write(TitleList, record(u"A"_s, 5, 0));
         f.files.refuse(TitleList, ErrorKind(kind));
@@ -640,6 +641,7 @@ void TestFaults::refusedWrites()
         small.emplace(f.dir.path());
         if (!small->mounted())
             QSKIP("mounting a tmpfs is not allowed here (needs root); the file size limit rows still run");
+        f.files.reopen();
     }
 
     // Titles whose list ends 4 bytes short of a 4 KiB block: an appended record then

@@ -818,42 +818,6 @@ private Q_SLOTS:
         QVERIFY(!files.exists(u"k.txt"_s));
     }
 
-    void folderMovedAwayAndMadeAgain()
-    {
-        const QString folder = m_dir->filePath(u"data"_s);
-        QVERIFY(QDir().mkpath(folder));
-        DiskFileService files(folder);
-        QVERIFY(!files.exists(u"q.txt"_s));
-        QVERIFY(QDir().rename(folder, m_dir->filePath(u"old"_s)));
-        QVERIFY(QDir().mkpath(folder));
-        QFile theirs(folder + u"/Q.TXT"_s);
-        QVERIFY(theirs.open(QIODevice::WriteOnly));
-        theirs.close();
-        QCOMPARE(files.resolve(u"q.txt"_s), u"Q.TXT"_s);
-    }
-
-    // A file system mounted over the folder after the start sends no notices to the
-    // old watch: its files, ours and other programs' in any letter case, are still found.
-    void folderMountedOverLater()
-    {
-        const QString folder = m_dir->filePath(u"data"_s);
-        QVERIFY(QDir().mkpath(folder));
-        DiskFileService files(folder);
-        QVERIFY(!files.exists(u"q.txt"_s));
-        Tmpfs tmpfs(folder, "size=1m");
-        if (!tmpfs.mounted())
-            QSKIP("mounting a tmpfs needs root");
-        QVERIFY(files.replace(u"ours.TXT"_s, "1\r\n").ok());
-        QVERIFY(files.exists(u"ours.TXT"_s));
-        QCOMPARE(files.readAll(u"ours.txt"_s).value(), QByteArray("1\r\n"));
-        QFile theirs(folder + u"/Q.TXT"_s);
-        QVERIFY(theirs.open(QIODevice::WriteOnly));
-        theirs.close();
-        QCOMPARE(files.resolve(u"q.txt"_s), u"Q.TXT"_s);
-        QVERIFY(files.remove(u"ours.TXT"_s).ok());
-        QVERIFY(!QFile::exists(folder + u"/ours.TXT"_s));
-    }
-
     void folderIsFixedAtConstruction()
     {
         const QString before = QDir::currentPath();
@@ -1316,34 +1280,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("created");
         QTest::addColumn<QStringList>("edits");
-        QTest::addColumn<bool>("mountedLater"); // over a folder the file service already had
-        for (const bool later : {false, true}) {
-            const char* when = later ? "mounted after the start" : "mounted before";
-            QTest::addRow("title list, %s", when)
-                << u"データ.TXT"_s << QStringList{u"データ.txt"_s, u"データ.TXT"_s, u"データ.txt"_s} << later;
-            QTest::addRow("flag file, %s", when)
-                << u"A(51_100).TXT"_s << QStringList{u"a(51_100).txt"_s, u"A(51_100).txt"_s, u"a(51_100).TXT"_s}
-                << later;
-        }
+        QTest::newRow("title list") << u"データ.TXT"_s
+                                    << QStringList{u"データ.txt"_s, u"データ.TXT"_s, u"データ.txt"_s};
+        QTest::newRow("flag file") << u"A(51_100).TXT"_s
+                                   << QStringList{u"a(51_100).txt"_s, u"A(51_100).txt"_s, u"a(51_100).TXT"_s};
     }
     void exfatOneSpelling()
     {
         QFETCH(QString, created);
         QFETCH(QStringList, edits);
-        QFETCH(bool, mountedLater);
-        const QString folder = m_dir->filePath(u"exfat"_s);
-        std::optional<DiskFileService> early;
-        if (mountedLater) {
-            QVERIFY(QDir().mkpath(folder));
-            early.emplace(folder);
-            QVERIFY(!early->exists(created));
-        }
-        const kav::test::ExfatMount exfat(folder);
+        const kav::test::ExfatMount exfat(m_dir->filePath(u"exfat"_s));
         if (!exfat.skipReason().isEmpty())
             QSKIP(qPrintable(exfat.skipReason()));
         QVERIFY2(exfat.mounted(), qPrintable(exfat.error()));
-        std::optional<DiskFileService> own;
-        DiskFileService& files = mountedLater ? *early : own.emplace(exfat.path());
+        DiskFileService files(exfat.path());
         QVERIFY(files.replace(created, "0").ok());
         QString onDisk = created;
         for (int i = 0; i < edits.size(); ++i) {

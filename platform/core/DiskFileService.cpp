@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <future>
 #include <optional>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -117,6 +118,13 @@ Error notAFile(const QString& file, const QString& shown, mode_t mode)
                    QStringLiteral("「%1」はファイルではなく%2のため使えません。"
                                   "別の名前に変えるか、別の場所へ移して下さい。")
                        .arg(shown, what));
+}
+
+Error unreachable(const QString& folder)
+{
+    return failure(ErrorKind::Unreachable, folder,
+                   QStringLiteral("ドライブが取り外されたか、フォルダーが移動・削除されたか、"
+                                  "別のフォルダーに置き換えられています。"));
 }
 
 Error unsafeName(const QString& file)
@@ -248,6 +256,10 @@ struct DiskFileService::Target
 DiskFileService::DiskFileService(const QString& folder)
     : m_dir(QDir(folder).absolutePath()), m_folderBytes(QFile::encodeName(m_dir.path()))
 {
+    if (struct stat st; ::stat(m_folderBytes.constData(), &st) == 0) {
+        m_folderDev = st.st_dev;
+        m_folderIno = st.st_ino;
+    }
     watchFolder(); // first, so that what changes while the folder is listed is noticed
     // A folder of 2000 titles takes a few milliseconds to list: done beside the building of
     // the window. The first look-up waits for it (and a system out of threads lists then).
@@ -261,7 +273,7 @@ DiskFileService::DiskFileService(const QString& folder)
 void DiskFileService::watchFolder()
 {
     if (m_firstListing.valid())
-        m_firstListing.get(); // of the file system that stood at the path before
+        m_firstListing.get(); // made before the folder went away and came back
     if (m_notify >= 0)
         ::close(m_notify);
     m_indexValid = false;
@@ -273,12 +285,7 @@ void DiskFileService::watchFolder()
         ::close(m_notify);
         m_notify = -1;
     }
-    struct stat st;
-    if (::stat(folder.constData(), &st) == 0) {
-        m_watchedDev = st.st_dev;
-        m_watchedIno = st.st_ino;
-    }
-    // Again whenever another file system comes to stand at the folder's path.
+    // Again when the folder's drive is mounted again.
     m_caseBlind.reset();
     struct statfs fs;
     constexpr decltype(fs.f_type) FuseMagic = 0x65735546;
@@ -393,6 +400,7 @@ bool DiskFileService::applyFolderEvents()
             if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
                 ::close(m_notify);
                 m_notify = -1;
+                m_watchLost = true;
                 return false;
             }
             if (event->len == 0)
@@ -443,12 +451,20 @@ DiskFileService::Listing DiskFileService::listFolder(const QByteArray& folder)
     return listed;
 }
 
-void DiskFileService::refreshIndex()
+Status DiskFileService::checkFolder()
 {
     struct stat st;
-    if (m_notify >= 0 && ::stat(m_folderBytes.constData(), &st) == 0 &&
-        (st.st_dev != m_watchedDev || st.st_ino != m_watchedIno))
-        watchFolder(); // another file system now stands at the folder's path
+    if (m_folderIno != 0 && ::stat(m_folderBytes.constData(), &st) == 0 && st.st_dev == m_folderDev &&
+        st.st_ino == m_folderIno)
+        return {};
+    return unreachable(m_dir.path());
+}
+
+// Called only once checkFolder() has found the folder in its place.
+void DiskFileService::refreshIndex()
+{
+    if (std::exchange(m_watchLost, false))
+        watchFolder(); // back at its path
     // Notices queued before a listing only repeat what it shows, so they are kept for later.
     if (m_indexValid && applyFolderEvents())
         return;
@@ -486,6 +502,8 @@ Result<DiskFileService::Target> DiskFileService::locate(const QString& name, Use
 {
     if (!isSafeName(name))
         return unsafeName(name);
+    if (const Status here = checkFolder(); !here)
+        return here.error();
     refreshIndex();
     // An indexed spelling is checked, so a stale index never names a deleted file; the
     // caller's own spelling is checked too, so a missed notice never hides a file.
@@ -621,8 +639,17 @@ private:
 Result<std::unique_ptr<FolderLock>> DiskFileService::lockFolder()
 {
     const int fd = ::open(m_folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    // The folder locked is the one opened at the start, or none is.
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_dev != m_folderDev || st.st_ino != m_folderIno)) {
+        ::close(fd);
+        return unreachable(m_dir.path());
+    }
+    if (fd < 0) {
+        if (const Status here = checkFolder(); !here)
+            return here.error();
         return std::make_unique<FolderLock>(); // the command itself will say what is wrong with the folder
+    }
     // Another window's command holds it for milliseconds; a program that hangs must not hang us.
     for (int waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waited += 10) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
@@ -648,7 +675,7 @@ QString DiskFileService::resolve(const QString& name)
 
 bool DiskFileService::exists(const QString& name)
 {
-    if (!isSafeName(name))
+    if (!isSafeName(name) || !checkFolder())
         return false;
     refreshIndex();
     for (const QByteArray& entry : m_index.value(name.toCaseFolded())) {
@@ -868,6 +895,8 @@ QStringList DiskFileService::names()
 
 QStringList DiskFileService::foreignNames()
 {
+    if (!checkFolder())
+        return {};
     refreshIndex();
     QStringList names;
     for (const QByteArray& entry : std::as_const(m_foreign)) {
@@ -885,6 +914,8 @@ Status DiskFileService::renameToSystemSpelling(const QString& name)
 {
     if (!isSafeName(name))
         return unsafeName(name);
+    if (const Status here = checkFolder(); !here)
+        return here.error();
     const Result<QByteArray> encoded = cp932::encode(name);
     struct stat st;
     if (!encoded.ok() || utf8Text(encoded.value()) || ::lstat(path(encoded.value()).constData(), &st) != 0)

@@ -64,6 +64,11 @@ Result<std::unique_ptr<FolderLock>> FileService::lockFolder()
     return std::make_unique<FolderLock>();
 }
 
+Status FileService::checkFolder()
+{
+    return {};
+}
+
 bool FileService::isSafeName(const QString& name)
 {
     return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') && !name.contains(QChar(0)) &&

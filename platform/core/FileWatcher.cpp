@@ -21,7 +21,7 @@ DiskFileWatcher::DiskFileWatcher(const QString& folder, int settleMs, int pollMs
     m_settle.setSingleShot(true);
     m_settle.setInterval(settleMs);
     connect(&m_settle, &QTimer::timeout, this, [this] {
-        watchFolder(); // only when the folder was moved, removed or mounted over
+        watchFolder(); // only when the folder was moved, removed or has come back
         Q_EMIT changed();
     });
     watchFolder();
@@ -59,8 +59,15 @@ void DiskFileWatcher::watchFolder()
 {
     const QByteArray folder = QFile::encodeName(m_folder);
     struct stat st;
-    const bool there = ::stat(folder.constData(), &st) == 0;
-    if (m_notify >= 0 && there && st.st_dev == m_watchedDev && st.st_ino == m_watchedIno)
+    bool there = ::stat(folder.constData(), &st) == 0;
+    if (there && m_watchedIno == 0) {
+        m_watchedDev = st.st_dev;
+        m_watchedIno = st.st_ino;
+    }
+    // Only the folder found at the start: whatever stands at its path meanwhile (the mount point
+    // under an unmounted drive) is not watched, and the slow timer looks for the folder's return.
+    there = there && st.st_dev == m_watchedDev && st.st_ino == m_watchedIno;
+    if (m_notify >= 0 && there)
         return;
     delete m_notifier;
     m_notifier = nullptr;
@@ -69,8 +76,6 @@ void DiskFileWatcher::watchFolder()
     m_notify = -1;
     if (!there)
         return;
-    m_watchedDev = st.st_dev;
-    m_watchedIno = st.st_ino;
     m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     // IN_MODIFY and IN_CLOSE_WRITE: an editor that writes the file in place changes no name.
     if (m_notify >= 0 &&

@@ -10,12 +10,15 @@
 #include <QFile>
 #include <QMap>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <cstring>
+
+#include <sys/mount.h>
 
 using namespace kav::test;
 using namespace Qt::StringLiterals;
@@ -25,6 +28,7 @@ namespace {
 // Client-area places of the controls, in pixels.
 const QPoint NewButton(295, 43);
 const QPoint DelButton(345, 43);
+const QPoint ReportButton(395, 43);
 const QPoint CountLabel(584, 111);
 const QPoint FirstArrow(611, 141);
 const QPoint ScrollRight(511, 434);
@@ -94,6 +98,8 @@ private Q_SLOTS:
     void conflictCopyAppearing();
     void failingCallKeepsTheOldFile_data();
     void failingCallKeepsTheOldFile();
+    void folderGoneWhileRunning_data();
+    void folderGoneWhileRunning();
 
 private:
     QString path(const QString& name) const { return QDir(m_dir->path()).filePath(name); }
@@ -394,6 +400,57 @@ void TestX11Disk::failingCallKeepsTheOldFile()
     QCOMPARE(readFile(path(TitleList)), listReplaced ? record(QStringLiteral("A"), 7, 0) : list);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
              QStringList({QStringLiteral("A.TXT"), TitleList}));
+}
+
+enum class Gone { Unmounted, RenamedAway, Replaced };
+
+void TestX11Disk::folderGoneWhileRunning_data()
+{
+    QTest::addColumn<Gone>("gone");
+    QTest::newRow("its drive unmounted (umount -l)") << Gone::Unmounted;
+    QTest::newRow("renamed away") << Gone::RenamedAway;
+    QTest::newRow("replaced by another folder") << Gone::Replaced;
+}
+
+// The data folder gone while the window runs: every command is refused with one message,
+// nothing is written anywhere, and once the same folder is back the window shows it again.
+void TestX11Disk::folderGoneWhileRunning()
+{
+    QFETCH(Gone, gone);
+    const QString data = path(QStringLiteral("data")), away = path(QStringLiteral("away"));
+    QVERIFY(QDir().mkpath(data) && (gone != Gone::Unmounted || QDir().mkpath(away)));
+    // The drive is a tmpfs of its own, bound at the folder so that the very same one can come back.
+    const auto bind = [&] { return ::mount(qPrintable(away), qPrintable(data), nullptr, MS_BIND, nullptr) == 0; };
+    const auto unmount =
+        qScopeGuard([&] { ::umount2(qPrintable(data), MNT_DETACH), ::umount2(qPrintable(away), MNT_DETACH); });
+    if (gone == Gone::Unmounted && (::mount("tmpfs", qPrintable(away), "tmpfs", 0, "size=1m") != 0 || !bind()))
+        QSKIP("mounting a tmpfs is not allowed here (needs root)");
+    writeAsAnother(data + u'/' + TitleList, record(QStringLiteral("A"), 5, 0) + record(QStringLiteral("B"), 4, 0));
+    writeAsAnother(data + QStringLiteral("/A.TXT"), flagFile({2}));
+    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), data), "the window did not appear");
+    CHECK_EMPTY(waitForLabels(m_x, 6, QStringLiteral("GPGGG-"), 5000));
+
+    QVERIFY(gone == Gone::Unmounted ? ::umount2(qPrintable(data), MNT_DETACH) == 0 : QDir().rename(data, away));
+    if (gone == Gone::Replaced && QDir().mkpath(data)) // another folder at its path, with a list of its own
+        writeAsAnother(data + u'/' + TitleList, record(QStringLiteral("他"), 3, 0));
+    const QString caption = QStringLiteral("接続エラー");
+    CHECK_EMPTY(answer(m_x, caption, {}, QStringLiteral("Return")));
+    CHECK_EMPTY(waitForLabels(m_x, 6, QStringLiteral("GPGGG-"), 500)); // what was read, not an empty list
+    writeAsAnother(away + QStringLiteral("/A.TXT"), flagFile({2, 4})); // the drive used elsewhere meanwhile
+    // Every file below the test's folder, through mount points, with its size and time of change.
+    const QStringList find = QStringLiteral("find %1 -type f -printf %p_%s_%T@\n").arg(m_dir->path()).split(u' ');
+    const QString before = m_x.run(find);
+    for (const QPoint at : {labelCorner(3), NewButton, ReportButton}) {
+        clickOn(m_x, at);
+        CHECK_EMPTY(answer(m_x, caption, {}, QStringLiteral("Return")));
+    }
+    QCOMPARE(m_x.run(find), before);
+
+    if (gone == Gone::Replaced)
+        QVERIFY(QDir().rename(data, path(QStringLiteral("other"))));
+    QVERIFY(gone == Gone::Unmounted ? bind() : QDir().rename(away, data));
+    CHECK_EMPTY(waitForLabels(m_x, 6, QStringLiteral("GPGPG-"), 5000));
+    m_x.stopProgram();
 }
 
 QTEST_MAIN(TestX11Disk)

@@ -4,13 +4,17 @@
 
 #include <QHash>
 
+#include <optional>
+
 namespace kav::test {
 
 // The real file service, except that chosen operations fail as a full disk would.
 class FailingFileService final : public FileService
 {
 public:
-    explicit FailingFileService(const QString& folder) : m_disk(folder) {}
+    explicit FailingFileService(const QString& folder) : m_disk(std::in_place, folder) {}
+    // The folder opened afresh, as a program started now opens it (a drive mounted on it since).
+    void reopen() { m_disk.emplace(m_disk->folder()); }
 
     // The Nth write() from now on fails (1 = the next one); 0 switches it off.
     void failWrite(int nth) { m_failWriteAt = nth > 0 ? m_writes + nth : 0; }
@@ -21,24 +25,25 @@ public:
     void refuse(const QString& name, ErrorKind kind) { m_refused.insert(name.toCaseFolded(), kind); }
 
     Status open(int number, const QString& name, FileMode mode) override;
-    InputCursor* input(int number) override { return m_disk.input(number); }
+    InputCursor* input(int number) override { return m_disk->input(number); }
     Status write(int number, QByteArrayView bytes) override;
     Status close(int number) override;
-    void discard(int number) override { m_disk.discard(number); }
-    Status closeAll() override { return m_disk.closeAll(); }
-    Status remove(const QString& name) override { return m_disk.remove(name); }
-    bool exists(const QString& name) override { return m_disk.exists(name); }
-    Result<std::unique_ptr<FolderLock>> lockFolder() override { return m_disk.lockFolder(); }
-    void deferFolderSync(bool defer) override { m_disk.deferFolderSync(defer); }
-    Status syncFolder() override { return m_disk.syncFolder(); }
-    QStringList foreignNames() override { return m_disk.foreignNames(); }
-    Status renameToSystemSpelling(const QString& name) override { return m_disk.renameToSystemSpelling(name); }
+    void discard(int number) override { m_disk->discard(number); }
+    Status closeAll() override { return m_disk->closeAll(); }
+    Status remove(const QString& name) override { return m_disk->remove(name); }
+    bool exists(const QString& name) override { return m_disk->exists(name); }
+    Result<std::unique_ptr<FolderLock>> lockFolder() override { return m_disk->lockFolder(); }
+    Status checkFolder() override { return m_disk->checkFolder(); }
+    void deferFolderSync(bool defer) override { m_disk->deferFolderSync(defer); }
+    Status syncFolder() override { return m_disk->syncFolder(); }
+    QStringList foreignNames() override { return m_disk->foreignNames(); }
+    Status renameToSystemSpelling(const QString& name) override { return m_disk->renameToSystemSpelling(name); }
 
     int writes() const { return m_writes; }
-    DiskFileService& disk() { return m_disk; }
+    DiskFileService& disk() { return *m_disk; }
 
 private:
-    DiskFileService m_disk;
+    std::optional<DiskFileService> m_disk;
     int m_writes = 0;
     int m_failWriteAt = 0;
     bool m_full = false;

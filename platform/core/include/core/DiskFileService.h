@@ -19,7 +19,8 @@ namespace kav {
 // Every operation on a name reaches the one entry the folder lists for it; when
 // two spellings both hold data the name fails with ErrorKind::Clash. Links out of
 // the folder are never written, replaced or deleted, and nothing but a regular
-// file is ever opened, so nothing blocks.
+// file is ever opened, so nothing blocks. Only the folder found at construction is
+// worked on: while its path leads elsewhere, everything fails with ErrorKind::Unreachable.
 class DiskFileService final : public FileService
 {
 public:
@@ -43,6 +44,7 @@ public:
     Status syncFolder() override;
     Result<std::unique_ptr<FolderLock>> lockFolder() override;
     QStringList names() override;
+    Status checkFolder() override;
     QStringList foreignNames() override;
     Status renameToSystemSpelling(const QString& name) override;
 
@@ -97,9 +99,11 @@ private:
     bool m_fuse = false;
     // Names made elsewhere reach no notice here (network and FUSE drives): a miss lists again.
     bool m_remote = false;
-    // The folder the notices are about: a file system mounted over it later sends none.
-    dev_t m_watchedDev = 0;
-    ino_t m_watchedIno = 0;
+    // The folder opened at the start: the only one ever read or written, whatever comes to
+    // stand at its path later (the mount point under an unmounted drive, another folder).
+    dev_t m_folderDev = 0;
+    ino_t m_folderIno = 0;    // 0: there was none
+    bool m_watchLost = false; // the notices ended with the folder gone: watched again when it is back
     // The listing made on a second thread at the start, until the first look-up takes it.
     std::future<Listing> m_firstListing;
 };

@@ -82,6 +82,10 @@ public:
 
     // The names of the folder's entries as text, in no order (none where nobody lists them).
     virtual QStringList names();
+    // Fails with ErrorKind::Unreachable when the folder opened at the start is no longer
+    // the one at its path (its drive pulled or unmounted, the folder moved or replaced); every
+    // operation checks it too. The default has no folder to lose.
+    virtual Status checkFolder();
 
     // The refusal rule above, for callers that check before they start writing.
     static bool isSafeName(const QString& name);

@@ -55,7 +55,7 @@ private:
     QSet<QString> m_names; // case-folded
     int m_notify = -1;
     QSocketNotifier* m_notifier = nullptr;
-    // The folder the notices are about: another file system mounted there later sends none.
+    // The folder the notices are about, as found at the start.
     dev_t m_watchedDev = 0;
     ino_t m_watchedIno = 0;
     QTimer m_settle;

@@ -19,6 +19,8 @@ enum class ErrorKind {
     Format, // read, but its content is not what the file must hold
     Clash,  // two spellings of one name both hold data: the program does not guess
     Unsafe, // a link leading out of the folder, or a name no file may have
+    // The folder opened at the start is gone, unmounted or replaced: nothing was done.
+    Unreachable,
 };
 
 // What went wrong, in words the app layer can put in front of the user.
