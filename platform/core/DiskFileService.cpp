@@ -205,14 +205,20 @@ quint64 ownStart()
     return start;
 }
 
-// 0, or why a folder's entries could not be made durable. File systems that cannot
-// sync a folder at all (some FUSE ones) say so with EINVAL: nothing is lost there.
+// A folder's fsync failing with error: 0 where nothing is lost (file systems that cannot
+// sync a folder at all, some FUSE ones, say so with EINVAL), else the error.
+int flushError(int error)
+{
+    return error == EINVAL || error == ENOTSUP || error == ENOSYS || error == EROFS ? 0 : error;
+}
+
+// 0, or why a folder's entries could not be made durable.
 int flushFolder(const QByteArray& folder)
 {
     const Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || ::fsync(dir.get()) == 0)
         return 0;
-    return errno == EINVAL || errno == ENOTSUP || errno == ENOSYS || errno == EROFS ? 0 : errno;
+    return flushError(errno);
 }
 
 Error notDurable(const QString& file, int error)
@@ -738,19 +744,26 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
     const Target& target = located.value();
     const bool creating = !target.exists || target.mode == 0;
 
+    // Through a handle on the folder opened at the start: should its drive go between the
+    // look-up and the rename, the new file lands on that drive or nowhere, never in the
+    // folder that then stands at its path.
+    const Fd dir(::open(m_folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat folder;
+    if (dir.get() < 0 || ::fstat(dir.get(), &folder) != 0 || folder.st_dev != m_folderDev ||
+        folder.st_ino != m_folderIno)
+        return unreachable(m_dir.path());
+
     // The new bytes go to a file of ours beside the old one and are renamed over it only
     // once they are written, flushed and closed without an error: a kill or a failing
     // disk at any moment leaves either the old bytes or the new, and nothing in the
     // folder but a file recognisably ours.
     QByteArray staging;
-    QByteArray stagingPath;
     int fd = -1;
     for (int tries = 0; fd < 0 && tries < 100; ++tries) {
         staging = TemporaryPrefix + QByteArray::number(::getpid()) + '-' + QByteArray::number(ownStart()) + '-' +
                   QByteArray::number(++m_saves) + TemporarySuffix;
-        stagingPath = path(staging);
-        fd = ::open(stagingPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                    creating ? 0666 : (target.mode & 07777));
+        fd = ::openat(dir.get(), staging.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                      creating ? 0666 : (target.mode & 07777));
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -759,7 +772,7 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
     const auto drop = [&](int error) {
         if (fd >= 0)
             ::close(fd);
-        ::unlink(stagingPath.constData());
+        ::unlinkat(dir.get(), staging.constData(), 0);
         return writeFailure(name, error, creating);
     };
     // The mode asked at creation is cut by the umask; the replaced file's is kept whole.
@@ -782,23 +795,24 @@ Status DiskFileService::replace(const QString& name, QByteArrayView bytes)
         return drop(errno);
     if (!m_caseBlind) {
         struct stat st;
-        m_caseBlind = ::lstat(path(staging.toUpper()).constData(), &st) == 0;
+        m_caseBlind = ::fstatat(dir.get(), staging.toUpper().constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     }
     // A link inside the folder stays a link: what it leads to is replaced.
-    const QByteArray destination = target.real.isEmpty() ? path(target.entry) : target.real;
-    if (::rename(stagingPath.constData(), destination.constData()) != 0) {
+    const bool inside = target.real.isEmpty();
+    if (::renameat(dir.get(), staging.constData(), inside ? dir.get() : AT_FDCWD,
+                   inside ? target.entry.constData() : target.real.constData()) != 0) {
         const int error = errno;
-        ::unlink(stagingPath.constData());
+        ::unlinkat(dir.get(), staging.constData(), 0);
         return writeFailure(name, error, creating);
     }
-    if (*m_caseBlind && target.real.isEmpty())
+    if (*m_caseBlind && inside)
         forgetOtherSpellings(target.entry, name);
     // The rename itself survives a power cut only once the folder is on disk.
-    if (m_deferSync && target.real.isEmpty()) {
+    if (m_deferSync && inside) {
         m_syncPending = true;
         return {};
     }
-    int synced = flushFolder(m_folderBytes);
+    int synced = ::fsync(dir.get()) == 0 ? 0 : flushError(errno);
     if (!target.real.isEmpty() && synced == 0)
         synced = flushFolder(target.real.left(target.real.lastIndexOf('/')));
     if (synced != 0)

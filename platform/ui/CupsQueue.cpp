@@ -14,22 +14,16 @@ using namespace Qt::StringLiterals;
 namespace kav {
 namespace {
 
-Error printError(const QString& message)
-{
-    Error error;
-    error.message = message;
-    return error;
-}
-
 Error noPrinter()
 {
-    return printError(u"プリンタが見つかりません。プリンタの設定を確かめて下さい。"_s);
+    return Error{{}, u"プリンタが見つかりません。プリンタの設定を確かめて下さい。"_s};
 }
 
 Error noCups()
 {
-    return printError(u"印刷の仕組み（CUPSのライブラリ libcups）を読み込めませんでした。"
-                      "パッケージ libcups2 が入っているか確かめて下さい。"_s);
+    return Error{{},
+                 u"印刷の仕組み（CUPSのライブラリ libcups）を読み込めませんでした。"
+                 "パッケージ libcups2 が入っているか確かめて下さい。"_s};
 }
 
 struct Cups
@@ -158,15 +152,16 @@ Status CupsQueue::submit(const QString& pdf, const QString& title) const
         const ipp_status_t status = c->lastError();
         const QString reason = QString::fromUtf8(c->lastErrorString());
         if (status == IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS)
-            return printError(u"プリンタ「%1」は今、印刷を受け付けていません（%2）。"_s.arg(m_name, reason));
+            return Error{{}, u"プリンタ「%1」は今、印刷を受け付けていません（%2）。"_s.arg(m_name, reason)};
         if (status == IPP_STATUS_ERROR_NOT_FOUND)
-            return printError(u"プリンタ「%1」が見つかりません（%2）。"_s.arg(m_name, reason));
-        return printError(u"プリンタ「%1」に印刷を送れませんでした（%2）。"_s.arg(m_name, reason));
+            return Error{{}, u"プリンタ「%1」が見つかりません（%2）。"_s.arg(m_name, reason)};
+        return Error{{}, u"プリンタ「%1」に印刷を送れませんでした（%2）。"_s.arg(m_name, reason)};
     }
 
     if (const QueueState state = queueState(*c, queue); state.stopped)
-        return printError(u"プリンタ「%1」は停止しています（%2）。印刷は待ち行列に入っていて、"
-                          "プリンタが再開されると印刷されます。"_s.arg(m_name, state.reason));
+        return Error{{},
+                     u"プリンタ「%1」は停止しています（%2）。印刷は待ち行列に入っていて、"
+                     "プリンタが再開されると印刷されます。"_s.arg(m_name, state.reason)};
     return Status::success();
 }
 

@@ -8,21 +8,14 @@ using namespace Qt::StringLiterals;
 namespace kav {
 namespace {
 
-Error printError(const QString& message)
-{
-    Error error;
-    error.message = message;
-    return error;
-}
-
 Error notBegun()
 {
-    return printError(u"印刷を始められませんでした。"_s);
+    return Error{{}, u"印刷を始められませんでした。"_s};
 }
 
 Error notMade()
 {
-    return printError(u"印刷するページを作れませんでした。"_s);
+    return Error{{}, u"印刷するページを作れませんでした。"_s};
 }
 
 } // namespace

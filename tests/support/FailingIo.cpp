@@ -1,7 +1,7 @@
 // Preloaded (LD_PRELOAD) into the real binary: makes one system call fail with EIO
 // for the files of one folder, as a failing disk does. KAVURIO_FAIL_DIR names the
 // folder (as the kernel spells it), KAVURIO_FAIL_CONTROL a file whose first line names
-// the call: write, fdatasync, fsync, rename or close. The file is read at every call,
+// the call: write, fdatasync, fsync, rename (and renameat) or close. The file is read at every call,
 // so a test switches a failure on and off while the program runs.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -100,10 +100,20 @@ int close(int fd)
     return failed ? fail() : closed;
 }
 
-// A replacement renames with rename(); renameat2 only gives a name its system spelling.
 int rename(const char* from, const char* to)
 {
     static const auto real = next<int (*)(const char*, const char*)>("rename");
     return armed("rename") && (inFolder(from) || inFolder(to)) ? fail() : real(from, to);
+}
+
+// A replacement renames within the folder's handle.
+int renameat(int fromDir, const char* from, int toDir, const char* to)
+{
+    static const auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
+    const auto at = [](int dir, const char* name) {
+        return name[0] == '/' || dir == AT_FDCWD ? std::string(name) : fdPath(dir) + '/' + name;
+    };
+    return armed("rename") && (inFolder(at(fromDir, from)) || inFolder(at(toDir, to))) ? fail()
+                                                                                       : real(fromDir, from, toDir, to);
 }
 }
