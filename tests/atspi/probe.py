@@ -4,8 +4,7 @@ reader does. Prints one JSON object on its last line: the name, role, states,
 actions and description of every named control, the outcome of each step, and
 the controls again after the steps.
 
-Usage: probe.py BINARY FOLDER [STEP ...], or probe.py --dialog PID to print the
-caption and labels of the running program's open dialog.
+Usage: probe.py BINARY FOLDER [STEP ...]
   press:NAME    performs the press action of the control with that accessible name
   answer:TEXT   types TEXT into the open input box through AT-SPI and presses its OK
 Run inside its own D-Bus session (dbus-run-session) with DISPLAY set."""
@@ -100,23 +99,7 @@ def answer(app, text, seconds=10):
     return False
 
 
-def dialog_text(pid, seconds=20):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        # Asked afresh each time: a program's bridge may register only once the registry runs.
-        app = find_app(pid, 1)
-        for i in range(app.childCount if app is not None else 0):
-            window = app.getChildAtIndex(i)
-            if window is not None and window.getRole() in (pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT):
-                return "\n".join([window.name] + [c["name"] for c in controls(window) if c.get("role") == "label"])
-        time.sleep(0.2)
-    return ""
-
-
 def main():
-    if sys.argv[1] == "--dialog":
-        print(dialog_text(int(sys.argv[2])))
-        return 0
     binary, folder, to_press = sys.argv[1], sys.argv[2], sys.argv[3:]
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
     program = subprocess.Popen([binary], cwd=folder, env=env)

@@ -211,11 +211,6 @@ void XSession::stopProgram()
     stop(m_program);
 }
 
-qint64 XSession::programId() const
-{
-    return m_program ? m_program->processId() : 0;
-}
-
 bool XSession::isRunning() const
 {
     return m_program && m_program->state() == QProcess::Running;

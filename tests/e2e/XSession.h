@@ -29,7 +29,6 @@ public:
     // is stopped first.
     bool launch(const QString& program, const QString& folder, const QStringList& environment = {});
     bool isRunning() const;
-    qint64 programId() const;
     // Waits for the program to end by itself.
     bool waitForExit(int ms);
     // Ends the program if it still runs.
