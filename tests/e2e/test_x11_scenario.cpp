@@ -5,6 +5,7 @@
 // Texts on the screen are checked by drawing the expected text with the fonts the
 // window uses and finding it, pixel for pixel, in the screenshot.
 #include "e2e/XSession.h"
+#include "support/TestData.h"
 
 #include <QDate>
 #include <QDeadlineTimer>
@@ -63,8 +64,7 @@ const QByteArray NoFlags = Zeros + Zeros + Zeros + Zeros + Zeros; // 105 bytes
 
 QRect volumeInside(int i)
 {
-    const int c = (i - 1) % 10, r = (i - 1) / 10;
-    return {10 + 31 + 55 * c + 1, 155 + 23 + 45 * r + 1, 49, 39};
+    return {volumeLabelAt(i) + QPoint(1, 1), QSize(49, 39)};
 }
 
 QFont fontOf(const QString& family, int pixels)
