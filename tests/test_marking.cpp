@@ -13,17 +13,6 @@ const QColor Green(0xC0, 0xFF, 0xC0);
 const QColor Pink(0xFF, 0xC0, 0xFF);
 const QString TitleList = u"データ.TXT"_s;
 
-// A file's bytes under whichever spelling of its name is on disk.
-QByteArray readAnyCase(const WindowFixture& f, const QString& name)
-{
-    const QStringList found = QDir(f.dir.path()).entryList(QDir::Files).filter(name, Qt::CaseInsensitive);
-    for (const QString& entry : found) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return f.read(entry);
-    }
-    return QByteArrayLiteral("<missing>");
-}
-
 } // namespace
 
 class TestMarking : public QObject
@@ -77,11 +66,11 @@ void TestMarking::offsetTitleWritesSecondLine()
     f.start();
     QCOMPARE(f.window->volumeLabel(12)->text(), u"62"_s);
     f.window->lblKan_Click(12);
-    QCOMPARE(readAnyCase(f, u"T.TXT"_s), QByteArrayLiteral("0,0,0,0,0,0,0,0,0,0\r\n"
-                                                           "0,1,0,0,0,0,0,0,0,0\r\n"
-                                                           "0,0,0,0,0,0,0,0,0,0\r\n"
-                                                           "0,0,0,0,0,0,0,0,0,0\r\n"
-                                                           "0,0,0,0,0,0,0,0,0,0\r\n"));
+    QCOMPARE(f.readAnyCase(u"T.TXT"_s), QByteArrayLiteral("0,0,0,0,0,0,0,0,0,0\r\n"
+                                                          "0,1,0,0,0,0,0,0,0,0\r\n"
+                                                          "0,0,0,0,0,0,0,0,0,0\r\n"
+                                                          "0,0,0,0,0,0,0,0,0,0\r\n"
+                                                          "0,0,0,0,0,0,0,0,0,0\r\n"));
     QCOMPARE(f.labelColour(12), Pink);
 }
 
@@ -155,7 +144,7 @@ void TestMarking::fileLayout()
     f.start();
     f.window->lblKan_Click(3);
     // Whatever the layout read, five lines of ten are written.
-    QCOMPARE(readAnyCase(f, u"T.TXT"_s), after);
+    QCOMPARE(f.readAnyCase(u"T.TXT"_s), after);
     QCOMPARE(after.count("\r\n"), 5);
 }
 

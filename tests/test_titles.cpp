@@ -58,16 +58,6 @@ void ageFiles(const WindowFixture& f)
     }
 }
 
-// A file's bytes under whichever spelling of its name is on disk.
-QByteArray readAnyCase(const WindowFixture& f, const QString& name)
-{
-    for (const QString& entry : QDir(f.dir.path()).entryList(QDir::Files | QDir::Hidden)) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return f.read(entry);
-    }
-    return QByteArrayLiteral("<missing>");
-}
-
 // The dialogs asked for, as I:caption (input box) or M:caption (message box).
 QStringList dialogFlow(const ScriptedDialogs& dialogs)
 {
@@ -364,7 +354,7 @@ void TestTitles::registrationAccepted()
 
     QCOMPARE(f.read(TitleList), list + appended);
     for (const QString& name : flagFiles) {
-        QCOMPARE(readAnyCase(f, name + u".TXT"_s), Zeros);
+        QCOMPARE(f.readAnyCase(name + u".TXT"_s), Zeros);
         QCOMPARE(Zeros.size(), 105);
     }
     // Nothing else on disk changed.
@@ -415,7 +405,7 @@ void TestTitles::forbiddenCharacter()
     QCOMPARE(calls[2].prompt, TitlePrompt);
     QCOMPARE(calls[2].defaultText, QString());
     QCOMPARE(f.read(TitleList), record("A", 5, 0) + record("Good", 3, 0));
-    QCOMPARE(readAnyCase(f, u"Good.TXT"_s), Zeros);
+    QCOMPARE(f.readAnyCase(u"Good.TXT"_s), Zeros);
     QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).size(), 2);
 }
 

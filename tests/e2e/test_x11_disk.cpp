@@ -24,15 +24,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Client-area places of the controls, in pixels.
-const QPoint NewButton(295, 43);
-const QPoint DelButton(345, 43);
-const QPoint ReportButton(395, 43);
-const QPoint CountLabel(584, 111);
-const QPoint FirstArrow(611, 141);
-const QPoint ScrollRight(511, 434);
-const QPoint Logo(130, 45);
-
 const QString TitleList = QStringLiteral("データ.TXT");
 
 // A corner inside volume label i, clear of its number.

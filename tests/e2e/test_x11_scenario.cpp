@@ -32,16 +32,9 @@ using namespace kav::test;
 
 namespace {
 
-// Client-area places of the controls, in pixels.
-const QPoint NewButton(295, 43);
-const QPoint DelButton(345, 43);
-const QPoint ReportButton(395, 43);
+// Client-area places of the controls, in pixels, besides those shared.
 const QPoint EndButton(595, 43);
 const QPoint NameArrow(500, 126);
-const QPoint CountLabel(584, 111);
-const QPoint FirstArrow(611, 141);
-const QPoint ScrollRight(511, 434);
-const QPoint Logo(130, 45); // no tooltip: the pointer rests here between steps
 
 const QRect NameText(13, 107, 475, 39);   // the selector's text, inside its frame and before its arrow
 const QRect NameList(10, 148, 502, 304);  // where the selector's list opens

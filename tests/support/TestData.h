@@ -63,4 +63,13 @@ inline QPoint volumeLabelAt(int i)
     return {10 + 31 + 55 * c, 155 + 23 + 45 * r};
 }
 
+// Client-area places of the controls, in pixels.
+inline const QPoint NewButton(295, 43);
+inline const QPoint DelButton(345, 43);
+inline const QPoint ReportButton(395, 43);
+inline const QPoint CountLabel(584, 111);
+inline const QPoint FirstArrow(611, 141);
+inline const QPoint ScrollRight(511, 434);
+inline const QPoint Logo(130, 45); // no tooltip: the pointer rests here between steps
+
 } // namespace kav::test

@@ -43,6 +43,15 @@ struct WindowFixture
     void writeText(const QString& name, const QString& text) const { write(name, sjis(text)); }
 
     QByteArray read(const QString& name) const { return dir.contents(name); }
+    // A file's bytes under any letter case of its name, or "<missing>".
+    QByteArray readAnyCase(const QString& name) const
+    {
+        for (const QString& entry : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden)) {
+            if (entry.compare(name, Qt::CaseInsensitive) == 0)
+                return read(entry);
+        }
+        return QByteArrayLiteral("<missing>");
+    }
     bool exists(const QString& name) const { return QFile::exists(path(name)); }
 
     frmMain& start()
