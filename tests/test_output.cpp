@@ -268,7 +268,7 @@ void TestOutput::missingFlagFileIsCreated()
     f.dialogs.answerMessage(mb::Yes);
     f.window->cmdHozon_Click();
 
-    const QByteArray zeros = ZeroLine + ZeroLine + ZeroLine + ZeroLine + ZeroLine;
+    const QByteArray zeros = flagFile({});
     QCOMPARE(zeros.size(), 105);
     QCOMPARE(f.read(u"M.txt"_s), zeros);
     QCOMPARE(f.read(ReportName), HeadingRecords + "\"N\",\"5\"\r\n");

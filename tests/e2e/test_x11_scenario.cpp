@@ -53,7 +53,7 @@ const QColor Yellow(0xFF, 0xFF, 0xC0);
 const QColor White(0xFF, 0xFF, 0xFF);
 
 const QByteArray Zeros = "0,0,0,0,0,0,0,0,0,0\r\n";
-const QByteArray NoFlags = Zeros + Zeros + Zeros + Zeros + Zeros; // 105 bytes
+const QByteArray NoFlags = flagFile({}); // 105 bytes
 
 QRect volumeInside(int i)
 {
