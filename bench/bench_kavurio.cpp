@@ -286,8 +286,8 @@ std::unique_ptr<WindowFixture> folderOf(int n)
     f->asProgram = true;
     QByteArray list;
     for (int i = 1; i <= n; ++i) {
-        list += WindowFixture::sjis(QStringLiteral("\"%1\",50,0\r\n").arg(titleName(i)));
-        f->write(titleName(i) + QStringLiteral(".TXT"), WindowFixture::flagFile({i % 50 + 1, 7, 33}));
+        list += sjis(QStringLiteral("\"%1\",50,0\r\n").arg(titleName(i)));
+        f->write(titleName(i) + QStringLiteral(".TXT"), flagFile({i % 50 + 1, 7, 33}));
     }
     f->write(QStringLiteral("データ.TXT"), list);
     return f;
@@ -368,7 +368,7 @@ Row reportRow(std::string name, WindowFixture& f, int titles)
         for (int i = 1; i <= titles; ++i) {
             const QString name = titleName(i);
             const QByteArray bytes = readAll(f.path(name + QStringLiteral(".TXT")));
-            report += '"' + WindowFixture::sjis(name) + "\",\"" + QByteArray::number(parseFlags(bytes)) + "\"\r\n";
+            report += '"' + sjis(name) + "\",\"" + QByteArray::number(parseFlags(bytes)) + "\"\r\n";
         }
         saveBytes(f.path(QStringLiteral("plain-report.txt")), report);
     };
@@ -407,7 +407,7 @@ Row deletionRow(std::string name, WindowFixture& f)
     };
     row.setUpPlain = [&f, listName, listBytes, spare] {
         f.write(listName, listBytes);
-        saveBytes(spare, WindowFixture::flagFile({}));
+        saveBytes(spare, flagFile({}));
     };
     row.plain = [&f, listName, spare, middle] {
         rewriteList(f.path(listName), middle - 1);
@@ -443,7 +443,7 @@ Row registrationRow(std::string name, int titles)
     row.plain = [g] {
         WindowFixture& h = **g;
         const QString list = h.path(QStringLiteral("データ.TXT"));
-        const QByteArray zeros = WindowFixture::flagFile({});
+        const QByteArray zeros = flagFile({});
         QByteArray records;
         for (int j = 1; j <= Pieces; ++j) {
             saveBytes(h.path(QString::fromLatin1(pieceName(j) + ".TXT")), zeros);

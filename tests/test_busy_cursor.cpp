@@ -116,7 +116,7 @@ private Q_SLOTS:
 
         WindowFixture f;
         f.writeText(u"データ.TXT"_s, u"\"A\",5,0\r\n\"B\",3,0\r\n"_s);
-        f.write(u"A.TXT"_s, WindowFixture::flagFile({2}));
+        f.write(u"A.TXT"_s, flagFile({2}));
         if (failWrite < 0)
             QVERIFY(QDir(f.dir.path()).mkdir(u"残巻データ.txt"_s));
         const QStringList before = f.dir.entries();
@@ -136,7 +136,7 @@ private Q_SLOTS:
             window.cmdHozon_Click();
         } else {
             window.lblKan_Click(1);
-            QCOMPARE(f.read(u"A.TXT"_s), WindowFixture::flagFile({1, 2}));
+            QCOMPARE(f.read(u"A.TXT"_s), flagFile({1, 2}));
         }
 
         QVERIFY2(log.busyDialogs.isEmpty(), qPrintable(log.busyDialogs.join(u", "_s)));

@@ -109,7 +109,7 @@ private:
     static void startShown(WindowFixture& f)
     {
         f.write(u"データ.TXT"_s, TitleList);
-        f.write(u"T.TXT"_s, WindowFixture::flagFile({2}));
+        f.write(u"T.TXT"_s, flagFile({2}));
         f.start();
         f.window->show();
         QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
@@ -163,7 +163,7 @@ void TestDesktop::gridCursor_data()
     QTest::addColumn<QByteArray>("file"); // T.TXT afterwards; flag 2 is set at the start
     QTest::addColumn<int>("cursor");      // 0: the cursor has left the grid
 
-    const auto flags = [](std::initializer_list<int> set) { return WindowFixture::flagFile(set); };
+    const auto flags = [](std::initializer_list<int> set) { return flagFile(set); };
     QTest::newRow("Space toggles the first volume") << QStringList{u"F6"_s, u"Space"_s} << flags({1, 2}) << 1;
     QTest::newRow("Right moves on") << QStringList{u"F6"_s, u"Right"_s, u"Space"_s} << flags({}) << 2;
     QTest::newRow("Enter toggles too") << QStringList{u"F6"_s, u"Right"_s, u"Right"_s, u"Return"_s} << flags({2, 3})
@@ -411,7 +411,7 @@ void TestDesktop::accessibleNames()
     QFETCH(int, role);
 
     WindowFixture f;
-    QByteArray flags = WindowFixture::flagFile({2});
+    QByteArray flags = flagFile({2});
     flags.replace(4, 1, "2"); // volume 3 holds 2
     f.write(u"データ.TXT"_s, TitleList);
     f.write(u"V.TXT"_s, flags);
@@ -429,25 +429,23 @@ void TestDesktop::accessibleNames()
 void TestDesktop::pressAction_data()
 {
     QTest::addColumn<QString>("control");
-    QTest::addColumn<QByteArray>("flagFile"); // V.TXT afterwards
+    QTest::addColumn<QByteArray>("flagsAfter"); // V.TXT afterwards
     QTest::addColumn<QString>("nameAfter");
 
-    QTest::newRow("collected becomes uncollected")
-        << u"lblKan_1"_s << WindowFixture::flagFile({1, 2}) << u"51巻 未収集"_s;
-    QTest::newRow("uncollected becomes collected")
-        << u"lblKan_2"_s << WindowFixture::flagFile({}) << u"52巻 収集済み"_s;
-    QTest::newRow("volume 50") << u"lblKan_50"_s << WindowFixture::flagFile({2, 50}) << u"100巻 未収集"_s;
+    QTest::newRow("collected becomes uncollected") << u"lblKan_1"_s << flagFile({1, 2}) << u"51巻 未収集"_s;
+    QTest::newRow("uncollected becomes collected") << u"lblKan_2"_s << flagFile({}) << u"52巻 収集済み"_s;
+    QTest::newRow("volume 50") << u"lblKan_50"_s << flagFile({2, 50}) << u"100巻 未収集"_s;
 }
 
 void TestDesktop::pressAction()
 {
     QFETCH(QString, control);
-    QFETCH(QByteArray, flagFile);
+    QFETCH(QByteArray, flagsAfter);
     QFETCH(QString, nameAfter);
 
     WindowFixture f;
     f.write(u"データ.TXT"_s, TitleList);
-    f.write(u"V.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"V.TXT"_s, flagFile({2}));
     f.start();
     f.hsbData()->setValue(3);
 
@@ -456,7 +454,7 @@ void TestDesktop::pressAction()
     QAccessibleActionInterface* actions = iface->actionInterface();
     QCOMPARE(actions->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
     actions->doAction(QAccessibleActionInterface::pressAction());
-    QTRY_COMPARE(f.read(u"V.TXT"_s), flagFile);
+    QTRY_COMPARE(f.read(u"V.TXT"_s), flagsAfter);
     QCOMPARE(iface->text(QAccessible::Name), nameAfter);
 }
 
@@ -500,7 +498,7 @@ void TestDesktop::windowStateRequests()
     QTest::mouseClick(label, Qt::LeftButton, {}, label->rect().center());
     f.window->repaint();
     QTest::qWait(300); // a compositor that objects to a frame ends the process here
-    QCOMPARE(f.read(u"T.txt"_s), WindowFixture::flagFile({1}));
+    QCOMPARE(f.read(u"T.txt"_s), flagFile({1}));
     QCOMPARE(f.window->size(), fixed);
     QVERIFY(f.window->isVisible());
 }

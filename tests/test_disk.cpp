@@ -22,11 +22,6 @@ namespace {
 
 const QString TitleList = u"データ.TXT"_s;
 
-QByteArray record(const QString& name, int count, int offset)
-{
-    return WindowFixture::sjis(u"\"%1\",%2,%3\r\n"_s.arg(name).arg(count).arg(offset));
-}
-
 QStringList selectorItems(const WindowFixture& f)
 {
     QStringList out;
@@ -109,12 +104,12 @@ void TestDisk::commandsKeepOthersChanges_data()
     QTest::addColumn<QByteArray>("list");
     QTest::addColumn<QByteArray>("flagsOfA");
     const QByteArray bc = record(u"B"_s, 4, 0) + record(u"他で追加"_s, 5, 0);
-    QTest::newRow("click") << Command::Click << record(u"A"_s, 10, 0) + bc << WindowFixture::flagFile({3, 7});
-    QTest::newRow("count") << Command::Count << record(u"A"_s, 20, 0) + bc << WindowFixture::flagFile({7});
-    QTest::newRow("start volume") << Command::Start << record(u"A"_s, 10, 50) + bc << WindowFixture::flagFile({7});
+    QTest::newRow("click") << Command::Click << record(u"A"_s, 10, 0) + bc << flagFile({3, 7});
+    QTest::newRow("count") << Command::Count << record(u"A"_s, 20, 0) + bc << flagFile({7});
+    QTest::newRow("start volume") << Command::Start << record(u"A"_s, 10, 50) + bc << flagFile({7});
     QTest::newRow("deletion") << Command::Delete << bc << QByteArray("<missing>");
     QTest::newRow("registration") << Command::Register << record(u"A"_s, 10, 0) + bc + record(u"N"_s, 3, 0)
-                                  << WindowFixture::flagFile({7});
+                                  << flagFile({7});
 }
 
 void TestDisk::commandsKeepOthersChanges()
@@ -127,7 +122,7 @@ void TestDisk::commandsKeepOthersChanges()
     f.start();
     // Another program appends a title and sets a flag; no notice reaches the window.
     f.write(TitleList, record(u"A"_s, 10, 0) + record(u"B"_s, 4, 0) + record(u"他で追加"_s, 5, 0));
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({7}));
+    f.write(u"A.TXT"_s, flagFile({7}));
 
     run(f, command);
     QCOMPARE(f.read(TitleList), list);
@@ -161,7 +156,7 @@ void TestDisk::registeredMeanwhileInAnotherWindow()
     f.write(TitleList, record(u"A"_s, 3, 0));
     f.start();
     f.write(TitleList, record(u"A"_s, 3, 0) + record(other, 2, 0));
-    f.write(other + u".TXT"_s, WindowFixture::flagFile({1}));
+    f.write(other + u".TXT"_s, flagFile({1}));
     const auto before = f.dir.state();
     f.dialogs.answerInput(u"N"_s);
     f.dialogs.answerInput(count);
@@ -212,12 +207,12 @@ void TestDisk::followsOthersChanges_data()
     const QByteArray a = record(u"A"_s, 3, 0);
     const QByteArray b = record(u"B"_s, 4, 0);
     const QByteArray c = record(u"C"_s, 5, 0);
-    const QByteArray none = WindowFixture::flagFile({});
+    const QByteArray none = flagFile({});
     QTest::newRow("title appended") << a + b + c + record(u"D"_s, 6, 0) << none << u"B"_s << u"2 / 4"_s << 0;
     QTest::newRow("title inserted before") << record(u"X"_s, 1, 0) + a + b + c << none << u"B"_s << u"3 / 4"_s << 0;
     QTest::newRow("shown title deleted") << a + c << none << u"C"_s << u"2 / 2"_s << 0;
     QTest::newRow("shown title renamed, last") << a + c + record(u"B2"_s, 4, 0) << none << u"C"_s << u"2 / 3"_s << 0;
-    QTest::newRow("flag set") << a + b + c << WindowFixture::flagFile({2}) << u"B"_s << u"2 / 3"_s << 1;
+    QTest::newRow("flag set") << a + b + c << flagFile({2}) << u"B"_s << u"2 / 3"_s << 1;
     QTest::newRow("everything deleted") << QByteArray() << none << QString() << u"2 / 3"_s << 0;
 }
 
@@ -230,7 +225,7 @@ void TestDisk::followsOthersChanges()
     QFETCH(int, flag2);
     WindowFixture f;
     f.write(TitleList, record(u"A"_s, 3, 0) + record(u"B"_s, 4, 0) + record(u"C"_s, 5, 0));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({}));
+    f.write(u"B.TXT"_s, flagFile({}));
     f.start();
     f.window->show();
     QApplication::setActiveWindow(f.window.get());
@@ -346,7 +341,7 @@ void TestDisk::commandsReadTheListAsLoaded()
     f.window->lblKan_Click(1);
     const QByteArray bytes = f.read(TitleList);
     QCOMPARE(bytes, then.isEmpty() ? first : then);
-    QCOMPARE(f.read(u"A.txt"_s), WindowFixture::flagFile({1}));
+    QCOMPARE(f.read(u"A.txt"_s), flagFile({1}));
 
     const storage::TitlesNow now = storage::ReadTitlesNow(f.files);
     storage::Catalogue parsed;
@@ -367,7 +362,7 @@ void TestDisk::utf8TitleList()
     WindowFixture f;
     const QByteArray utf8 = u"\"名探偵コナン\",5,0\n\"呪術廻戦\",3,0\n\"鋼の錬金術師\",2,0\n"_s.toUtf8();
     f.write(TitleList, utf8);
-    f.write(u"名探偵コナン.TXT"_s, WindowFixture::flagFile({4}));
+    f.write(u"名探偵コナン.TXT"_s, flagFile({4}));
     f.start();
     QCOMPARE(selectorItems(f), (QStringList{u"名探偵コナン"_s, u"呪術廻戦"_s, u"鋼の錬金術師"_s}));
     QCOMPARE(captions(f.dialogs), QStringList{u"文字コード"_s});
@@ -389,7 +384,7 @@ void TestDisk::utf8TitleList()
     expected.sort();
     QCOMPARE(entries, expected);
     QCOMPARE(f.read(u"残巻データ.txt"_s),
-             WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n\"名探偵コナン\",\"4\"\r\n"_s));
+             sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n\"名探偵コナン\",\"4\"\r\n"_s));
 
     f.dialogs.answerInput(u"7"_s);
     f.window->lblKansu_Click();
@@ -454,7 +449,7 @@ void TestDisk::diskWatcherNotices()
     QFETCH(int, change);
     ScratchFolder dir;
     dir.put(TitleList, record(u"A"_s, 3, 0));
-    dir.put(u"A.TXT"_s, WindowFixture::flagFile({}));
+    dir.put(u"A.TXT"_s, flagFile({}));
     // 漫画.TXT as a Windows archive unpacks it.
     const QByteArray foreign = QFile::encodeName(dir.path()) + "/\x96\x9f\x89\xe6.TXT";
     if (change == 4) {
@@ -479,11 +474,11 @@ void TestDisk::diskWatcherNotices()
         case 1: {
             QFile file(dir.filePath(u"A.TXT"_s));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(WindowFixture::flagFile({round + 1}));
+            file.write(flagFile({round + 1}));
             break;
         }
         case 2:
-            dir.put(round == 0 ? u"a.txt"_s : u"a.Txt"_s, WindowFixture::flagFile({2}));
+            dir.put(round == 0 ? u"a.txt"_s : u"a.Txt"_s, flagFile({2}));
             break;
         case 3:
             if (round == 0)
@@ -512,13 +507,13 @@ void TestDisk::diskWatcherIgnoresOtherFiles()
     DiskFileWatcher watcher(dir.path(), 50, 0);
     watcher.watch({TitleList, u"A.TXT"_s});
     QSignalSpy spy(&watcher, &FileWatcher::changed);
-    dir.put(u"B.TXT"_s, WindowFixture::flagFile({1}));
-    dir.put(u"AA.TXT"_s, WindowFixture::flagFile({1}));
+    dir.put(u"B.TXT"_s, flagFile({1}));
+    dir.put(u"AA.TXT"_s, flagFile({1}));
     QVERIFY(QFile::remove(dir.filePath(u"B.TXT"_s)));
     QTest::qWait(300);
     QCOMPARE(spy.count(), 0);
     // The same watcher still hears a watched name.
-    dir.put(u"a.txt"_s, WindowFixture::flagFile({2}));
+    dir.put(u"a.txt"_s, flagFile({2}));
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 500);
 }
 

@@ -35,11 +35,6 @@ struct Window
     std::unique_ptr<frmMain> window;
 };
 
-QByteArray record(const QString& name, int count, int offset)
-{
-    return WindowFixture::sjis(u"\"%1\",%2,%3\r\n"_s.arg(name).arg(count).arg(offset));
-}
-
 // The same name with the extension's letter case turned over: X.TXT <-> X.txt.
 QString otherSpelling(const QString& name)
 {
@@ -153,13 +148,12 @@ void TestExfat::walk()
 
     const QString list = u"データ.TXT"_s;
     const QString piece[] = {u"漫画(1_50)"_s, u"漫画(51_100)"_s, u"漫画(101_120)"_s};
-    const QByteArray zeros = WindowFixture::flagFile({});
+    const QByteArray zeros = flagFile({});
     const QByteArray pieces = record(piece[0], 50, 0) + record(piece[1], 50, 50) + record(piece[2], 20, 100);
     const QByteArray edited = record(piece[0], 45, 0) + record(piece[1], 50, 50) + record(piece[2], 20, 100);
     const QByteArray picked = record(piece[0], 45, 50) + record(piece[1], 50, 50) + record(piece[2], 20, 100);
     const QByteArray deleted = record(piece[0], 45, 50) + record(piece[1], 50, 50);
-    const QByteArray report =
-        WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n\"漫画(1_50)\",\"3\"\r\n"_s);
+    const QByteArray report = sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n\"漫画(1_50)\",\"3\"\r\n"_s);
     const auto flags = [&](const QByteArray& first) {
         return Files{{piece[0] + u".TXT"_s, first}, {piece[1] + u".TXT"_s, zeros}};
     };
@@ -188,14 +182,14 @@ void TestExfat::walk()
         {u"click volume 3"_s,
          [](Window& w) { w.window->lblKan_Click(3); },
          {},
-         with(flags(WindowFixture::flagFile({3})), {{list, pieces}, {piece[2] + u".TXT"_s, zeros}})},
+         with(flags(flagFile({3})), {{list, pieces}, {piece[2] + u".TXT"_s, zeros}})},
         {u"edit the count"_s,
          [](Window& w) {
              w.dialogs.answerInput(u"45"_s);
              w.window->lblKansu_Click();
          },
          {u"巻数に入力"_s},
-         with(flags(WindowFixture::flagFile({3})), {{list, edited}, {piece[2] + u".TXT"_s, zeros}})},
+         with(flags(flagFile({3})), {{list, edited}, {piece[2] + u".TXT"_s, zeros}})},
         {u"pick start volume 51"_s,
          [](Window& w) {
              QComboBox* box = w.window->findChild<QComboBox*>(u"cboSyo"_s);
@@ -203,7 +197,7 @@ void TestExfat::walk()
              w.window->cboSyo_Click(1);
          },
          {},
-         with(flags(WindowFixture::flagFile({3})), {{list, picked}, {piece[2] + u".TXT"_s, zeros}})},
+         with(flags(flagFile({3})), {{list, picked}, {piece[2] + u".TXT"_s, zeros}})},
         {u"delete the last piece"_s,
          [](Window& w) {
              w.window->findChild<QScrollBar*>(u"hsbData"_s)->setValue(3);
@@ -211,7 +205,7 @@ void TestExfat::walk()
              w.window->cmdDel_Click();
          },
          {u"削除確認"_s},
-         with(flags(WindowFixture::flagFile({3})), {{list, deleted}})},
+         with(flags(flagFile({3})), {{list, deleted}})},
         {u"report"_s,
          [](Window& w) {
              w.dialogs.answerMessage(mb::No);
@@ -219,7 +213,7 @@ void TestExfat::walk()
              w.window->cmdHozon_Click();
          },
          {u"残巻データ出力"_s, u"保存終了"_s},
-         with(flags(WindowFixture::flagFile({3})), {{list, deleted}, {u"残巻データ.txt"_s, report}})},
+         with(flags(flagFile({3})), {{list, deleted}, {u"残巻データ.txt"_s, report}})},
     };
 
     Window w(folder);

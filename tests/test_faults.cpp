@@ -39,11 +39,6 @@ constexpr char RegisterMode[] = "--register-long-series";
 const QString LongSeries = u"長編"_s;
 constexpr int Titles = storage::MaxTitles;
 
-QByteArray record(const QString& name, int count, int offset)
-{
-    return storage::EncodeRecord({name, qint16(count), qint16(offset)}).value();
-}
-
 // Two full catalogues that differ in every record and in length.
 std::unique_ptr<storage::Catalogue> version(int which)
 {
@@ -346,9 +341,9 @@ void TestFaults::foreignNamesOffered()
     QFETCH(int, answer);
     QFETCH(bool, taken);
     WindowFixture f;
-    const QByteArray list = WindowFixture::sjis(TitleList);
-    const QByteArray flags = WindowFixture::sjis(u"魔法(1_50).TXT"_s);
-    const QByteArray note = WindowFixture::sjis(u"メモ.txt"_s);
+    const QByteArray list = sjis(TitleList);
+    const QByteArray flags = sjis(u"魔法(1_50).TXT"_s);
+    const QByteArray note = sjis(u"メモ.txt"_s);
     const QByteArray listBytes = record(u"魔法(1_50)"_s, 12, 0);
     const auto put = [&](const QByteArray& entry, const QByteArray& bytes) {
         const int fd = ::open((QFile::encodeName(f.dir.path()) + '/' + entry).constData(), O_WRONLY | O_CREAT, 0644);
@@ -362,7 +357,7 @@ void TestFaults::foreignNamesOffered()
             ::unlink((QFile::encodeName(f.dir.path()) + '/' + entry).constData());
     });
     put(list, listBytes);
-    put(flags, WindowFixture::flagFile({3}));
+    put(flags, flagFile({3}));
     QStringList foreign{TitleList, u"魔法(1_50).TXT"_s};
     if (taken) {
         put(note, "old note");
@@ -387,10 +382,10 @@ void TestFaults::foreignNamesOffered()
     }
     if (answer == mb::Yes) {
         QCOMPARE(f.read(TitleList), listBytes);
-        QCOMPARE(f.read(u"魔法(1_50).TXT"_s), WindowFixture::flagFile({3}));
+        QCOMPARE(f.read(u"魔法(1_50).TXT"_s), flagFile({3}));
     }
     f.window->lblKan_Click(4);
-    QCOMPARE(f.files.readAll(u"魔法(1_50).txt"_s).value(), WindowFixture::flagFile({3, 4}));
+    QCOMPARE(f.files.readAll(u"魔法(1_50).txt"_s).value(), flagFile({3, 4}));
     // Each file kept its one spelling: nothing new beside it (QDir lists only UTF-8 names).
     QCOMPARE(f.files.foreignNames(), answer == mb::Yes ? QStringList(foreign.mid(1, taken ? 1 : 0)) : foreign);
     QCOMPARE(f.dir.entries().size(), answer == mb::Yes ? foreign.size() : 0);
@@ -483,7 +478,7 @@ void TestFaults::registrationOnAFillingDisk()
     if (!small.mounted())
         QSKIP("mounting a tmpfs is not allowed here (needs root)");
     dir.put(TitleList, record(u"A"_s, 5, 0));
-    dir.put(u"A.TXT"_s, WindowFixture::flagFile({1}));
+    dir.put(u"A.TXT"_s, flagFile({1}));
     DiskFileService files(dir.path());
     // Room for three files of one block each, no more.
     for (int i = 0; i < 3; ++i)
@@ -572,11 +567,11 @@ void TestFaults::flagFileThatCannotBeUsed()
     QFETCH(QString, says);
     WindowFixture f;
     f.write(TitleList, record(u"A"_s, 5, 0) + record(u"B"_s, 5, 0));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"B.TXT"_s, flagFile({2}));
     if (ErrorKind(kind) == ErrorKind::NotAFile) {
         QVERIFY(QDir(f.dir.path()).mkdir(u"A.TXT"_s));
     } else {
-        f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
+        f.write(u"A.TXT"_s, flagFile({1}));
         f.files.refuse(u"A.TXT"_s, ErrorKind(kind));
     }
     const auto before = f.dir.state();
@@ -603,8 +598,7 @@ void TestFaults::flagFileThatCannotBeUsed()
     QVERIFY2(f.dialogs.calls[1].prompt.contains(says), qPrintable(f.dialogs.calls[1].prompt));
     QVERIFY(!f.dialogs.calls[1].prompt.contains(u"見つからず"_s));
     auto after = f.dir.state();
-    QCOMPARE(after.take(Report),
-             WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n\"B\",\"2\"\r\n"_s));
+    QCOMPARE(after.take(Report), sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n\"B\",\"2\"\r\n"_s));
     QCOMPARE(after, before);
 }
 
@@ -658,10 +652,10 @@ void TestFaults::refusedWrites()
     }
     QCOMPARE(list.size(), 4092);
     f.write(TitleList, list);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({2, 3}));
+    f.write(u"A.TXT"_s, flagFile({1}));
+    f.write(u"B.TXT"_s, flagFile({2, 3}));
     for (const QString& name : names.mid(2))
-        f.write(name + u".TXT"_s, WindowFixture::flagFile({}));
+        f.write(name + u".TXT"_s, flagFile({}));
     f.write(Report, "\"an earlier report\"\r\n");
     f.start();
     QVERIFY(f.dialogs.calls.isEmpty());
@@ -717,11 +711,11 @@ void TestFaults::refusedWrites()
     const QByteArray rest = list.mid(record(u"A"_s, 10, 0).size());
     switch (action) {
     case Action::Click:
-        QCOMPARE(f.read(u"A.TXT"_s), WindowFixture::flagFile({1, 3}));
+        QCOMPARE(f.read(u"A.TXT"_s), flagFile({1, 3}));
         break;
     case Action::Register:
         QCOMPARE(f.read(TitleList), list + record(u"新刊"_s, 3, 0));
-        QCOMPARE(f.read(u"新刊.TXT"_s), WindowFixture::flagFile({}));
+        QCOMPARE(f.read(u"新刊.TXT"_s), flagFile({}));
         break;
     case Action::Count:
         QCOMPARE(f.read(TitleList), record(u"A"_s, 20, 0) + rest);
@@ -734,7 +728,7 @@ void TestFaults::refusedWrites()
         QVERIFY(!f.exists(u"A.TXT"_s));
         break;
     case Action::Report:
-        QVERIFY(f.read(Report).startsWith(WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n"_s)));
+        QVERIFY(f.read(Report).startsWith(sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n"_s)));
         QVERIFY(messageCaptions(f.dialogs).contains(u"保存終了"_s));
         break;
     }
@@ -778,7 +772,7 @@ void TestFaults::handEditedTitleList()
     f.write(TitleList, list);
     for (const QString& name : names) {
         if (!name.isEmpty())
-            f.write(name + u".TXT"_s, WindowFixture::flagFile({1}));
+            f.write(name + u".TXT"_s, flagFile({1}));
     }
     f.start();
     const storage::Catalogue loaded = f.window->catalogue();
@@ -799,7 +793,7 @@ void TestFaults::handEditedTitleList()
     if (!names.isEmpty() && labels[0] > 0) {
         f.hsbData()->setValue(1);
         f.window->lblKan_Click(2);
-        QCOMPARE(f.read(names[0] + u".TXT"_s), WindowFixture::flagFile({1, 2}));
+        QCOMPARE(f.read(names[0] + u".TXT"_s), flagFile({1, 2}));
     }
 
     // The report runs to its end over whatever was loaded.
@@ -810,7 +804,7 @@ void TestFaults::handEditedTitleList()
     const QByteArray reported = f.read(Report);
     for (const QString& name : names) {
         if (!name.isEmpty())
-            QVERIFY2(reported.contains(WindowFixture::sjis(u"\"%1\",\"1"_s.arg(name))), reported.constData());
+            QVERIFY2(reported.contains(sjis(u"\"%1\",\"1"_s.arg(name))), reported.constData());
     }
 
     f.hsbData()->setValue(1);
@@ -877,10 +871,10 @@ void TestFaults::pathInTitle()
     title.replace(u"%1"_s, f.dir.path()).replace(u"%2"_s, QFileInfo(f.dir.path()).fileName());
     QVERIFY(QDir(f.dir.path()).mkdir(u"a"_s));
     // What the title would name if its path were followed: flags 1 to 3 set.
-    f.write(u"a/b.TXT"_s, WindowFixture::flagFile({1, 2, 3}));
+    f.write(u"a/b.TXT"_s, flagFile({1, 2, 3}));
     f.write(TitleList, record(u"Good"_s, 5, 0) + record(title, 5, 0) + record(u"Last"_s, 5, 0));
-    f.write(u"Good.TXT"_s, WindowFixture::flagFile({1}));
-    f.write(u"Last.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"Good.TXT"_s, flagFile({1}));
+    f.write(u"Last.TXT"_s, flagFile({2}));
     f.start();
     QVERIFY(!f.window->titlesLocked());
     QCOMPARE(int(f.window->catalogue().intKensu), 3);
@@ -908,7 +902,7 @@ void TestFaults::pathInTitle()
     f.dialogs.answerMessage(mb::No);
     f.window->cmdHozon_Click();
     QCOMPARE(messageCaptions(f.dialogs).last(), u"保存終了"_s);
-    QByteArray expected = WindowFixture::sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n"_s);
+    QByteArray expected = sjis(u"\"2026年12月06日現在の未収集状況\"\r\n\"\"\r\n"_s);
     expected += "\"Good\",\"1\"\r\n\"Last\",\"2\"\r\n";
     QCOMPARE(f.read(Report), expected);
     QMap<QString, QByteArray> after = f.dir.state();
@@ -921,7 +915,7 @@ void TestFaults::pathInTitle()
     f.dialogs.answerMessage(mb::OK);
     f.window->cmdDel_Click();
     QCOMPARE(f.read(TitleList), record(u"Good"_s, 5, 0) + record(u"Last"_s, 5, 0));
-    QCOMPARE(f.read(u"a/b.TXT"_s), WindowFixture::flagFile({1, 2, 3}));
+    QCOMPARE(f.read(u"a/b.TXT"_s), flagFile({1, 2, 3}));
 }
 
 int main(int argc, char* argv[])

@@ -13,17 +13,6 @@ const QColor Green(0xC0, 0xFF, 0xC0);
 const QColor Pink(0xFF, 0xC0, 0xFF);
 const QString TitleList = u"データ.TXT"_s;
 
-// A file's bytes under whichever spelling of its name is on disk.
-QByteArray readAnyCase(const WindowFixture& f, const QString& name)
-{
-    const QStringList found = QDir(f.dir.path()).entryList(QDir::Files).filter(name, Qt::CaseInsensitive);
-    for (const QString& entry : found) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return f.read(entry);
-    }
-    return QByteArrayLiteral("<missing>");
-}
-
 } // namespace
 
 class TestMarking : public QObject
@@ -48,14 +37,14 @@ void TestMarking::twoClicksRestore()
 {
     WindowFixture f;
     f.writeText(TitleList, u"\"T\",10,0\r\n"_s);
-    const QByteArray original = WindowFixture::flagFile({3});
+    const QByteArray original = flagFile({3});
     f.write(u"T.TXT"_s, original);
     f.start();
 
     f.window->lblKan_Click(5);
     QCOMPARE(f.window->flags()[5], qint16(1));
     QCOMPARE(f.labelColour(5), Pink);
-    QCOMPARE(f.read(u"T.TXT"_s), WindowFixture::flagFile({3, 5}));
+    QCOMPARE(f.read(u"T.TXT"_s), flagFile({3, 5}));
     // ".txt" and ".TXT" name one file: no second spelling appears.
     QCOMPARE(f.dir.state().keys(), QStringList({u"T.TXT"_s, TitleList}));
 
@@ -77,11 +66,11 @@ void TestMarking::offsetTitleWritesSecondLine()
     f.start();
     QCOMPARE(f.window->volumeLabel(12)->text(), u"62"_s);
     f.window->lblKan_Click(12);
-    QCOMPARE(readAnyCase(f, u"T.TXT"_s), QByteArrayLiteral("0,0,0,0,0,0,0,0,0,0\r\n"
-                                                           "0,1,0,0,0,0,0,0,0,0\r\n"
-                                                           "0,0,0,0,0,0,0,0,0,0\r\n"
-                                                           "0,0,0,0,0,0,0,0,0,0\r\n"
-                                                           "0,0,0,0,0,0,0,0,0,0\r\n"));
+    QCOMPARE(f.readAnyCase(u"T.TXT"_s), QByteArrayLiteral("0,0,0,0,0,0,0,0,0,0\r\n"
+                                                          "0,1,0,0,0,0,0,0,0,0\r\n"
+                                                          "0,0,0,0,0,0,0,0,0,0\r\n"
+                                                          "0,0,0,0,0,0,0,0,0,0\r\n"
+                                                          "0,0,0,0,0,0,0,0,0,0\r\n"));
     QCOMPARE(f.labelColour(12), Pink);
 }
 
@@ -106,14 +95,14 @@ void TestMarking::flagValues()
     QFETCH(QColor, colour);
     WindowFixture f;
     f.writeText(TitleList, u"\"T\",10,0\r\n"_s);
-    f.write(u"T.TXT"_s, WindowFixture::flagFile({7}, loaded));
+    f.write(u"T.TXT"_s, flagFile({7}, loaded));
     f.start();
     QCOMPARE(f.window->flags()[7], qint16(loaded));
 
     f.window->lblKan_Click(7);
     QCOMPARE(f.window->flags()[7], qint16(after));
     QCOMPARE(f.labelColour(7), colour);
-    QCOMPARE(f.read(u"T.TXT"_s), WindowFixture::flagFile({7}, after));
+    QCOMPARE(f.read(u"T.TXT"_s), flagFile({7}, after));
     QVERIFY(f.dialogs.calls.isEmpty());
 }
 
@@ -133,16 +122,14 @@ void TestMarking::fileLayout_data()
     for (int i = 1; i <= 50; ++i)
         fiftyLines += i == 20 ? "1\r\n" : "0\r\n";
 
-    QTest::newRow("missing file is created") << false << QByteArray() << WindowFixture::flagFile({3});
-    QTest::newRow("empty file") << true << QByteArray() << WindowFixture::flagFile({3});
-    QTest::newRow("one line of two") << true << QByteArray("1,1\r\n") << WindowFixture::flagFile({1, 2, 3});
-    QTest::newRow("fifty on one line") << true << oneLine << WindowFixture::flagFile({3, 10, 50});
-    QTest::newRow("fifty lines of one") << true << fiftyLines << WindowFixture::flagFile({3, 20});
-    QTest::newRow("values past fifty dropped") << true << tooMany << WindowFixture::flagFile({3, 10, 50});
-    QTest::newRow("no line end at the end")
-        << true << QByteArray("0,0,0,0,0,0,0,0,0,1") << WindowFixture::flagFile({3, 10});
-    QTest::newRow("flag 3 already set") << true << QByteArray("0,0,1,0,0,0,0,0,0,1\r\n")
-                                        << WindowFixture::flagFile({10});
+    QTest::newRow("missing file is created") << false << QByteArray() << flagFile({3});
+    QTest::newRow("empty file") << true << QByteArray() << flagFile({3});
+    QTest::newRow("one line of two") << true << QByteArray("1,1\r\n") << flagFile({1, 2, 3});
+    QTest::newRow("fifty on one line") << true << oneLine << flagFile({3, 10, 50});
+    QTest::newRow("fifty lines of one") << true << fiftyLines << flagFile({3, 20});
+    QTest::newRow("values past fifty dropped") << true << tooMany << flagFile({3, 10, 50});
+    QTest::newRow("no line end at the end") << true << QByteArray("0,0,0,0,0,0,0,0,0,1") << flagFile({3, 10});
+    QTest::newRow("flag 3 already set") << true << QByteArray("0,0,1,0,0,0,0,0,0,1\r\n") << flagFile({10});
 }
 
 void TestMarking::fileLayout()
@@ -157,7 +144,7 @@ void TestMarking::fileLayout()
     f.start();
     f.window->lblKan_Click(3);
     // Whatever the layout read, five lines of ten are written.
-    QCOMPARE(readAnyCase(f, u"T.TXT"_s), after);
+    QCOMPARE(f.readAnyCase(u"T.TXT"_s), after);
     QCOMPARE(after.count("\r\n"), 5);
 }
 
@@ -178,11 +165,11 @@ void TestMarking::typedSelectorText()
     QFETCH(QString, typed);
     WindowFixture f;
     f.writeText(TitleList, u"\"A\",5,0\r\n\"B\",5,0\r\n"_s);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({}));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"A.TXT"_s, flagFile({}));
+    f.write(u"B.TXT"_s, flagFile({2}));
     f.start();
     QMap<QString, QByteArray> expected = f.dir.state();
-    expected[u"A.TXT"_s] = WindowFixture::flagFile({1});
+    expected[u"A.TXT"_s] = flagFile({1});
 
     f.cboName()->setEditText(typed);
     f.window->lblKan_Click(1);
@@ -199,7 +186,7 @@ void TestMarking::newTitleAfterRegistration()
     // The new title is shown while the bar stays on the old one: a click marks the new title.
     WindowFixture f;
     f.writeText(TitleList, u"\"A\",5,0\r\n"_s);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({}));
+    f.write(u"A.TXT"_s, flagFile({}));
     f.start();
     f.dialogs.answerInput(u"N"_s);
     f.dialogs.answerInput(u"4"_s);
@@ -208,8 +195,8 @@ void TestMarking::newTitleAfterRegistration()
     QCOMPARE(f.cboName()->currentText(), u"N"_s);
 
     f.window->lblKan_Click(2);
-    QCOMPARE(f.read(u"N.TXT"_s), WindowFixture::flagFile({2}));
-    QCOMPARE(f.read(u"A.TXT"_s), WindowFixture::flagFile({}));
+    QCOMPARE(f.read(u"N.TXT"_s), flagFile({2}));
+    QCOMPARE(f.read(u"A.TXT"_s), flagFile({}));
 }
 
 void TestMarking::failedWrite_data()
@@ -228,7 +215,7 @@ void TestMarking::failedWrite()
         QSKIP("root writes into a read-only folder all the same");
     WindowFixture f;
     f.writeText(TitleList, u"\"T\",10,0\r\n"_s);
-    f.write(u"T.TXT"_s, WindowFixture::flagFile({4}));
+    f.write(u"T.TXT"_s, flagFile({4}));
     f.start();
 
     if (how == u"write"_s) {
@@ -263,7 +250,7 @@ void TestMarking::failedWrite()
         // Once the disk takes writes again, the next click is stored with the flags kept.
         f.files.setFull(false);
         f.window->lblKan_Click(5);
-        QCOMPARE(f.read(u"T.TXT"_s), WindowFixture::flagFile({4, 5}));
+        QCOMPARE(f.read(u"T.TXT"_s), flagFile({4, 5}));
         QCOMPARE(f.dialogs.calls.size(), 1);
     }
 }

@@ -126,10 +126,10 @@ void TestOutput::reportAnsweredNo()
 {
     WindowFixture f;
     f.writeText(TitleList, u"\"示丸\",10,0\r\n\"A\",12,0\r\n\"B(1_50)\",50,0\r\n\"B(51_100)\",50,50\r\n"_s);
-    f.write(u"示丸.TXT"_s, WindowFixture::flagFile({7}));
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({3, 4, 12}));
-    f.write(u"B(1_50).txt"_s, WindowFixture::flagFile({}));
-    f.write(u"B(51_100).TXT"_s, WindowFixture::flagFile({1, 2, 50}));
+    f.write(u"示丸.TXT"_s, flagFile({7}));
+    f.write(u"A.TXT"_s, flagFile({3, 4, 12}));
+    f.write(u"B(1_50).txt"_s, flagFile({}));
+    f.write(u"B(51_100).TXT"_s, flagFile({1, 2, 50}));
     f.start();
     QVERIFY(f.dialogs.calls.isEmpty());
 
@@ -159,17 +159,16 @@ void TestOutput::reportTable_data()
     QTest::addColumn<QString>("records"); // after the heading and the empty record
     QTest::addColumn<QList<QStringList>>("lines");
 
-    using F = WindowFixture;
     QTest::newRow("empty catalogue") << QString() << QStringList() << QByteArrayList() << QString()
                                      << QList<QStringList>();
     QTest::newRow("no flag 1 anywhere") << u"\"A\",12,0\r\n\"B\",3,0\r\n"_s << QStringList{u"A.TXT"_s, u"b.txt"_s}
-                                        << QByteArrayList{F::flagFile({}), F::flagFile({})} << QString()
+                                        << QByteArrayList{flagFile({}), flagFile({})} << QString()
                                         << QList<QStringList>();
     QTest::newRow("first, tenth and last")
-        << u"\"T\",50,0\r\n"_s << QStringList{u"T.TXT"_s} << QByteArrayList{F::flagFile({1, 10, 50})}
+        << u"\"T\",50,0\r\n"_s << QStringList{u"T.TXT"_s} << QByteArrayList{flagFile({1, 10, 50})}
         << u"\"T\",\"1_10_50\"\r\n"_s << QList<QStringList>{{u"T"_s, u"1_10_50"_s}};
     QTest::newRow("single flag, no separator")
-        << u"\"T\",50,0\r\n"_s << QStringList{u"T.txt"_s} << QByteArrayList{F::flagFile({7})} << u"\"T\",\"7\"\r\n"_s
+        << u"\"T\",50,0\r\n"_s << QStringList{u"T.txt"_s} << QByteArrayList{flagFile({7})} << u"\"T\",\"7\"\r\n"_s
         << QList<QStringList>{{u"T"_s, u"7"_s}};
     QTest::newRow("only the value 1 counts")
         << u"\"P\",50,0\r\n\"Q\",50,0\r\n"_s << QStringList{u"P.TXT"_s, u"Q.TXT"_s}
@@ -179,18 +178,17 @@ void TestOutput::reportTable_data()
         << u"\"Q\",\"9\"\r\n"_s << QList<QStringList>{{u"Q"_s, u"9"_s}};
     QTest::newRow("three titles") << u"\"A\",12,0\r\n\"B(1_50)\",50,0\r\n\"B(51_100)\",50,50\r\n"_s
                                   << QStringList{u"A.TXT"_s, u"B(1_50).TXT"_s, u"B(51_100).TXT"_s}
-                                  << QByteArrayList{F::flagFile({3, 4, 12}), F::flagFile({}), F::flagFile({1, 2, 50})}
+                                  << QByteArrayList{flagFile({3, 4, 12}), flagFile({}), flagFile({1, 2, 50})}
                                   << u"\"A\",\"3_4_12\"\r\n\"B(51_100)\",\"1_2_50\"\r\n"_s
                                   << QList<QStringList>{{u"A"_s, u"3_4_12"_s}, {u"B(51_100)"_s, u"1_2_50"_s}};
     QTest::newRow("second piece by index, not volume")
         << u"\"T(1_50)\",50,0\r\n\"T(51_100)\",50,50\r\n"_s << QStringList{u"T(1_50).TXT"_s, u"T(51_100).TXT"_s}
-        << QByteArrayList{F::flagFile({50}), F::flagFile({1, 2})}
-        << u"\"T(1_50)\",\"50\"\r\n\"T(51_100)\",\"1_2\"\r\n"_s
+        << QByteArrayList{flagFile({50}), flagFile({1, 2})} << u"\"T(1_50)\",\"50\"\r\n\"T(51_100)\",\"1_2\"\r\n"_s
         << QList<QStringList>{{u"T(1_50)"_s, u"50"_s}, {u"T(51_100)"_s, u"1_2"_s}};
     QTest::newRow("out-of-range value keeps the flags before it")
         << u"\"S\",50,0\r\n\"U\",50,0\r\n"_s << QStringList{u"S.TXT"_s, u"U.TXT"_s}
         << QByteArrayList{QByteArray("1,0,1,0,99999,1,1,1,1,1\r\n") + ZeroLine + ZeroLine + ZeroLine + ZeroLine,
-                          F::flagFile({2})}
+                          flagFile({2})}
         << u"\"S\",\"1_3\"\r\n\"U\",\"2\"\r\n"_s << QList<QStringList>{{u"S"_s, u"1_3"_s}, {u"U"_s, u"2"_s}};
     QTest::newRow("text field reads 0, reading goes on")
         << u"\"S\",50,0\r\n"_s << QStringList{u"S.TXT"_s}
@@ -198,11 +196,11 @@ void TestOutput::reportTable_data()
                           ZeroLine}
         << u"\"S\",\"1_3_20\"\r\n"_s << QList<QStringList>{{u"S"_s, u"1_3_20"_s}};
     QTest::newRow("file ending early") << u"\"S\",50,0\r\n\"V\",50,0\r\n"_s << QStringList{u"S.TXT"_s, u"V.TXT"_s}
-                                       << QByteArrayList{QByteArray("1,0,0,1\r\n"), F::flagFile({50})}
+                                       << QByteArrayList{QByteArray("1,0,0,1\r\n"), flagFile({50})}
                                        << u"\"S\",\"1_4\"\r\n\"V\",\"50\"\r\n"_s
                                        << QList<QStringList>{{u"S"_s, u"1_4"_s}, {u"V"_s, u"50"_s}};
     QTest::newRow("japanese title") << u"\"コミック～\",10,0\r\n"_s << QStringList{u"コミック～.TXT"_s}
-                                    << QByteArrayList{F::flagFile({1, 2, 3})} << u"\"コミック～\",\"1_2_3\"\r\n"_s
+                                    << QByteArrayList{flagFile({1, 2, 3})} << u"\"コミック～\",\"1_2_3\"\r\n"_s
                                     << QList<QStringList>{{u"コミック～"_s, u"1_2_3"_s}};
 }
 
@@ -223,7 +221,7 @@ void TestOutput::reportTable()
     f.dialogs.answerMessage(mb::Yes);
     f.window->cmdHozon_Click();
 
-    QCOMPARE(f.read(ReportName), HeadingRecords + WindowFixture::sjis(records));
+    QCOMPARE(f.read(ReportName), HeadingRecords + sjis(records));
     QCOMPARE(f.dialogs.captions(), (QStringList{u"残巻データ出力"_s, u"保存終了"_s}));
 
     QCOMPARE(f.printer.documents.size(), 1);
@@ -250,7 +248,7 @@ void TestOutput::answersOtherThanYesDoNotPrint()
     QFETCH(int, answer);
     WindowFixture f;
     f.writeText(TitleList, u"\"A\",5,0\r\n"_s);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"A.TXT"_s, flagFile({2}));
     f.start();
     f.dialogs.answerMessage(answer);
     f.window->cmdHozon_Click();
@@ -263,14 +261,14 @@ void TestOutput::missingFlagFileIsCreated()
 {
     WindowFixture f;
     f.writeText(TitleList, u"\"M\",5,0\r\n\"N\",5,0\r\n"_s);
-    f.write(u"N.TXT"_s, WindowFixture::flagFile({5}));
+    f.write(u"N.TXT"_s, flagFile({5}));
     f.start();
     QVERIFY(!f.exists(u"M.txt"_s));
 
     f.dialogs.answerMessage(mb::Yes);
     f.window->cmdHozon_Click();
 
-    const QByteArray zeros = ZeroLine + ZeroLine + ZeroLine + ZeroLine + ZeroLine;
+    const QByteArray zeros = flagFile({});
     QCOMPARE(zeros.size(), 105);
     QCOMPARE(f.read(u"M.txt"_s), zeros);
     QCOMPARE(f.read(ReportName), HeadingRecords + "\"N\",\"5\"\r\n");
@@ -284,7 +282,7 @@ void TestOutput::missingFlagFileThatCannotBeCreated()
     WindowFixture f;
     f.writeText(TitleList, u"\"X\",5,0\r\n\"Y\",5,0\r\n"_s);
     QVERIFY(QDir(f.dir.path()).mkdir(u"X.txt"_s));
-    f.write(u"Y.TXT"_s, WindowFixture::flagFile({4}));
+    f.write(u"Y.TXT"_s, flagFile({4}));
     f.start();
     f.dialogs.calls.clear();
 
@@ -303,7 +301,7 @@ void TestOutput::secondRunReplacesReport()
     WindowFixture f;
     f.write(ReportName, QByteArray(4000, 'x'));
     f.writeText(TitleList, u"\"A\",10,0\r\n"_s);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({3}));
+    f.write(u"A.TXT"_s, flagFile({3}));
     f.start();
 
     f.dialogs.answerMessage(mb::No);
@@ -321,8 +319,7 @@ void TestOutput::secondRunReplacesReport()
     f.clock.set(QDate(2027, 1, 5));
     f.dialogs.answerMessage(mb::No);
     f.window->cmdHozon_Click();
-    QCOMPARE(f.read(ReportName),
-             WindowFixture::sjis(u"\"2027年01月05日現在の未収集状況\"\r\n\"\"\r\n\"A\",\"5\"\r\n"_s));
+    QCOMPARE(f.read(ReportName), sjis(u"\"2027年01月05日現在の未収集状況\"\r\n\"\"\r\n\"A\",\"5\"\r\n"_s));
     QCOMPARE(f.dialogs.captions().count(u"保存終了"_s), 3);
 }
 
@@ -330,17 +327,17 @@ void TestOutput::windowUnchangedByReport()
 {
     WindowFixture f;
     f.writeText(TitleList, u"\"A\",12,0\r\n\"B\",50,50\r\n"_s);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({3, 50}));
+    f.write(u"A.TXT"_s, flagFile({1}));
+    f.write(u"B.TXT"_s, flagFile({3, 50}));
     f.start();
     f.hsbData()->setValue(2);
     QCOMPARE(f.cboName()->currentText(), u"B"_s);
     const QStringList before = windowState(f);
 
     // The report reads each flag file afresh but works from the catalogue in memory.
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({7}));
+    f.write(u"B.TXT"_s, flagFile({7}));
     f.writeText(TitleList, u"\"A\",12,0\r\n\"B\",50,50\r\n\"C\",1,0\r\n"_s);
-    f.write(u"C.TXT"_s, WindowFixture::flagFile({1}));
+    f.write(u"C.TXT"_s, flagFile({1}));
 
     f.dialogs.answerMessage(mb::Yes);
     f.window->cmdHozon_Click();
@@ -365,7 +362,7 @@ void TestOutput::unwritableReport()
     QFETCH(bool, diskFull);
     WindowFixture f;
     f.writeText(TitleList, u"\"A\",5,0\r\n"_s);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"A.TXT"_s, flagFile({2}));
     const QByteArray old = "an earlier report\r\n";
     if (diskFull)
         f.write(ReportName, old);
@@ -385,7 +382,7 @@ void TestOutput::unwritableReport()
         QCOMPARE(f.read(ReportName), old); // the earlier report survives a failed run
     else
         QVERIFY(QFileInfo(f.path(ReportName)).isDir());
-    QCOMPARE(f.read(u"A.TXT"_s), WindowFixture::flagFile({2}));
+    QCOMPARE(f.read(u"A.TXT"_s), flagFile({2}));
 
     // Once the cause is gone the next run succeeds.
     if (diskFull)
@@ -403,7 +400,7 @@ void TestOutput::failingPrinterDuringReport()
 {
     WindowFixture f;
     f.writeText(TitleList, u"\"A\",5,0\r\n"_s);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({1, 5}));
+    f.write(u"A.TXT"_s, flagFile({1, 5}));
     f.start();
     f.printer.failing = true;
 
@@ -429,7 +426,7 @@ void TestOutput::printWindowImage()
 {
     WindowFixture f;
     f.writeText(TitleList, u"\"T\",5,0\r\n"_s);
-    f.write(u"T.TXT"_s, WindowFixture::flagFile({2, 4}));
+    f.write(u"T.TXT"_s, flagFile({2, 4}));
     f.start();
     f.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
@@ -472,7 +469,7 @@ void TestOutput::printWindowFailingPrinter()
 {
     WindowFixture f;
     f.writeText(TitleList, u"\"T\",5,0\r\n"_s);
-    f.write(u"T.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"T.TXT"_s, flagFile({2}));
     f.start();
     const QStringList window = windowState(f);
     const QStringList files = folderState(f);

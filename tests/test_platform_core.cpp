@@ -3,6 +3,7 @@
 #include "core/Conversions.h"
 #include "core/DiskFileService.h"
 #include "support/ScratchFolder.h"
+#include "support/TestData.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,6 +33,7 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace kav::test;
 using kav::DiskFileService;
 using kav::ErrorKind;
 using kav::FileMode;
@@ -68,11 +70,6 @@ void setFolderTime(const QString& path, time_t seconds)
 
 // Folder entries by their raw names: a file's bytes, a link as "-> target", else <dir> or <special>.
 using Entries = QMap<QByteArray, QByteArray>;
-
-QByteArray sjis(const QString& text)
-{
-    return kav::cp932::encode(text).value();
-}
 
 QByteArray utf8(const QString& text)
 {

@@ -28,6 +28,7 @@
 
 using namespace Qt::StringLiterals;
 using kav::QtPrinter;
+using kav::test::flagFile;
 using kav::test::WindowFixture;
 
 namespace {
@@ -362,7 +363,7 @@ void TestPrintCups::windowPrintoutHoldsTextAndColours()
         return;
     WindowFixture f;
     f.writeText(u"データ.txt"_s, u"\"鋼の錬金術師\",5,0\r\n"_s);
-    f.write(u"鋼の錬金術師.TXT"_s, WindowFixture::flagFile({2, 4}));
+    f.write(u"鋼の錬金術師.TXT"_s, flagFile({2, 4}));
     f.start();
     f.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
@@ -494,7 +495,7 @@ void TestPrintCups::refusals()
     });
     WindowFixture f;
     f.writeText(u"データ.txt"_s, u"\"A\",5,0\r\n"_s);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({1, 5}));
+    f.write(u"A.TXT"_s, flagFile({1, 5}));
     QtPrinter printer(QtPrinter::Target::Queue, queue);
     f.window = std::make_unique<kav::frmMain>(kav::Services{f.dialogs, f.files, printer, f.help, f.clock});
     f.window->Form_Load();

@@ -1,5 +1,4 @@
 #include "core/DiskFileService.h"
-#include "e2e/DataFiles.h"
 #include "storage/Catalogue.h"
 #include "storage/Commands.h"
 #include "storage/Conflicts.h"
@@ -7,6 +6,7 @@
 #include "storage/Titles.h"
 #include "storage/VolumeFlags.h"
 #include "support/ScratchFolder.h"
+#include "support/TestData.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +23,7 @@
 using namespace Qt::StringLiterals;
 using namespace kav;
 using namespace kav::storage;
+using namespace kav::test;
 
 Q_DECLARE_METATYPE(QList<kav::storage::Field>)
 Q_DECLARE_METATYPE(kav::storage::Flags)
@@ -87,21 +88,6 @@ Flags flagsOf(std::initializer_list<std::pair<int, int>> set)
     for (const auto& [index, value] : set)
         flags[index] = qint16(value);
     return flags;
-}
-
-QByteArray sjis(const QString& text)
-{
-    QStringEncoder encoder("windows-31j", QStringEncoder::Flag::Stateless);
-    const QByteArray bytes = encoder.encode(text);
-    if (encoder.hasError())
-        qFatal("test text not in code page 932");
-    return bytes;
-}
-
-QByteArray record(const QString& name, int count, int offset)
-{
-    return "\""_ba + sjis(name) + "\","_ba + QByteArray::number(count) + ","_ba + QByteArray::number(offset) +
-           "\r\n"_ba;
 }
 
 } // namespace

@@ -17,7 +17,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString TitleList = u"データ.TXT"_s;
-const QByteArray Zeros = WindowFixture::flagFile({});
+const QByteArray Zeros = flagFile({});
 
 const QString TitlePrompt = u"題名を入力して下さい"_s;
 const QString TitleCaption = u"題名入力"_s;
@@ -58,16 +58,6 @@ void ageFiles(const WindowFixture& f)
     }
 }
 
-// A file's bytes under whichever spelling of its name is on disk.
-QByteArray readAnyCase(const WindowFixture& f, const QString& name)
-{
-    for (const QString& entry : QDir(f.dir.path()).entryList(QDir::Files | QDir::Hidden)) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return f.read(entry);
-    }
-    return QByteArrayLiteral("<missing>");
-}
-
 // The dialogs asked for, as I:caption (input box) or M:caption (message box).
 QStringList dialogFlow(const ScriptedDialogs& dialogs)
 {
@@ -91,11 +81,6 @@ QStringList range(int first, int last)
     for (int v = first; v <= last; ++v)
         out << QString::number(v);
     return out;
-}
-
-QByteArray record(const QByteArray& name, int count, int offset)
-{
-    return '"' + name + "\"," + QByteArray::number(count) + ',' + QByteArray::number(offset) + "\r\n";
 }
 
 // n titles T1..Tn of ten volumes each.
@@ -241,8 +226,8 @@ void TestTitles::registrationRefused()
     QFETCH(QString, mentions);
     WindowFixture f;
     f.write(TitleList, list);
-    f.write(u"ABC.TXT"_s, WindowFixture::flagFile({1, 2}));
-    f.write(u"t(1_50).TXT"_s, WindowFixture::flagFile({7}));
+    f.write(u"ABC.TXT"_s, flagFile({1, 2}));
+    f.write(u"t(1_50).TXT"_s, flagFile({7}));
     f.start();
     ageFiles(f);
     const QMap<QString, QString> before = folderState(f);
@@ -346,7 +331,7 @@ void TestTitles::registrationAccepted()
     QFETCH(bool, split);
     WindowFixture f;
     f.write(TitleList, list);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({5}));
+    f.write(u"A.TXT"_s, flagFile({5}));
     f.start();
     ageFiles(f);
     QMap<QString, QString> expected = folderState(f);
@@ -369,7 +354,7 @@ void TestTitles::registrationAccepted()
 
     QCOMPARE(f.read(TitleList), list + appended);
     for (const QString& name : flagFiles) {
-        QCOMPARE(readAnyCase(f, name + u".TXT"_s), Zeros);
+        QCOMPARE(f.readAnyCase(name + u".TXT"_s), Zeros);
         QCOMPARE(Zeros.size(), 105);
     }
     // Nothing else on disk changed.
@@ -420,7 +405,7 @@ void TestTitles::forbiddenCharacter()
     QCOMPARE(calls[2].prompt, TitlePrompt);
     QCOMPARE(calls[2].defaultText, QString());
     QCOMPARE(f.read(TitleList), record("A", 5, 0) + record("Good", 3, 0));
-    QCOMPARE(readAnyCase(f, u"Good.TXT"_s), Zeros);
+    QCOMPARE(f.readAnyCase(u"Good.TXT"_s), Zeros);
     QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).size(), 2);
 }
 
@@ -428,7 +413,7 @@ void TestTitles::duplicateTitle()
 {
     WindowFixture f;
     f.write(TitleList, record("A", 5, 0) + record("B", 6, 0));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({3}));
+    f.write(u"B.TXT"_s, flagFile({3}));
     f.start();
     scriptInputs(f, {u"B"_s, u"B*"_s, u"b2"_s, u"4"_s});
     f.window->cmdNew_Click();
@@ -444,7 +429,7 @@ void TestTitles::duplicateTitle()
     // ... and a forbidden-character rejection keeps that default.
     QCOMPARE(calls[4].defaultText, u"B"_s);
     QCOMPARE(f.read(TitleList), record("A", 5, 0) + record("B", 6, 0) + record("b2", 4, 0));
-    QCOMPARE(f.read(u"B.TXT"_s), WindowFixture::flagFile({3}));
+    QCOMPARE(f.read(u"B.TXT"_s), flagFile({3}));
 
     // The default does not outlive the command.
     f.dialogs.calls.clear();
@@ -475,7 +460,7 @@ void TestTitles::showsNewTitle()
     QFETCH(int, maximum);
     WindowFixture f;
     f.write(TitleList, record("A", 12, 0) + record("B", 50, 50) + record("C", 3, 0));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({1, 2, 3, 50}));
+    f.write(u"B.TXT"_s, flagFile({1, 2, 3, 50}));
     f.start();
     f.hsbData()->setValue(2);
     QCOMPARE(f.cboSyo()->currentText(), u"51"_s);
@@ -566,7 +551,7 @@ void TestTitles::countCommand()
     WindowFixture f;
     const QByteArray list = record("A", 30, 0) + record("B", 5, 50);
     f.write(TitleList, list);
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({25, 30}));
+    f.write(u"A.TXT"_s, flagFile({25, 30}));
     f.start();
     ageFiles(f);
     QMap<QString, QString> before = folderState(f);
@@ -605,7 +590,7 @@ void TestTitles::countHidesAndRestores()
 {
     WindowFixture f;
     f.write(TitleList, record("A", 30, 0));
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({25, 30}));
+    f.write(u"A.TXT"_s, flagFile({25, 30}));
     f.start();
     scriptInputs(f, {u"20"_s, u"30"_s});
 
@@ -613,7 +598,7 @@ void TestTitles::countHidesAndRestores()
     QCOMPARE(f.visibleCaptions(), range(1, 20));
     QVERIFY(f.window->volumeLabel(21)->isHidden());
     QVERIFY(f.window->volumeLabel(30)->isHidden());
-    QCOMPARE(f.read(u"A.TXT"_s), WindowFixture::flagFile({25, 30}));
+    QCOMPARE(f.read(u"A.TXT"_s), flagFile({25, 30}));
 
     f.window->lblKansu_Click();
     QCOMPARE(f.visibleCaptions(), range(1, 30));
@@ -707,7 +692,7 @@ void TestTitles::startVolume()
     QFETCH(int, offset);
     WindowFixture f;
     f.write(TitleList, record("A", 12, 0) + record("B", 5, 50) + record("C", 3, 0));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"B.TXT"_s, flagFile({2}));
     f.start();
     f.hsbData()->setValue(2);
     ageFiles(f);
@@ -919,7 +904,7 @@ void TestTitles::deleteQuestion()
 {
     WindowFixture f;
     f.write(TitleList, record("ABC", 3, 0) + record("B", 4, 0));
-    f.write(u"ABC.TXT"_s, WindowFixture::flagFile({1}));
+    f.write(u"ABC.TXT"_s, flagFile({1}));
     f.start();
     ageFiles(f);
     const QMap<QString, QString> before = folderState(f);
@@ -959,7 +944,7 @@ void TestTitles::deleteShowsNeighbour()
     f.write(TitleList, record("A", 3, 0) + record("B", 4, 0) + record("C", 5, 50));
     const QStringList names = {u"A"_s, u"B"_s, u"C"_s};
     for (int i = 0; i < 3; ++i)
-        f.write(names[i] + u".TXT"_s, WindowFixture::flagFile({i + 1}));
+        f.write(names[i] + u".TXT"_s, flagFile({i + 1}));
     f.start();
     f.hsbData()->setValue(position);
     const QString deleted = names[position - 1];
@@ -971,7 +956,7 @@ void TestTitles::deleteShowsNeighbour()
     QVERIFY(!f.exists(deleted + u".TXT"_s));
     for (const QString& name : names) {
         if (name != deleted)
-            QCOMPARE(f.read(name + u".TXT"_s), WindowFixture::flagFile({int(names.indexOf(name)) + 1}));
+            QCOMPARE(f.read(name + u".TXT"_s), flagFile({int(names.indexOf(name)) + 1}));
     }
     QCOMPARE(f.cboName()->currentText(), shown);
     QCOMPARE(f.cboName()->currentIndex(), f.hsbData()->value() - 1);
@@ -1020,14 +1005,14 @@ void TestTitles::deleteSameNameTwice()
 {
     WindowFixture f;
     f.write(TitleList, record("A", 10, 0) + record("A", 20, 0) + record("B", 3, 0));
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"A.TXT"_s, flagFile({1}));
+    f.write(u"B.TXT"_s, flagFile({2}));
     f.start();
     f.dialogs.answerMessage(mb::OK);
     f.window->cmdDel_Click();
     QCOMPARE(f.read(TitleList), record("A", 20, 0) + record("B", 3, 0));
     QVERIFY(!f.exists(u"A.TXT"_s));
-    QCOMPARE(f.read(u"B.TXT"_s), WindowFixture::flagFile({2}));
+    QCOMPARE(f.read(u"B.TXT"_s), flagFile({2}));
     QCOMPARE(f.cboName()->currentText(), u"A"_s);
     QCOMPARE(f.lblKansu()->text(), u"20巻"_s);
 }
@@ -1051,10 +1036,10 @@ void TestTitles::deleteTypedText()
     QFETCH(int, answer);
     WindowFixture f;
     f.write(TitleList, record("A", 3, 0) + record("B", 4, 0));
-    f.write(u"A.TXT"_s, WindowFixture::flagFile({1}));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
-    f.write(u"Other.TXT"_s, WindowFixture::flagFile({3}));
-    f.write(u".TXT"_s, WindowFixture::flagFile({4}));
+    f.write(u"A.TXT"_s, flagFile({1}));
+    f.write(u"B.TXT"_s, flagFile({2}));
+    f.write(u"Other.TXT"_s, flagFile({3}));
+    f.write(u".TXT"_s, flagFile({4}));
     f.start();
     ageFiles(f);
     QMap<QString, QString> expected = folderState(f);
@@ -1090,9 +1075,9 @@ void TestTitles::typedTextIsNotCompleted()
 {
     QFETCH(QString, typed);
     WindowFixture f;
-    f.write(TitleList, record("A", 3, 0) + record("B", 4, 0) + WindowFixture::sjis(u"\"コミック\",5,0\r\n"_s));
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
-    f.write(u"コミック.TXT"_s, WindowFixture::flagFile({3}));
+    f.write(TitleList, record("A", 3, 0) + record("B", 4, 0) + sjis(u"\"コミック\",5,0\r\n"_s));
+    f.write(u"B.TXT"_s, flagFile({2}));
+    f.write(u"コミック.TXT"_s, flagFile({3}));
     f.start();
     ageFiles(f);
     const QMap<QString, QString> before = folderState(f);
@@ -1144,7 +1129,7 @@ void TestTitles::deleteRewriteFails()
     WindowFixture f;
     const QByteArray list = record("A", 3, 0) + record("B", 4, 0);
     f.write(TitleList, list);
-    f.write(u"B.TXT"_s, WindowFixture::flagFile({2}));
+    f.write(u"B.TXT"_s, flagFile({2}));
     f.start();
     f.hsbData()->setValue(2);
     f.files.setFull(true);
@@ -1155,7 +1140,7 @@ void TestTitles::deleteRewriteFails()
     QVERIFY(f.dialogs.calls[1].prompt.contains(u"データ.TXT"_s, Qt::CaseInsensitive));
     // The list is written before the flag file goes, so the title keeps its flags.
     QCOMPARE(f.read(TitleList), list);
-    QCOMPARE(f.read(u"B.TXT"_s), WindowFixture::flagFile({2}));
+    QCOMPARE(f.read(u"B.TXT"_s), flagFile({2}));
     QCOMPARE(f.cboName()->currentText(), u"B"_s);
     QCOMPARE(f.cboName()->count(), 2);
     QCOMPARE(f.lblKensu()->text(), u"2 / 2"_s);

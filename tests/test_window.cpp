@@ -196,7 +196,7 @@ void TestWindow::browseThreeTitles()
 {
     WindowFixture f;
     f.writeText(QStringLiteral("データ.txt"), QStringLiteral("\"A\",12,0\r\n\"B\",50,50\r\n\"C\",3,0\r\n"));
-    f.write(QStringLiteral("B.TXT"), WindowFixture::flagFile({1, 50}));
+    f.write(QStringLiteral("B.TXT"), flagFile({1, 50}));
     f.start();
     QCOMPARE(f.cboName()->count(), 3);
     QCOMPARE(f.cboName()->currentText(), QStringLiteral("A"));
@@ -277,7 +277,7 @@ void TestWindow::coloursOnScreen()
 {
     WindowFixture f;
     f.writeText(QStringLiteral("データ.TXT"), QStringLiteral("\"T\",5,0\r\n"));
-    QByteArray flags = WindowFixture::flagFile({2});
+    QByteArray flags = flagFile({2});
     flags.replace(0, 1, "2"); // flag 1 holds 2, flag 2 holds 1
     f.write(QStringLiteral("T.TXT"), flags);
     f.start();
@@ -314,7 +314,7 @@ void TestWindow::japaneseTitles()
     const QByteArray list = QByteArrayLiteral("\"\x83\x52\x83\x7e\x83\x62\x83\x4e\x81\x60\",10,0\r\n"
                                               "\"\x8e\xa6\x8a\xdb(51_100)\",50,50\r\n");
     f.write(QStringLiteral("データ.txt"), list);
-    f.write(QStringLiteral("コミック～.TXT"), WindowFixture::flagFile({3}));
+    f.write(QStringLiteral("コミック～.TXT"), flagFile({3}));
     f.start();
     QCOMPARE(f.cboName()->itemText(0), QStringLiteral("コミック～"));
     QCOMPARE(f.cboName()->itemText(1), QStringLiteral("示丸(51_100)"));
@@ -385,7 +385,7 @@ void TestWindow::unreadableTitleListLocksWrites()
 
     // Marking volumes goes on.
     f.window->lblKan_Click(1);
-    QCOMPARE(f.read(f.window->catalogue().strName[1] + QStringLiteral(".txt")), WindowFixture::flagFile({1}));
+    QCOMPARE(f.read(f.window->catalogue().strName[1] + QStringLiteral(".txt")), flagFile({1}));
 }
 
 void TestWindow::trailingBlankLinesAreFine()

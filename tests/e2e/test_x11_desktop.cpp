@@ -2,8 +2,8 @@
 // window manager, and a maximize request from a window manager or from Qt's own
 // title bar on weston (native Wayland, weston nested in the X server). Every
 // step is checked on disk, byte for byte.
-#include "e2e/DataFiles.h"
 #include "e2e/XSession.h"
+#include "support/TestData.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -144,7 +144,7 @@ void TestX11Desktop::maximizeRequestOnX()
         QSKIP("built without Xlib: no way to ask the window manager");
     QThread::msleep(1000);
     QCOMPARE(m_x.windowGeometry().size(), QSize(631, 452));
-    m_x.click(QPoint(10 + 31 + 55 * 2 + 20, 155 + 23 + 20)); // volume 3
+    m_x.click(volumeLabelAt(3) + QPoint(20, 20));
     QCOMPARE(waitForBytes(m_dir->filePath(u"T.txt"_s), flagFile({3})), flagFile({3}));
     QCOMPARE(m_x.windowGeometry().size(), QSize(631, 452));
     QVERIFY(m_x.isRunning());

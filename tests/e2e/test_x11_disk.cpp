@@ -1,8 +1,8 @@
 // The real binary on a real X server, with other programs writing to its folder:
 // nothing they write is lost, and what they write shows without a click; and on a
 // disk whose writes fail: nothing is said to be saved that is not.
-#include "e2e/DataFiles.h"
 #include "e2e/XSession.h"
+#include "support/TestData.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,7 +11,6 @@
 #include <QMap>
 #include <QSaveFile>
 #include <QScopeGuard>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -25,33 +24,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Client-area places of the controls, in pixels.
-const QPoint NewButton(295, 43);
-const QPoint DelButton(345, 43);
-const QPoint ReportButton(395, 43);
-const QPoint CountLabel(584, 111);
-const QPoint FirstArrow(611, 141);
-const QPoint ScrollRight(511, 434);
-const QPoint Logo(130, 45);
-
 const QString TitleList = QStringLiteral("データ.TXT");
-
-QByteArray sjis(const QString& text)
-{
-    QStringEncoder encoder("windows-31j", QStringEncoder::Flag::Stateless);
-    return encoder.encode(text);
-}
-
-QByteArray record(const QString& name, int count, int offset)
-{
-    return sjis(QStringLiteral("\"%1\",%2,%3\r\n").arg(name).arg(count).arg(offset));
-}
 
 // A corner inside volume label i, clear of its number.
 QPoint labelCorner(int i)
 {
-    const int c = (i - 1) % 10, r = (i - 1) / 10;
-    return {10 + 31 + 55 * c + 4, 155 + 23 + 45 * r + 4};
+    return volumeLabelAt(i) + QPoint(4, 4);
 }
 
 // "G" light green, "P" light pink, "-" neither (hidden), one letter per label 1..n.
@@ -74,12 +52,6 @@ void writeAsAnother(const QString& path, const QByteArray& bytes)
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(bytes), bytes.size());
     QVERIFY(file.commit());
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
 }
 
 } // namespace
@@ -139,7 +111,7 @@ QString TestX11Disk::waitForFile(const QString& name, const QByteArray& expected
     const QDeadlineTimer deadline(ms);
     QByteArray seen;
     do {
-        seen = contents(path(name));
+        seen = readFile(path(name));
         if (seen == expected)
             return {};
         QThread::msleep(50);
@@ -315,7 +287,7 @@ void TestX11Disk::conflictCopyAppearing()
     m_x.key(QStringLiteral("Return"));
     writeAsAnother(path(TitleList), list + record(QStringLiteral("C"), 2, 0));
     QVERIFY(!m_x.waitForDialog(3000)); // told once
-    QCOMPARE(contents(path(copy)), copied);
+    QCOMPARE(readFile(path(copy)), copied);
     m_x.stopProgram();
 }
 

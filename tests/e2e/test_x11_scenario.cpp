@@ -5,6 +5,7 @@
 // Texts on the screen are checked by drawing the expected text with the fonts the
 // window uses and finding it, pixel for pixel, in the screenshot.
 #include "e2e/XSession.h"
+#include "support/TestData.h"
 
 #include <QDate>
 #include <QDeadlineTimer>
@@ -31,16 +32,9 @@ using namespace kav::test;
 
 namespace {
 
-// Client-area places of the controls, in pixels.
-const QPoint NewButton(295, 43);
-const QPoint DelButton(345, 43);
-const QPoint ReportButton(395, 43);
+// Client-area places of the controls, in pixels, besides those shared.
 const QPoint EndButton(595, 43);
 const QPoint NameArrow(500, 126);
-const QPoint CountLabel(584, 111);
-const QPoint FirstArrow(611, 141);
-const QPoint ScrollRight(511, 434);
-const QPoint Logo(130, 45); // no tooltip: the pointer rests here between steps
 
 const QRect NameText(13, 107, 475, 39);   // the selector's text, inside its frame and before its arrow
 const QRect NameList(10, 148, 502, 304);  // where the selector's list opens
@@ -59,12 +53,11 @@ const QColor Yellow(0xFF, 0xFF, 0xC0);
 const QColor White(0xFF, 0xFF, 0xFF);
 
 const QByteArray Zeros = "0,0,0,0,0,0,0,0,0,0\r\n";
-const QByteArray NoFlags = Zeros + Zeros + Zeros + Zeros + Zeros; // 105 bytes
+const QByteArray NoFlags = flagFile({}); // 105 bytes
 
 QRect volumeInside(int i)
 {
-    const int c = (i - 1) % 10, r = (i - 1) / 10;
-    return {10 + 31 + 55 * c + 1, 155 + 23 + 45 * r + 1, 49, 39};
+    return {volumeLabelAt(i) + QPoint(1, 1), QSize(49, 39)};
 }
 
 QFont fontOf(const QString& family, int pixels)

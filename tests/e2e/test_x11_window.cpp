@@ -1,5 +1,6 @@
 // The real binary in a real X server: what a user sees when it starts.
 #include "e2e/XSession.h"
+#include "support/TestData.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,10 +55,7 @@ void TestX11Window::startsWithTheTitleShown()
         shot.save(QDir(qEnvironmentVariable("KAVURIO_SHOT_DIR")).filePath(QStringLiteral("window.png")));
 
     // Volume label i sits in the frame at (10, 155); sample inside its border.
-    auto labelColour = [&](int i) {
-        const int c = (i - 1) % 10, r = (i - 1) / 10;
-        return shot.pixelColor(10 + 31 + 55 * c + 4, 155 + 23 + 45 * r + 20);
-    };
+    auto labelColour = [&](int i) { return shot.pixelColor(volumeLabelAt(i) + QPoint(4, 20)); };
     QCOMPARE(labelColour(1), QColor(0xC0, 0xFF, 0xC0));
     QCOMPARE(labelColour(2), QColor(0xFF, 0xC0, 0xFF));
     QCOMPARE(labelColour(12), QColor(0xC0, 0xFF, 0xC0));
@@ -71,10 +69,7 @@ void TestX11Window::startsWithTheTitleShown()
     m_x.click(QPoint(10 + 509 - 6, 426 + 8));
     QTest::qWait(1000);
     const QImage second = m_x.windowImage();
-    auto colour = [&](const QImage& img, int i) {
-        const int c = (i - 1) % 10, r = (i - 1) / 10;
-        return img.pixelColor(10 + 31 + 55 * c + 4, 155 + 23 + 45 * r + 20);
-    };
+    auto colour = [&](const QImage& img, int i) { return img.pixelColor(volumeLabelAt(i) + QPoint(4, 20)); };
     QCOMPARE(colour(second, 2), QColor(0xC0, 0xFF, 0xC0));
     QVERIFY(colour(second, 4) != QColor(0xC0, 0xFF, 0xC0)); // U has three volumes
 }

@@ -8,13 +8,13 @@
 #include "support/RecordingPrinter.h"
 #include "support/ScratchFolder.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TestData.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QScrollBar>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,37 +39,20 @@ struct WindowFixture
 
     QString path(const QString& name) const { return dir.filePath(name); }
 
-    // Text in code page 932 with the line breaks as given.
-    static QByteArray sjis(const QString& text)
-    {
-        QStringEncoder encoder("windows-31j", QStringEncoder::Flag::Stateless);
-        QByteArray bytes = encoder.encode(text);
-        if (encoder.hasError())
-            qFatal("test text not representable in code page 932");
-        return bytes;
-    }
-
     void write(const QString& name, const QByteArray& bytes) const { dir.put(name, bytes); }
     void writeText(const QString& name, const QString& text) const { write(name, sjis(text)); }
 
     QByteArray read(const QString& name) const { return dir.contents(name); }
-    bool exists(const QString& name) const { return QFile::exists(path(name)); }
-
-    // A flag file: five lines of ten, with the given indexes set to value.
-    static QByteArray flagFile(std::initializer_list<int> indexes, int value = 1)
+    // A file's bytes under any letter case of its name, or "<missing>".
+    QByteArray readAnyCase(const QString& name) const
     {
-        int flags[51] = {};
-        for (int i : indexes)
-            flags[i] = value;
-        QByteArray out;
-        for (int k = 0; k < 5; ++k) {
-            for (int j = 1; j <= 10; ++j) {
-                out += QByteArray::number(flags[k * 10 + j]);
-                out += j < 10 ? "," : "\r\n";
-            }
+        for (const QString& entry : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden)) {
+            if (entry.compare(name, Qt::CaseInsensitive) == 0)
+                return read(entry);
         }
-        return out;
+        return QByteArrayLiteral("<missing>");
     }
+    bool exists(const QString& name) const { return QFile::exists(path(name)); }
 
     frmMain& start()
     {
