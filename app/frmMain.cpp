@@ -838,7 +838,8 @@ QString volumeList(const QList<int>& volumes)
 void frmMain::tellConflictCopies()
 {
     QList<storage::ConflictCopy> fresh;
-    for (const storage::ConflictCopy& copy : storage::FindConflictCopies(m_services.files.names(), m_cat)) {
+    for (const storage::ConflictCopy& copy :
+         storage::FindConflictCopies(m_services.files.names(storage::MayBeConflictCopy), m_cat)) {
         if (!m_toldCopies.contains(copy.copy))
             fresh.append(copy);
         m_toldCopies.insert(copy.copy);

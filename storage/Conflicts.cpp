@@ -52,14 +52,18 @@ QString ConflictShape(const QString& name)
     return {};
 }
 
+bool MayBeConflictCopy(const QString& folded)
+{
+    return folded.contains(QLatin1String("conflict")) || folded.startsWith(QStringLiteral("データ-"));
+}
+
 QList<ConflictCopy> FindConflictCopies(const QStringList& names, const Catalogue& catalogue)
 {
     QList<ConflictCopy> copies;
     QHash<QString, int> flagFiles; // folded flag file name -> position, made when a name has a copy's shape
     for (const QString& name : names) {
         // Most folders hold no copy: a cheap look first.
-        if (!name.contains(QLatin1String("conflict"), Qt::CaseInsensitive) &&
-            !name.startsWith(QStringLiteral("データ-")))
+        if (!MayBeConflictCopy(name.toCaseFolded()))
             continue;
         const QString original = ConflictShape(name).toCaseFolded();
         if (original.isEmpty())

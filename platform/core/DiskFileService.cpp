@@ -894,12 +894,16 @@ Status DiskFileService::remove(const QString& name)
 
 // ---- Names in code page 932 -------------------------------------------------------------
 
-QStringList DiskFileService::names()
+QStringList DiskFileService::names(NameFilter wanted)
 {
+    if (!checkFolder())
+        return {};
     refreshIndex(); // kept by the folder's notices: no listing at each call
     QStringList names;
-    for (const QList<QByteArray>& entries : std::as_const(m_index)) {
-        for (const QByteArray& entry : entries) {
+    for (auto it = m_index.cbegin(); it != m_index.cend(); ++it) {
+        if (wanted && !wanted(it.key()))
+            continue; // not decoded again: 2000 names cost a millisecond at every look
+        for (const QByteArray& entry : it.value()) {
             if (const std::optional<Spelling> spelling = spellingOf(entry))
                 names.append(spelling->text);
         }

@@ -44,7 +44,7 @@ Status FileService::syncFolder()
     return Status::success();
 }
 
-QStringList FileService::names()
+QStringList FileService::names(NameFilter /*wanted*/)
 {
     return {};
 }

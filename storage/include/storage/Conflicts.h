@@ -20,6 +20,8 @@ namespace kav::storage {
 // HHMMSS).ext (Nextcloud), X (someone's conflicted copy YYYY-MM-DD).ext (Dropbox), and
 // for the title list only, データ-MACHINE.txt (OneDrive).
 QString ConflictShape(const QString& name);
+// False for a case-folded name that cannot have any of those shapes: most of a folder.
+bool MayBeConflictCopy(const QString& folded);
 
 struct ConflictCopy
 {

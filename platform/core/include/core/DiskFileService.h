@@ -43,7 +43,7 @@ public:
     void deferFolderSync(bool defer) override;
     Status syncFolder() override;
     Result<std::unique_ptr<FolderLock>> lockFolder() override;
-    QStringList names() override;
+    QStringList names(NameFilter wanted = nullptr) override;
     Status checkFolder() override;
     QStringList foreignNames() override;
     Status renameToSystemSpelling(const QString& name) override;

@@ -80,8 +80,10 @@ public:
     // Gives one of those files its UTF-8 name, atomically and never over another file.
     virtual Status renameToSystemSpelling(const QString& name);
 
-    // The names of the folder's entries as text, in no order (none where nobody lists them).
-    virtual QStringList names();
+    // The names of the folder's entries as text, in no order (none where nobody lists them);
+    // with wanted, only those whose case-folded text it accepts.
+    using NameFilter = bool (*)(const QString& folded);
+    virtual QStringList names(NameFilter wanted = nullptr);
     // Fails with ErrorKind::Unreachable when the folder opened at the start is no longer
     // the one at its path (its drive pulled or unmounted, the folder moved or replaced); every
     // operation checks it too. The default has no folder to lose.
