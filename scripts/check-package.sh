@@ -57,7 +57,7 @@ expected="\"$prefix/libexec/kavurio/kavurio-launch\""
 [ -x "$prefix/bin/kavurio" ] || fail "per-user install has no program"
 echo "package: per-user install: Exec=$launcher"
 
-# The launcher itself: it makes ~/カヴリオ and starts the program there, which
+# The launcher itself: it makes ~/カヴリオ and names it to the program (started elsewhere), which
 # creates its (empty) title list in that folder.
 home="$work/home dir"
 mkdir -p "$home"
