@@ -486,11 +486,11 @@ void mainTable()
         (void)storage::LoadTitles(f.files, catalogue);
         const QString text = decode(readAll(list));
         Row row("title list encoded");
-        row.ours = [&catalogue] { (void)storage::EncodeTitles(catalogue, 0); };
+        row.ours = [&catalogue] { (void)storage::EncodeTitles(catalogue); };
         row.plain = [text] { (void)encode(text); };
         row.minRuns = 31;
         run(row);
-        if (storage::EncodeTitles(catalogue, 0).value() != readAll(list))
+        if (storage::EncodeTitles(catalogue).value() != readAll(list))
             fail("the encoded list is not the file's bytes");
     }
 

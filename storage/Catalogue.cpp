@@ -5,7 +5,6 @@
 #include "core/Codec.h"
 
 #include <algorithm>
-#include <charconv>
 #include <memory>
 
 namespace kav::storage {
@@ -18,54 +17,26 @@ Error inFile(Error error, const QString& name)
     return error;
 }
 
-// Reads records into positions 1, 2, ... and returns how many were read whole;
-// lastStart gets where the last record read began.
-int readTitles(InputCursor& in, Catalogue& catalogue, LoadReport& report, qsizetype* lastStart = nullptr)
+// Reads records into positions 1, 2, ... and returns how many were read whole.
+int readTitles(InputCursor& in, Catalogue& catalogue, LoadReport& report)
 {
-    if (!lastStart) {
-        // The whole list decoded at once: the same titles, failures and lines as field by field.
-        static constexpr FieldKind Layout[] = {FieldKind::String, FieldKind::Integer, FieldKind::Integer};
-        const RecordsRead read = ReadRecords(in, Layout, MaxTitles);
-        for (int i = 0; i < read.records; ++i) {
-            catalogue.strName[i + 1] = read.strings[i];
-            catalogue.intKansu[i + 1] = read.integers[2 * i];
-            catalogue.intSyo[i + 1] = read.integers[2 * i + 1];
-        }
-        if (read.failure) {
-            report.failure = inFile(*read.failure, TitleListUpper());
-            report.failure->kind = ErrorKind::Format;
-        } else if (read.full) {
-            report.failure =
-                Error{TitleListUpper(), QStringLiteral("登録できる%1件を超えるタイトルがあります").arg(MaxTitles),
-                      in.line(), ErrorKind::Format};
-        }
-        return read.records;
+    // The whole list decoded at once: the same titles, failures and lines as field by field.
+    static constexpr FieldKind Layout[] = {FieldKind::String, FieldKind::Integer, FieldKind::Integer};
+    const RecordsRead read = ReadRecords(in, Layout, MaxTitles);
+    for (int i = 0; i < read.records; ++i) {
+        catalogue.strName[i + 1] = read.strings[i];
+        catalogue.intKansu[i + 1] = read.integers[2 * i];
+        catalogue.intSyo[i + 1] = read.integers[2 * i + 1];
     }
-    int p = 1;
-    // Empty lines after the last record are where a text editor left the end of the data.
-    while (!OnlyBlankLinesLeft(in)) {
-        if (lastStart)
-            *lastStart = in.pos;
-        if (p > MaxTitles) {
-            report.failure =
-                Error{TitleListUpper(), QStringLiteral("登録できる%1件を超えるタイトルがあります").arg(MaxTitles),
-                      in.line(), ErrorKind::Format};
-            break;
-        }
-        const Result<QString> name = ReadString(in);
-        const Result<qint16> count = name ? ReadInteger(in) : Result<qint16>(name.error());
-        const Result<qint16> offset = count ? ReadInteger(in) : Result<qint16>(count.error());
-        if (!offset) {
-            report.failure = inFile(offset.error(), TitleListUpper());
-            report.failure->kind = ErrorKind::Format;
-            break;
-        }
-        catalogue.strName[p] = name.value();
-        catalogue.intKansu[p] = count.value();
-        catalogue.intSyo[p] = offset.value();
-        ++p;
+    if (read.failure) {
+        report.failure = inFile(*read.failure, TitleListUpper());
+        report.failure->kind = ErrorKind::Format;
+    } else if (read.full) {
+        report.failure =
+            Error{TitleListUpper(), QStringLiteral("登録できる%1件を超えるタイトルがあります").arg(MaxTitles),
+                  in.line(), ErrorKind::Format};
     }
-    return p - 1;
+    return read.records;
 }
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
@@ -159,62 +130,7 @@ ListEncoding DetectListEncoding(QByteArrayView bytes)
     return oddCharacters(asShiftJis.value()) > oddCharacters(asUtf8) ? ListEncoding::Utf8 : ListEncoding::ShiftJis;
 }
 
-namespace {
-
-// The list last parsed, with what it read as. Every command reads the list afresh, and
-// nearly always finds the bytes it found the time before: equal bytes read alike, so the
-// comparison stands in for the parse.
-thread_local TitlesNow lastParsed;
-
-LoadReport parseTitles(const QByteArray& bytes, Catalogue& catalogue);
-
-TitlesNow parseShared(const QByteArray& bytes)
-{
-    if (lastParsed.catalogue && lastParsed.report.bytes == bytes)
-        return lastParsed;
-    auto catalogue = std::make_shared<Catalogue>();
-    LoadReport report = parseTitles(bytes, *catalogue);
-    lastParsed = {std::move(report), std::move(catalogue)};
-    return lastParsed;
-}
-
-} // namespace
-
 LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue)
-{
-    // Straight into the window's catalogue: the window reads the list only when it changed,
-    // and a copy for the commands would cost a small list more than its parse.
-    return parseTitles(bytes, catalogue);
-}
-
-void RememberTitles(const QByteArray& bytes, std::shared_ptr<const Catalogue> catalogue)
-{
-    // Shift-JIS that happens to read as UTF-8 reads as something else: that one is parsed.
-    if (DetectListEncoding(bytes) != ListEncoding::ShiftJis) {
-        lastParsed = {};
-        return;
-    }
-    LoadReport report;
-    report.bytes = bytes;
-    lastParsed = {std::move(report), std::move(catalogue)};
-}
-
-TitlesNow ReadTitlesNow(FileService& files)
-{
-    Result<QByteArray> bytes = files.readAll(TitleListUpper());
-    if (bytes)
-        return parseShared(bytes.value());
-    TitlesNow none{{}, std::make_shared<Catalogue>()};
-    if (bytes.error().kind == ErrorKind::NotFound)
-        none.report.missing = true;
-    else
-        none.report.failure = inFile(bytes.error(), TitleListUpper());
-    return none;
-}
-
-namespace {
-
-LoadReport parseTitles(const QByteArray& bytes, Catalogue& catalogue)
 {
     LoadReport report;
     report.bytes = bytes;
@@ -235,109 +151,65 @@ LoadReport parseTitles(const QByteArray& bytes, Catalogue& catalogue)
     return report;
 }
 
-} // namespace
-
-LoadReport ReadTitles(FileService& files, Catalogue& catalogue)
+ListRead ReadList(FileService& files, bool create, std::initializer_list<const ListRead*> known)
 {
     Result<QByteArray> bytes = files.readAll(TitleListUpper());
-    if (!bytes) {
-        LoadReport report;
-        catalogue.intKensu = 0;
-        if (bytes.error().kind == ErrorKind::NotFound)
-            report.missing = true;
-        else
-            report.failure = inFile(bytes.error(), TitleListUpper());
-        return report;
+    if (bytes) {
+        // Nearly every command finds the bytes read the time before: equal bytes read alike.
+        for (const ListRead* k : known) {
+            if (k && k->catalogue && k->report.bytes == bytes.value())
+                return *k;
+        }
+        auto catalogue = std::make_shared<Catalogue>();
+        LoadReport report = ParseTitles(bytes.value(), *catalogue);
+        return {std::move(report), std::move(catalogue)};
     }
-    return ParseTitles(bytes.value(), catalogue);
+    ListRead none{{}, std::make_shared<Catalogue>()};
+    if (bytes.error().kind != ErrorKind::NotFound) {
+        none.report.failure = inFile(bytes.error(), TitleListUpper());
+        return none;
+    }
+    none.report.missing = true;
+    if (create) {
+        const Status created = files.replace(TitleListUpper(), {});
+        none.report.created = created.ok();
+        if (!created)
+            none.report.failure = created.error();
+    }
+    return none;
 }
 
 LoadReport LoadTitles(FileService& files, Catalogue& catalogue)
 {
-    LoadReport report = ReadTitles(files, catalogue);
-    if (report.missing) {
-        const Status created = files.replace(TitleListUpper(), {});
-        report.created = created.ok();
-        if (!created)
-            report.failure = created.error();
-    }
-    return report;
+    ListRead read = ReadList(files, true);
+    catalogue = *read.catalogue;
+    return std::move(read.report);
 }
 
-Result<QByteArray> EncodeTitles(const Catalogue& catalogue, int skip)
+Result<QByteArray> EncodeTitles(const Catalogue& catalogue)
 {
-    // One conversion for the whole list, its text written straight from the catalogue: a
-    // count edit rewrites every record, and a list of fields cost more than the conversion.
     qsizetype room = 0;
     for (int p = 1; p <= catalogue.intKensu; ++p)
         room += catalogue.strName[p].size() + 18; // quotes, two commas, two numbers, CR LF
-    QString text(room, Qt::Uninitialized);
-    QChar* out = text.data();
-    bool quoteInside = false;
-    const auto number = [&out](qint16 value) {
-        char digits[8];
-        const char* const end = std::to_chars(digits, digits + sizeof digits, int(value)).ptr;
-        for (const char* d = digits; d != end; ++d)
-            *out++ = QLatin1Char(*d);
-    };
+    RecordText text(room);
     for (int p = 1; p <= catalogue.intKensu; ++p) {
-        if (p == skip)
-            continue;
-        const QString& name = catalogue.strName[p];
-        quoteInside = quoteInside || name.contains(u'"');
-        *out++ = u'"';
-        out = std::copy(name.cbegin(), name.cend(), out);
-        *out++ = u'"';
-        *out++ = u',';
-        number(catalogue.intKansu[p]);
-        *out++ = u',';
-        number(catalogue.intSyo[p]);
-        *out++ = u'\r';
-        *out++ = u'\n';
+        text.string(catalogue.strName[p]);
+        text.integer(catalogue.intKansu[p]);
+        text.integer(catalogue.intSyo[p]);
+        text.endRecord();
     }
-    text.truncate(out - text.constData());
-    if (!quoteInside) {
-        if (Result<QByteArray> bytes = cp932::encode(text); bytes)
-            return bytes;
-    }
+    if (std::optional<QByteArray> bytes = text.encode())
+        return std::move(*bytes);
     // A name that cannot be written: record by record, for the failure that names it.
     QList<Field> fields;
     fields.reserve(3 * catalogue.intKensu);
-    for (int p = 1; p <= catalogue.intKensu; ++p) {
-        if (p != skip)
-            fields << catalogue.strName[p] << catalogue.intKansu[p] << catalogue.intSyo[p];
-    }
+    for (int p = 1; p <= catalogue.intKensu; ++p)
+        fields << catalogue.strName[p] << catalogue.intKansu[p] << catalogue.intSyo[p];
     Result<QByteArray> bytes = EncodeRecords(fields, 3);
     if (!bytes)
         return inFile(bytes.error(), TitleListUpper());
     return bytes;
 }
-
-Status SaveTitles(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName)
-{
-    // Every record is encoded before the file is touched, so a name that cannot be written leaves it as it was.
-    const Result<QByteArray> bytes = EncodeTitles(catalogue, skip);
-    if (!bytes)
-        return inFile(bytes.error(), fileName);
-    return files.replace(fileName, bytes.value());
-}
-
-namespace {
-
-// Titles in bytes, or nothing when they cannot be read to their end.
-std::unique_ptr<Catalogue> readWhole(const QByteArray& bytes, qsizetype* lastStart = nullptr)
-{
-    auto catalogue = std::make_unique<Catalogue>();
-    InputCursor in;
-    in.bytes = bytes;
-    LoadReport report;
-    catalogue->intKensu = qint16(readTitles(in, *catalogue, report, lastStart));
-    if (report.failure)
-        return {};
-    return catalogue;
-}
-
-} // namespace
 
 Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& catalogue, const QList<NewRecord>& records)
 {
@@ -373,31 +245,25 @@ Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& cat
     if (data > 0)
         kept += tail == "\n" ? QByteArrayView("\n") : QByteArrayView("\r\n");
 
-    // Read back whole with the first new record read on its own, the list before it was whole too.
-    qsizetype lastStart = -1;
-    const QByteArray first =
-        records.isEmpty() ? QByteArray() : EncodeRecord({records[0].name, records[0].count, records[0].offset}).value();
-    const std::unique_ptr<Catalogue> after = readWhole(kept + first, &lastStart);
-    const int n = after ? after->intKensu : 0;
-    if (records.isEmpty() ||
-        (after && lastStart == kept.size() && n == catalogue.intKensu + 1 && after->strName[n] == records[0].name &&
-         after->intKansu[n] == records[0].count && after->intSyo[n] == records[0].offset))
+    // Read back, the list kept must give its titles and then the first new record on its own:
+    // a last record that leaves a field open would swallow it.
+    if (records.isEmpty())
+        return kept;
+    const NewRecord& first = records[0];
+    auto back = std::make_unique<Catalogue>();
+    InputCursor in;
+    in.bytes = kept + EncodeRecord({first.name, first.count, first.offset}).value();
+    LoadReport read;
+    const int n = readTitles(in, *back, read);
+    const bool whole = !read.failure && n == catalogue.intKensu + 1 && back->strName[n] == first.name &&
+                       back->intKansu[n] == first.count && back->intSyo[n] == first.offset &&
+                       (n == 1 || (back->strName[n - 1] == catalogue.strName[n - 1] &&
+                                   back->intKansu[n - 1] == catalogue.intKansu[n - 1] &&
+                                   back->intSyo[n - 1] == catalogue.intSyo[n - 1]));
+    if (whole)
         return kept + added;
-    // The last record leaves a field open (an unmatched quote): the list is written
-    // anew in this program's own form, every title as it was read.
+    // The list is written anew in this program's own form, every title as it was read.
     return anew();
-}
-
-Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16 offset)
-{
-    auto catalogue = std::make_unique<Catalogue>();
-    const LoadReport report = ReadTitles(files, *catalogue);
-    if (!report.failure && catalogue->intKensu >= MaxTitles)
-        return Error{TitleListLower(), QStringLiteral("登録できる%1件を超えます").arg(MaxTitles), 0, ErrorKind::Format};
-    const Result<QByteArray> bytes = AppendedTitles(report, *catalogue, {{name, count, offset}});
-    if (!bytes)
-        return bytes.error();
-    return files.replace(TitleListLower(), bytes.value());
 }
 
 } // namespace kav::storage

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 namespace kav::storage {
 
@@ -156,47 +157,67 @@ Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields)
     return EncodeRecord(std::span<const Field>(fields.begin(), fields.size()));
 }
 
+RecordText::RecordText(qsizetype room) : m_text(room, Qt::Uninitialized), m_out(m_text.data()) {}
+
+void RecordText::string(const QString& text)
+{
+    if (std::exchange(m_fieldOpen, true))
+        *m_out++ = QLatin1Char(Comma);
+    m_quoteInside = m_quoteInside || text.contains(QLatin1Char(Quote));
+    *m_out++ = QLatin1Char(Quote);
+    m_out = std::copy(text.cbegin(), text.cend(), m_out);
+    *m_out++ = QLatin1Char(Quote);
+}
+
+void RecordText::integer(qint16 value)
+{
+    if (std::exchange(m_fieldOpen, true))
+        *m_out++ = QLatin1Char(Comma);
+    char digits[8];
+    const char* const end = std::to_chars(digits, digits + sizeof digits, int(value)).ptr;
+    for (const char* d = digits; d != end; ++d)
+        *m_out++ = QLatin1Char(*d);
+}
+
+void RecordText::endRecord()
+{
+    *m_out++ = QLatin1Char(Cr);
+    *m_out++ = QLatin1Char(Lf);
+    m_fieldOpen = false;
+}
+
+std::optional<QByteArray> RecordText::encode()
+{
+    if (m_quoteInside)
+        return std::nullopt;
+    m_text.truncate(m_out - m_text.constData());
+    // Every character of the text, the quotes, commas and line ends too, converts on its own.
+    Result<QByteArray> bytes = cp932::encode(m_text);
+    if (!bytes)
+        return std::nullopt;
+    return std::move(bytes.value());
+}
+
 Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRecord)
 {
     if (perRecord <= 0 || fields.size() % size_t(perRecord) != 0)
         return Error{{}, QStringLiteral("レコードの項目の数が揃っていません"), 0};
-    // The text is written straight into one buffer: appending piece by piece cost more than the conversion.
     qsizetype room = 2 * qsizetype(fields.size() / size_t(perRecord));
     for (const Field& field : fields) {
         const QString* string = std::get_if<QString>(&field);
         room += 1 + (string ? string->size() + 2 : 6);
     }
-    QString text(room, Qt::Uninitialized);
-    QChar* const begin = text.data();
-    QChar* out = begin;
-    bool quoteInside = false;
+    RecordText text(room);
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (i % size_t(perRecord) != 0)
-            *out++ = QLatin1Char(Comma);
-        if (const qint16* number = std::get_if<qint16>(&fields[i])) {
-            char digits[8];
-            const char* const end = std::to_chars(digits, digits + sizeof digits, int(*number)).ptr;
-            for (const char* d = digits; d != end; ++d)
-                *out++ = QLatin1Char(*d);
-        } else {
-            const QString& string = std::get<QString>(fields[i]);
-            quoteInside = quoteInside || string.contains(QLatin1Char(Quote));
-            *out++ = QLatin1Char(Quote);
-            out = std::copy(string.cbegin(), string.cend(), out);
-            *out++ = QLatin1Char(Quote);
-        }
-        if ((i + 1) % size_t(perRecord) == 0) {
-            *out++ = QLatin1Char(Cr);
-            *out++ = QLatin1Char(Lf);
-        }
+        if (const qint16* number = std::get_if<qint16>(&fields[i]))
+            text.integer(*number);
+        else
+            text.string(std::get<QString>(fields[i]));
+        if ((i + 1) % size_t(perRecord) == 0)
+            text.endRecord();
     }
-    text.truncate(out - begin);
-    if (!quoteInside) {
-        // Every character of the text, the quotes, commas and line ends too, converts on its own.
-        Result<QByteArray> bytes = cp932::encode(text);
-        if (bytes)
-            return bytes;
-    }
+    if (std::optional<QByteArray> bytes = text.encode())
+        return std::move(*bytes);
     // A string that cannot be written: record by record, for the failure EncodeRecord gives.
     QByteArray bytes;
     for (size_t i = 0; i < fields.size(); i += size_t(perRecord)) {
@@ -206,28 +227,6 @@ Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRec
         bytes += record.value();
     }
     return bytes;
-}
-
-Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields)
-{
-    const Result<QByteArray> record = EncodeRecord(fields);
-    if (!record)
-        return record.error();
-    return files.write(number, record.value());
-}
-
-Status WriteFile(FileService& files, int number, const QString& name, FileMode mode, const QList<QByteArray>& records)
-{
-    Status status = files.open(number, name, mode);
-    if (!status)
-        return status;
-    for (qsizetype i = 0; status && i < records.size(); ++i)
-        status = files.write(number, records[i]);
-    if (!status) {
-        files.discard(number);
-        return status;
-    }
-    return files.close(number);
 }
 
 Result<QString> ReadString(InputCursor& in)

@@ -38,7 +38,8 @@ bool isDeviceName(const QString& name)
     return device.match(stem).hasMatch();
 }
 
-const QString ProgramFiles[] = {QStringLiteral("データ"), QStringLiteral("残巻データ")};
+// The stems of the program's own files, which a title's flag file would take.
+const QString ProgramFiles[] = {TitleListUpper().chopped(4), ReportFileName().chopped(4)};
 
 } // namespace
 

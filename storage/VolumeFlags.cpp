@@ -19,7 +19,7 @@ Error programFileError(const QString& fileName)
 bool IsProgramFile(const QString& fileName)
 {
     const QString folded = fileName.toCaseFolded();
-    return folded == TitleListLower().toCaseFolded() || folded == QStringLiteral("残巻データ.txt").toCaseFolded();
+    return folded == TitleListLower().toCaseFolded() || folded == ReportFileName().toCaseFolded();
 }
 
 FlagsRead ParseVolumes(const QByteArray& bytes, const QString& fileName, Flags& intKan, OnReadFailure onFailure)

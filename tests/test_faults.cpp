@@ -5,7 +5,7 @@
 #include "support/ExfatMount.h"
 
 #include "core/DiskFileService.h"
-#include "storage/Commands.h"
+#include "storage/Collection.h"
 #include "storage/Record.h"
 
 #include <QApplication>
@@ -81,7 +81,7 @@ int rewriteTitlesUntilKilled(const QString& folder)
     std::fflush(stdout);
     for (unsigned i = 0;; ++i) {
         const QString name = i % 2 ? storage::TitleListUpper() : storage::TitleListLower();
-        const Status saved = storage::SaveTitles(files, *versions[(i + 1) % 2], 0, name);
+        const Status saved = files.replace(name, storage::EncodeTitles(*versions[(i + 1) % 2]).value());
         if (!saved) {
             std::fprintf(stderr, "save %u failed: %s\n", i, qPrintable(saved.error().message));
             return 2;
@@ -96,7 +96,7 @@ int registerLongSeries(const QString& folder)
     const QList<storage::Piece> pieces = storage::SplitIntoPieces(LongSeries, 32767);
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
-    const storage::Change change = storage::RegisterPieces(files, pieces);
+    const storage::Outcome change = storage::Collection(files).add(pieces);
     std::fputs(change.ok() ? "done\n" : "failed\n", stdout);
     std::fflush(stdout);
     for (;;)
@@ -272,7 +272,7 @@ void TestFaults::killedWhileRewritingTitles()
         DiskFileService files(folder);
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(storage::SaveTitles(files, *versions[0], 0, storage::TitleListUpper()));
+        QVERIFY(files.replace(storage::TitleListUpper(), storage::EncodeTitles(*versions[0]).value()));
         saveMs = std::max<qint64>(1, timer.elapsed());
     }
 
@@ -494,10 +494,10 @@ void TestFaults::registrationOnAFillingDisk()
         QVERIFY(QFile::remove(dir.filePath(u"room%1"_s.arg(i))));
     const auto before = dir.state();
 
-    const storage::Change change = storage::RegisterPieces(files, storage::SplitIntoPieces(u"長編"_s, 500));
-    QCOMPARE(change.outcome, storage::Change::Failed);
-    QVERIFY2(change.error->file.startsWith(u"長編("_s) && change.error->file.endsWith(u".TXT"_s),
-             qPrintable(change.error->file));
+    const storage::Outcome change = storage::Collection(files).add(storage::SplitIntoPieces(u"長編"_s, 500));
+    QCOMPARE(change.kind, storage::Outcome::Failed);
+    QVERIFY2(change.error.file.startsWith(u"長編("_s) && change.error.file.endsWith(u".TXT"_s),
+             qPrintable(change.error.file));
     const auto after = dir.state();
     QCOMPARE(after.keys().join(u" "_s), before.keys().join(u" "_s));
     QVERIFY(after == before);

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 
@@ -23,6 +24,11 @@ inline QString TitleListUpper()
 inline QString TitleListLower()
 {
     return QStringLiteral("データ.txt");
+}
+// The uncollected report the program writes.
+inline QString ReportFileName()
+{
+    return QStringLiteral("残巻データ.txt");
 }
 
 // Parallel arrays, slot 0 unused, positions 1..intKensu in use. Slots above
@@ -54,27 +60,21 @@ struct LoadReport
     QByteArray bytes; // the file as read
 };
 
-// The list as it is now, without creating it, and a catalogue nobody changes: a list
-// read before in the same bytes gives its catalogue again without parsing it.
-struct TitlesNow
+// The list as read, and the catalogue nobody changes that it reads as.
+struct ListRead
 {
     LoadReport report;
     std::shared_ptr<const Catalogue> catalogue;
 };
-TitlesNow ReadTitlesNow(FileService& files);
-// A list a command has just written (in this program's own form) and the catalogue it was
-// written from, which reading it gives: the next command finds it without parsing it.
-void RememberTitles(const QByteArray& bytes, std::shared_ptr<const Catalogue> catalogue);
-
-// Rebuilds the catalogue from the title list file (created empty when missing).
+// The one reading of the list file as it is now: a missing list is empty (and created empty
+// when create is set). Bytes equal to those of a list in known give its catalogue again
+// without parsing them.
+ListRead ReadList(FileService& files, bool create, std::initializer_list<const ListRead*> known = {});
+// The same into catalogue, the list created when missing.
 LoadReport LoadTitles(FileService& files, Catalogue& catalogue);
-// The same from the file as it is now, without creating it: a missing list is empty.
-LoadReport ReadTitles(FileService& files, Catalogue& catalogue);
-// The same from bytes already read.
+// The list's codec: bytes read into catalogue, and catalogue written in this program's own form.
 LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue);
-
-// The whole list leaving out position skip (0: none), in this program's own form.
-Result<QByteArray> EncodeTitles(const Catalogue& catalogue, int skip = 0);
+Result<QByteArray> EncodeTitles(const Catalogue& catalogue);
 
 struct NewRecord
 {
@@ -88,11 +88,5 @@ struct NewRecord
 // record leaves a field open, is written anew in Shift-JIS.
 Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& catalogue,
                                   const QList<NewRecord>& records);
-
-// Rewrites the whole title list file in one step, leaving out position skip (0: none).
-Status SaveTitles(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName);
-
-// One record at the end of the title list as it is on disk now, in one replacement.
-Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16 offset);
 
 } // namespace kav::storage

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "storage/Catalogue.h"
+
+class QComboBox;
+class QStringListModel;
+
+namespace kav {
+
+// The title selector's list of names, kept in step with the catalogue at the least cost.
+class TitleSelector
+{
+public:
+    explicit TitleSelector(QComboBox* box);
+
+    // The catalogue's names, none selected and no text.
+    void show(const storage::Catalogue& catalogue);
+    // Puts name into the selector's text and selects item position - 1 (none when
+    // position is 0), without raising a Click.
+    void select(const QString& name, int position);
+
+private:
+    QComboBox* m_box;
+    QStringListModel* m_names;
+};
+
+} // namespace kav
