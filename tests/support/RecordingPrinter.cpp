@@ -1,5 +1,6 @@
 #include "support/RecordingPrinter.h"
 
+#include <QTextDocument>
 #include <QWidget>
 
 namespace kav::test {
@@ -37,7 +38,15 @@ Status RecordingPrinter::printWidget(QWidget& widget)
 {
     if (failing)
         return noPrinter();
-    documents.append(Document{{}, widget.grab().toImage(), true});
+    documents.append(Document{{}, widget.grab().toImage(), {}, true});
+    return {};
+}
+
+Status RecordingPrinter::printDocument(const QTextDocument& document, const QString&)
+{
+    if (failing)
+        return noPrinter();
+    documents.append(Document{{}, {}, document.toPlainText(), true});
     return {};
 }
 

@@ -26,6 +26,7 @@ public:
     Status printLine(const QStringList& items) override;
     Status endDoc() override;
     Status printWidget(QWidget& widget) override;
+    Status printDocument(const QTextDocument& document, const QString& title) override;
 
     static constexpr double MarginMm = 20;
 
