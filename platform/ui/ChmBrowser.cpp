@@ -73,29 +73,37 @@ void scaleDefaultFont(QTextDocument& document, qreal ratio)
 // Stylesheets give the body text sizes in points or pixels, which the default font
 // does not reach, so Qt's zoom left it as it was: every such size on the page, and
 // every picture, is scaled too. Pixel sizes become points, the same on screen.
+bool scaleFontSize(QTextCharFormat& format, qreal ratio, qreal dpi)
+{
+    if (format.hasProperty(QTextFormat::FontPixelSize)) {
+        const qreal points = format.intProperty(QTextFormat::FontPixelSize) * 72.0 / dpi;
+        format.clearProperty(QTextFormat::FontPixelSize);
+        format.setFontPointSize(points * ratio);
+        return true;
+    }
+    if (format.hasProperty(QTextFormat::FontPointSize)) {
+        format.setFontPointSize(format.fontPointSize() * ratio);
+        return true;
+    }
+    return false;
+}
+
 void scalePageFormats(QTextDocument& document, qreal ratio, qreal dpi)
 {
     struct Change
     {
         int from;
-        int length;
+        int length; // -1: the block's own format, which sizes its list bullet
         QTextCharFormat format;
     };
     std::vector<Change> changes; // gathered first: changing a format may merge fragments
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (QTextCharFormat format = block.charFormat(); scaleFontSize(format, ratio, dpi))
+            changes.push_back({block.position(), -1, format});
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             QTextCharFormat format = fragment.charFormat();
-            bool changed = false;
-            if (format.hasProperty(QTextFormat::FontPixelSize)) {
-                const qreal points = format.intProperty(QTextFormat::FontPixelSize) * 72.0 / dpi;
-                format.clearProperty(QTextFormat::FontPixelSize);
-                format.setFontPointSize(points * ratio);
-                changed = true;
-            } else if (format.hasProperty(QTextFormat::FontPointSize)) {
-                format.setFontPointSize(format.fontPointSize() * ratio);
-                changed = true;
-            }
+            bool changed = scaleFontSize(format, ratio, dpi);
             if (format.isImageFormat()) {
                 QTextImageFormat image = format.toImageFormat();
                 if (!image.hasProperty(QTextFormat::ImageWidth) && !image.hasProperty(QTextFormat::ImageHeight)) {
@@ -121,6 +129,10 @@ void scalePageFormats(QTextDocument& document, qreal ratio, qreal dpi)
     cursor.beginEditBlock();
     for (const Change& change : changes) {
         cursor.setPosition(change.from);
+        if (change.length < 0) {
+            cursor.setBlockCharFormat(change.format);
+            continue;
+        }
         cursor.setPosition(change.from + change.length, QTextCursor::KeepAnchor);
         cursor.setCharFormat(change.format);
     }

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
@@ -56,6 +57,38 @@ QTreeWidgetItem* findEntry(QTreeWidgetItem* item, const QString& path)
             return found;
     }
     return nullptr;
+}
+
+enum class Drawn { Print, Find, ZoomIn, ZoomOut };
+
+// What the toolbar shows where the desktop's icon theme has no picture: the style
+// has none for these, as it has for back, forward and home.
+QIcon drawnIcon(Drawn kind)
+{
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(0x40, 0x48, 0x58);
+    painter.setPen(QPen(ink, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    if (kind == Drawn::Print) {
+        painter.setBrush(Qt::white);
+        painter.drawRect(18, 6, 28, 20);
+        painter.setBrush(QColor(0xB0, 0xB8, 0xC8));
+        painter.drawRoundedRect(6, 24, 52, 24, 4, 4);
+        painter.setBrush(Qt::white);
+        painter.drawRect(18, 40, 28, 18);
+        return QIcon(pixmap);
+    }
+    painter.setBrush(QColor(0xE0, 0xF0, 0xFF));
+    painter.drawEllipse(QPointF(26, 26), 18, 18);
+    if (kind != Drawn::Find)
+        painter.drawLine(QPointF(17, 26), QPointF(35, 26));
+    if (kind == Drawn::ZoomIn)
+        painter.drawLine(QPointF(26, 17), QPointF(26, 35));
+    painter.setPen(QPen(ink, 9, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(40, 40), QPointF(56, 56));
+    return QIcon(pixmap);
 }
 
 } // namespace
@@ -128,28 +161,34 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, P
     const auto action = [this](const QString& name, const QString& text, const QList<QKeySequence>& keys) {
         auto* made = new QAction(text, this);
         made->setObjectName(name);
-        made->setShortcuts(keys);
+        // A key given twice (Ctrl+W is also the desktop's Close on some) would be ambiguous and do nothing.
+        QList<QKeySequence> unique;
+        for (const QKeySequence& key : keys) {
+            if (!unique.contains(key))
+                unique.append(key);
+        }
+        made->setShortcuts(unique);
         addAction(made);
         return made;
     };
     tools->addSeparator();
     QAction* printPage = action(u"print"_s, u"印刷"_s, {QKeySequence::Print});
-    printPage->setIcon(QIcon::fromTheme(u"document-print"_s));
+    printPage->setIcon(QIcon::fromTheme(u"document-print"_s, drawnIcon(Drawn::Print)));
     printPage->setToolTip(u"表示中のページを印刷します（Ctrl+P）"_s);
     printPage->setVisible(m_printer != nullptr);
     connect(printPage, &QAction::triggered, this, &ChmViewerWindow::print);
     QAction* findInPage = action(u"find"_s, u"ページ内検索"_s, {QKeySequence::Find});
-    findInPage->setIcon(QIcon::fromTheme(u"edit-find"_s));
+    findInPage->setIcon(QIcon::fromTheme(u"edit-find"_s, drawnIcon(Drawn::Find)));
     findInPage->setToolTip(u"表示中のページで言葉を探します（Ctrl+F）\n"
                            "次・前へ：F3・Shift+F3（入力欄では Enter・Shift+Enter）\n"
                            "Esc：検索バーを閉じます。もう一度押すか Ctrl+W でヘルプを閉じます"_s);
     connect(findInPage, &QAction::triggered, m_findBar, &FindBar::open);
     QAction* zoomIn = action(u"zoomIn"_s, u"拡大"_s, {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    zoomIn->setIcon(QIcon::fromTheme(u"zoom-in"_s));
+    zoomIn->setIcon(QIcon::fromTheme(u"zoom-in"_s, drawnIcon(Drawn::ZoomIn)));
     zoomIn->setToolTip(u"文字と画像を大きくします（Ctrl++、Ctrl+ホイール）\nCtrl+0 で元の大きさに戻ります"_s);
     connect(zoomIn, &QAction::triggered, this, [this] { m_browser->zoomBy(1); });
     QAction* zoomOut = action(u"zoomOut"_s, u"縮小"_s, {QKeySequence::ZoomOut});
-    zoomOut->setIcon(QIcon::fromTheme(u"zoom-out"_s));
+    zoomOut->setIcon(QIcon::fromTheme(u"zoom-out"_s, drawnIcon(Drawn::ZoomOut)));
     zoomOut->setToolTip(u"文字と画像を小さくします（Ctrl+−、Ctrl+ホイール）\nCtrl+0 で元の大きさに戻ります"_s);
     connect(zoomOut, &QAction::triggered, this, [this] { m_browser->zoomBy(-1); });
     tools->addActions({printPage, findInPage, zoomIn, zoomOut});
