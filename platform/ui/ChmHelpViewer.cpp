@@ -12,7 +12,7 @@ using namespace Qt::StringLiterals;
 
 namespace kav {
 
-ChmHelpViewer::ChmHelpViewer(Printer* printer) : m_printer(printer) {}
+ChmHelpViewer::ChmHelpViewer(QtPrinter* printer) : m_printer(printer) {}
 ChmHelpViewer::~ChmHelpViewer() = default;
 
 int ChmHelpViewer::HtmlHelpA(QWidget* owner, const QString& file, int command, quintptr)

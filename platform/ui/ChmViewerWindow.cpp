@@ -3,7 +3,7 @@
 #include "ChmBrowser.h"
 #include "FindBar.h"
 #include "ui/ChmFile.h"
-#include "ui/Printer.h"
+#include "ui/QtPrinter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -93,7 +93,7 @@ QIcon drawnIcon(Drawn kind)
 
 } // namespace
 
-ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, Printer* printer)
+ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, QtPrinter* printer)
     : QWidget(owner, Qt::Window), m_printer(printer)
 {
     setAttribute(Qt::WA_DeleteOnClose);

@@ -18,7 +18,7 @@ namespace kav {
 class ChmBrowser;
 class ChmFile;
 class FindBar;
-class Printer;
+class QtPrinter;
 
 // One help file in a window of its own: contents, keyword index and search beside
 // the page, with back, forward and home, printing, finding in the page and zoom.
@@ -26,7 +26,7 @@ class ChmViewerWindow final : public QWidget
 {
 public:
     // Without a printer there is no printing.
-    ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, Printer* printer = nullptr);
+    ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, QtPrinter* printer = nullptr);
     ~ChmViewerWindow() override;
 
     void showDefaultTopic();
@@ -44,7 +44,7 @@ private:
 
     ChmBrowser* m_browser;
     FindBar* m_findBar;
-    Printer* m_printer;
+    QtPrinter* m_printer;
     QTreeWidget* m_tree;
     QTabWidget* m_tabs;
     QLineEdit* m_keyword;

@@ -1,6 +1,5 @@
 #include "support/RecordingPrinter.h"
 
-#include <QTextDocument>
 #include <QWidget>
 
 namespace kav::test {
@@ -38,15 +37,7 @@ Status RecordingPrinter::printWidget(QWidget& widget)
 {
     if (failing)
         return noPrinter();
-    documents.append(Document{{}, widget.grab().toImage(), {}, true});
-    return {};
-}
-
-Status RecordingPrinter::printDocument(const QTextDocument& document, const QString&)
-{
-    if (failing)
-        return noPrinter();
-    documents.append(Document{{}, {}, document.toPlainText(), true});
+    documents.append(Document{{}, widget.grab().toImage(), true});
     return {};
 }
 

@@ -15,14 +15,12 @@ public:
     {
         QList<QStringList> lines; // text documents
         QImage image;             // widget documents, as the widget looked
-        QString text;             // rich text documents, as plain text
         bool ended = false;
     };
 
     Status printLine(const QStringList& items) override;
     Status endDoc() override;
     Status printWidget(QWidget& widget) override;
-    Status printDocument(const QTextDocument& document, const QString& title) override;
 
     QList<Document> documents;
     bool failing = false; // every call fails, as with no printer

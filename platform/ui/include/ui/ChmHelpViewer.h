@@ -9,7 +9,7 @@
 namespace kav {
 
 class ChmViewerWindow;
-class Printer;
+class QtPrinter;
 
 // Shows compiled HTML help files in windows of its own: a table of contents
 // beside the pages, all read from inside the help file.
@@ -17,7 +17,7 @@ class ChmHelpViewer final : public HelpViewer
 {
 public:
     // Pages are printed on printer; without one the windows offer no printing.
-    explicit ChmHelpViewer(Printer* printer = nullptr);
+    explicit ChmHelpViewer(QtPrinter* printer = nullptr);
     ~ChmHelpViewer() override;
     Q_DISABLE_COPY_MOVE(ChmHelpViewer)
 
@@ -39,7 +39,7 @@ private:
         QPointer<ChmViewerWindow> window;
     };
     QList<Opened> m_opened;
-    Printer* m_printer;
+    QtPrinter* m_printer;
 };
 
 } // namespace kav

@@ -4,7 +4,6 @@
 
 #include <QStringList>
 
-class QTextDocument;
 class QWidget;
 
 namespace kav {
@@ -20,8 +19,6 @@ public:
     virtual Status endDoc() = 0;
     // One finished document holding the widget as it shows on screen.
     virtual Status printWidget(QWidget& widget) = 0;
-    // One finished document holding a rich text page, laid out afresh on the paper.
-    virtual Status printDocument(const QTextDocument& document, const QString& title) = 0;
 };
 
 } // namespace kav
