@@ -158,12 +158,14 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, Q
     connect(m_browser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
 
     m_findBar = new FindBar(m_browser);
-    const auto action = [this](const QString& name, const QString& text, const QList<QKeySequence>& keys) {
+    // The keys named first, then every key the desktop binds to the standard action.
+    const auto action = [this](const QString& name, const QString& text, QKeySequence::StandardKey standard,
+                               const QList<QKeySequence>& own = {}) {
         auto* made = new QAction(text, this);
         made->setObjectName(name);
         // A key given twice (Ctrl+W is also the desktop's Close on some) would be ambiguous and do nothing.
         QList<QKeySequence> unique;
-        for (const QKeySequence& key : keys) {
+        for (const QKeySequence& key : own + QKeySequence::keyBindings(standard)) {
             if (!unique.contains(key))
                 unique.append(key);
         }
@@ -172,36 +174,38 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, Q
         return made;
     };
     tools->addSeparator();
-    QAction* printPage = action(u"print"_s, u"印刷"_s, {QKeySequence::Print});
+    QAction* printPage = action(u"print"_s, u"印刷"_s, QKeySequence::Print);
     printPage->setIcon(QIcon::fromTheme(u"document-print"_s, drawnIcon(Drawn::Print)));
     printPage->setToolTip(u"表示中のページを印刷します（Ctrl+P）"_s);
     printPage->setVisible(m_printer != nullptr);
     connect(printPage, &QAction::triggered, this, &ChmViewerWindow::print);
-    QAction* findInPage = action(u"find"_s, u"ページ内検索"_s, {QKeySequence::Find});
+    QAction* findInPage = action(u"find"_s, u"ページ内検索"_s, QKeySequence::Find);
     findInPage->setIcon(QIcon::fromTheme(u"edit-find"_s, drawnIcon(Drawn::Find)));
     findInPage->setToolTip(u"表示中のページで言葉を探します（Ctrl+F）\n"
                            "次・前へ：F3・Shift+F3（入力欄では Enter・Shift+Enter）\n"
                            "Esc：検索バーを閉じます。もう一度押すか Ctrl+W でヘルプを閉じます"_s);
     connect(findInPage, &QAction::triggered, m_findBar, &FindBar::open);
-    QAction* zoomIn = action(u"zoomIn"_s, u"拡大"_s, {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    QAction* zoomIn = action(u"zoomIn"_s, u"拡大"_s, QKeySequence::ZoomIn,
+                             {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     zoomIn->setIcon(QIcon::fromTheme(u"zoom-in"_s, drawnIcon(Drawn::ZoomIn)));
     zoomIn->setToolTip(u"文字と画像を大きくします（Ctrl++、Ctrl+ホイール）\nCtrl+0 で元の大きさに戻ります"_s);
     connect(zoomIn, &QAction::triggered, this, [this] { m_browser->zoomBy(1); });
-    QAction* zoomOut = action(u"zoomOut"_s, u"縮小"_s, {QKeySequence::ZoomOut});
+    QAction* zoomOut = action(u"zoomOut"_s, u"縮小"_s, QKeySequence::ZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Minus)});
     zoomOut->setIcon(QIcon::fromTheme(u"zoom-out"_s, drawnIcon(Drawn::ZoomOut)));
     zoomOut->setToolTip(u"文字と画像を小さくします（Ctrl+−、Ctrl+ホイール）\nCtrl+0 で元の大きさに戻ります"_s);
     connect(zoomOut, &QAction::triggered, this, [this] { m_browser->zoomBy(-1); });
     tools->addActions({printPage, findInPage, zoomIn, zoomOut});
-    connect(action(u"zoomReset"_s, u"元の大きさ"_s, {QKeySequence(Qt::CTRL | Qt::Key_0)}), &QAction::triggered, this,
-            [this] { m_browser->setZoom(1); });
-    connect(action(u"findNext"_s, u"次を探す"_s, {QKeySequence::FindNext}), &QAction::triggered, m_findBar,
-            &FindBar::next);
-    connect(action(u"findPrevious"_s, u"前を探す"_s, {QKeySequence::FindPrevious}), &QAction::triggered, m_findBar,
-            &FindBar::previous);
-    connect(action(u"close"_s, u"閉じる"_s, {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence::Close}),
+    connect(action(u"zoomReset"_s, u"元の大きさ"_s, QKeySequence::UnknownKey, {QKeySequence(Qt::CTRL | Qt::Key_0)}),
+            &QAction::triggered, this, [this] { m_browser->setZoom(1); });
+    connect(action(u"findNext"_s, u"次を探す"_s, QKeySequence::FindNext, {QKeySequence(Qt::Key_F3)}),
+            &QAction::triggered, m_findBar, &FindBar::next);
+    connect(
+        action(u"findPrevious"_s, u"前を探す"_s, QKeySequence::FindPrevious, {QKeySequence(Qt::SHIFT | Qt::Key_F3)}),
+        &QAction::triggered, m_findBar, &FindBar::previous);
+    connect(action(u"close"_s, u"閉じる"_s, QKeySequence::Close, {QKeySequence(Qt::CTRL | Qt::Key_W)}),
             &QAction::triggered, this, &QWidget::close);
-    connect(action(u"escape"_s, u"閉じる"_s, {QKeySequence(Qt::Key_Escape)}), &QAction::triggered, this,
-            &ChmViewerWindow::escape);
+    connect(action(u"escape"_s, u"閉じる"_s, QKeySequence::UnknownKey, {QKeySequence(Qt::Key_Escape)}),
+            &QAction::triggered, this, &ChmViewerWindow::escape);
 
     auto* page = new QWidget;
     auto* pageLayout = new QVBoxLayout(page);
