@@ -77,7 +77,7 @@ int main(int argc, char* argv[])
     kav::QtDialogs dialogs;
     kav::DiskFileService files;
     kav::QtPrinter printer;
-    kav::ChmHelpViewer help;
+    kav::ChmHelpViewer help(&printer);
     kav::SystemClock clock;
     kav::DiskFileWatcher watcher;
 

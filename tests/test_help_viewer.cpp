@@ -1,5 +1,6 @@
 #include "ui/ChmFile.h"
 #include "ui/ChmHelpViewer.h"
+#include "ui/QtPrinter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -17,6 +19,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 #include <memory>
 
@@ -82,6 +85,21 @@ int anchorPosition(const QTextBrowser& browser, const QString& href)
     return -1;
 }
 
+// The sizes a page is drawn at, times factor: its heading, its first paragraph and its picture's width.
+QString drawnSizes(const QTextBrowser& browser, double factor = 1)
+{
+    QStringList sizes;
+    for (QTextBlock block = browser.document()->begin(); block.isValid(); block = block.next()) {
+        const QTextCharFormat format = block.begin().fragment().charFormat();
+        if (format.isImageFormat())
+            sizes << QString::number(
+                factor * (format.hasProperty(QTextFormat::ImageWidth) ? format.toImageFormat().width() : 4), 'f', 2);
+        else if (sizes.size() < 2)
+            sizes << QString::number(factor * format.font().pointSizeF(), 'f', 2);
+    }
+    return sizes.join(u' ');
+}
+
 } // namespace
 
 class TestHelpViewer final : public QObject
@@ -101,6 +119,22 @@ private:
     {
         const QList<QWidget*> windows = viewerWindows(*m_owner);
         return windows.size() == 1 ? windows.first()->findChild<QTextBrowser*>() : nullptr;
+    }
+
+    // The test file's window, active so that its keys work.
+    QWidget* openActive(ChmHelpViewer& viewer)
+    {
+        viewer.HtmlHelpA(m_owner.get(), TestChm, HH_DISPLAY_TOPIC, 0);
+        QWidget* window = viewerWindows(*m_owner).value(0);
+        if (window)
+            window->activateWindow();
+        return window && QTest::qWaitForWindowActive(window) ? window : nullptr;
+    }
+
+    static void press(QWidget* window, const QList<QKeySequence>& keys)
+    {
+        for (const QKeySequence& key : keys)
+            QTest::keySequence(window->focusWidget() ? window->focusWidget() : window, key);
     }
 
 private Q_SLOTS:
@@ -417,6 +451,10 @@ private Q_SLOTS:
         // Typing narrows the list; half-width kana and letter case do not matter.
         keyword->setText(u"ﾋﾟﾝｸ"_s);
         QCOMPARE(texts(*list, true), QStringList{u"ピンク"_s});
+        // Enter opens the topic found.
+        auto* browser = window->findChild<QTextBrowser*>();
+        QTest::keyClick(keyword, Qt::Key_Return);
+        QCOMPARE(browser->source(), QUrl(u"chm:/pages/second.html"_s));
         keyword->setText(u"logo"_s);
         QCOMPARE(texts(*list, true), QStringList{u"Logo"_s});
         keyword->clear();
@@ -424,7 +462,6 @@ private Q_SLOTS:
 
         QListWidgetItem* pink = itemNamed(*list, u"ピンク"_s);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(pink).center());
-        auto* browser = window->findChild<QTextBrowser*>();
         QCOMPARE(browser->source(), QUrl(u"chm:/pages/second.html"_s));
     }
 
@@ -511,6 +548,132 @@ private Q_SLOTS:
         QCOMPARE(browser->source(), first);
         QVERIFY(browser->toPlainText().contains(FirstPageText));
         QCOMPARE(tree->currentItem(), firstEntry);
+    }
+
+    void keysCloseAndFind_data()
+    {
+        QTest::addColumn<QList<QKeySequence>>("keys");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("findBar");
+        const QKeySequence esc(Qt::Key_Escape), find(QKeySequence::Find), close(u"Ctrl+W"_s);
+        QTest::newRow("Esc closes") << QList{esc} << false << false;
+        QTest::newRow("Ctrl+W closes") << QList{close} << false << false;
+        QTest::newRow("Ctrl+F finds") << QList{find} << true << true;
+        QTest::newRow("F3 finds") << QList{QKeySequence(Qt::Key_F3)} << true << true;
+        QTest::newRow("Esc closes the find bar first") << QList{find, esc} << true << false;
+        QTest::newRow("a second Esc the window") << QList{find, esc, esc} << false << false;
+    }
+
+    void keysCloseAndFind()
+    {
+        QFETCH(QList<QKeySequence>, keys);
+        QFETCH(bool, open);
+        QFETCH(bool, findBar);
+        ChmHelpViewer viewer;
+        const QPointer<QWidget> window = openActive(viewer);
+        QVERIFY(window);
+        press(window, keys);
+        QCOMPARE(window && window->isVisible(), open);
+        if (open)
+            QCOMPARE(window->findChild<QWidget*>(u"findBar"_s)->isVisible(), findBar);
+    }
+
+    void zoomScalesTextAndPictures_data()
+    {
+        QTest::addColumn<QList<QKeySequence>>("keys");
+        QTest::addColumn<int>("notches"); // of the wheel with Ctrl, after the keys
+        QTest::addColumn<double>("factor");
+        const QKeySequence in(QKeySequence::ZoomIn), out(QKeySequence::ZoomOut);
+        QTest::newRow("Ctrl++") << QList{in} << 0 << 1.1;
+        QTest::newRow("Ctrl+=") << QList{QKeySequence(u"Ctrl+="_s)} << 0 << 1.1;
+        QTest::newRow("Ctrl++ twice") << QList{in, in} << 0 << 1.25;
+        QTest::newRow("Ctrl+-") << QList{out} << 0 << 0.9;
+        QTest::newRow("Ctrl+0") << QList{in, in, QKeySequence(u"Ctrl+0"_s)} << 0 << 1.0;
+        QTest::newRow("Ctrl+wheel up") << QList<QKeySequence>{} << 2 << 1.25;
+        QTest::newRow("Ctrl+wheel down") << QList{in} << -2 << 0.9;
+        QTest::newRow("not below half") << QList<QKeySequence>(6, out) << 0 << 0.5;
+    }
+
+    void zoomScalesTextAndPictures()
+    {
+        QFETCH(QList<QKeySequence>, keys);
+        QFETCH(int, notches);
+        QFETCH(double, factor);
+        ChmHelpViewer viewer;
+        QWidget* window = openActive(viewer);
+        QVERIFY(window);
+        auto* browser = window->findChild<QTextBrowser*>();
+        const QString zoomed = drawnSizes(*browser, factor);
+        press(window, keys);
+        for (int i = 0; i < std::abs(notches); ++i) {
+            QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), {}, QPoint(0, notches > 0 ? 120 : -120), Qt::NoButton,
+                              Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(browser->viewport(), &wheel);
+        }
+        QCOMPARE(drawnSizes(*browser), zoomed);
+        // The next page comes at the same zoom.
+        Q_EMIT browser->anchorClicked(QUrl(u"chm:/pages/second.html"_s));
+        QCOMPARE(drawnSizes(*browser), zoomed);
+    }
+
+    void findInPage_data()
+    {
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<int>("hits");
+        QTest::newRow("Japanese, twice") << u"ク"_s << 2;
+        QTest::newRow("half-width kana") << u"ﾍﾟｰｼﾞ"_s << 1;
+        QTest::newRow("circled digit") << u"1"_s << 1;
+        QTest::newRow("nowhere") << u"ない言葉"_s << 0;
+    }
+
+    void findInPage()
+    {
+        QFETCH(QString, words);
+        QFETCH(int, hits);
+        ChmHelpViewer viewer;
+        QWidget* window = openActive(viewer);
+        QVERIFY(window);
+        auto* browser = window->findChild<QTextBrowser*>();
+        press(window, {QKeySequence::Find});
+        auto* edit = window->findChild<QLineEdit*>(u"findWords"_s);
+        auto* count = window->findChild<QLabel*>(u"findCount"_s);
+        QVERIFY(edit && count && edit->hasFocus());
+        edit->insert(words);
+        const QList<QTextEdit::ExtraSelection> marks = browser->extraSelections();
+        QCOMPARE(marks.size(), hits);
+        for (const QTextEdit::ExtraSelection& mark : marks)
+            QCOMPARE(mark.cursor.selectedText().normalized(QString::NormalizationForm_KC),
+                     words.normalized(QString::NormalizationForm_KC));
+        if (hits == 0) {
+            QCOMPARE(count->text(), u"見つかりません"_s);
+            return;
+        }
+        // F3, Shift+F3 and Enter in the box, round the ends.
+        QCOMPARE(count->text(), u"%1 件中 1 件目"_s.arg(hits));
+        const QList<std::pair<QKeySequence, int>> steps{{QKeySequence(Qt::Key_F3), 1 % hits},
+                                                        {QKeySequence(Qt::Key_Return), 0},
+                                                        {QKeySequence(u"Shift+Return"_s), hits - 1},
+                                                        {QKeySequence(u"Shift+F3"_s), 0}};
+        for (const auto& [key, index] : steps) {
+            press(window, {key});
+            QCOMPARE(count->text(), u"%1 件中 %2 件目"_s.arg(hits).arg(index + 1));
+            QCOMPARE(browser->textCursor().position(), marks[index].cursor.selectionStart());
+            QCOMPARE(browser->extraSelections()[index].format.background(), QColor(0xFF, 0x96, 0x32));
+        }
+    }
+
+    // What reaches paper is tested with the printouts.
+    void printingFailureIsSaid()
+    {
+        kav::QtPrinter printer(kav::QtPrinter::Target::Queue, u"kavurio-no-such-queue"_s);
+        ChmHelpViewer viewer(&printer);
+        QWidget* window = openActive(viewer);
+        QVERIFY(window);
+        press(window, {QKeySequence::ZoomIn, QKeySequence::Print});
+        auto* box = window->findChild<QMessageBox*>();
+        QVERIFY(box && box->windowTitle() == u"印刷エラー"_s);
+        QVERIFY2(box->text().startsWith(u"印刷できませんでした。\n\n"_s) && box->text().size() > 14,
+                 qPrintable(box->text()));
     }
 
     void looksInCurrentFolderThenProgramThenData()

@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QThread>
 
 #include <cmath>
@@ -265,6 +266,8 @@ private Q_SLOTS:
     void reportPrintsEveryItem();
     void windowPrintoutHoldsTextAndColours_data() { targets_data(); }
     void windowPrintoutHoldsTextAndColours();
+    void richTextPrintsEveryParagraph_data() { targets_data(); }
+    void richTextPrintsEveryParagraph();
     void documentBoundaries();
     void closingReleasesAnOpenDocument();
     void defaultQueueIsTheNamedOne();
@@ -405,6 +408,37 @@ void TestPrintCups::windowPrintoutHoldsTextAndColours()
                                                             page.pixelColor(onPage).name(), screen.name())));
     }
     QVERIFY(pink.pixels > 500 && green.pixels > 3 * pink.pixels / 2);
+}
+
+// A help page: laid out on the paper, every line once, the picture at its screen size.
+void TestPrintCups::richTextPrintsEveryParagraph()
+{
+    QFETCH(QString, target);
+    if (target == u"cups"_s && !requireCups())
+        return;
+    QString html = u"<p><img src=\"pink.png\"></p>"_s;
+    for (int i = 1; i <= 150; ++i)
+        html += u"<p>第%1段落の本文です。</p>"_s.arg(i);
+    QTextDocument page;
+    page.setHtml(html);
+    QImage picture(96, 48, QImage::Format_RGB32);
+    picture.fill(Pink);
+    page.addResource(QTextDocument::ImageResource, QUrl(u"pink.png"_s), picture);
+
+    const QString pdf = printed(target, [&](QtPrinter& printer) {
+        const kav::Status done = printer.printDocument(page, u"ボタンの働き"_s);
+        QVERIFY2(done.ok(), qPrintable(done.error().message));
+    });
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(pageCount(pdf) >= 3);
+    const QString text = withoutBlanks(pdfText(pdf));
+    for (int i = 1; i <= 150; ++i)
+        QVERIFY2(text.count(u"第%1段落の本文です。"_s.arg(i)) == 1, qPrintable(QString::number(i)));
+    // 96 pixels on a 96 dpi screen are an inch, 72 pixels at 72 dpi.
+    const Area pink = findColour(renderPage(pdf, 1, 72), Pink);
+    QVERIFY2(std::abs(pink.box.width() - 72) <= 2 && std::abs(pink.box.height() - 36) <= 2,
+             qPrintable(u"%1x%2"_s.arg(pink.box.width()).arg(pink.box.height())));
 }
 
 void TestPrintCups::documentBoundaries()

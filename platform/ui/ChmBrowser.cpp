@@ -6,6 +6,15 @@
 #include <QHash>
 #include <QImage>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -47,12 +56,103 @@ QString missingPage(const QString& path)
            "<p>［戻る］で前のページに戻れます。</p></body></html>"_s.arg(path.toHtmlEscaped());
 }
 
+constexpr std::array<qreal, 12> ZoomSteps{0.5, 0.67, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 1.75, 2, 2.5, 3};
+
+// Headings and <font size> are sized from the document's default font, the one size
+// QTextEdit's zoom changes; it stays with the document from page to page.
+void scaleDefaultFont(QTextDocument& document, qreal ratio)
+{
+    QFont font = document.defaultFont();
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * ratio);
+    else
+        font.setPixelSize(std::max(1, int(std::lround(font.pixelSize() * ratio))));
+    document.setDefaultFont(font);
+}
+
+// Stylesheets give the body text sizes in points or pixels, which the default font
+// does not reach, so Qt's zoom left it as it was: every such size on the page, and
+// every picture, is scaled too. Pixel sizes become points, the same on screen.
+bool scaleFontSize(QTextCharFormat& format, qreal ratio, qreal dpi)
+{
+    if (format.hasProperty(QTextFormat::FontPixelSize)) {
+        const qreal points = format.intProperty(QTextFormat::FontPixelSize) * 72.0 / dpi;
+        format.clearProperty(QTextFormat::FontPixelSize);
+        format.setFontPointSize(points * ratio);
+        return true;
+    }
+    if (format.hasProperty(QTextFormat::FontPointSize)) {
+        format.setFontPointSize(format.fontPointSize() * ratio);
+        return true;
+    }
+    return false;
+}
+
+void scalePageFormats(QTextDocument& document, qreal ratio, qreal dpi)
+{
+    struct Change
+    {
+        int from;
+        int length; // -1: the block's own format, which sizes its list bullet
+        QTextCharFormat format;
+    };
+    std::vector<Change> changes; // gathered first: changing a format may merge fragments
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (QTextCharFormat format = block.charFormat(); scaleFontSize(format, ratio, dpi))
+            changes.push_back({block.position(), -1, format});
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextCharFormat format = fragment.charFormat();
+            bool changed = scaleFontSize(format, ratio, dpi);
+            if (format.isImageFormat()) {
+                QTextImageFormat image = format.toImageFormat();
+                if (!image.hasProperty(QTextFormat::ImageWidth) && !image.hasProperty(QTextFormat::ImageHeight)) {
+                    const QSize size =
+                        document.resource(QTextDocument::ImageResource, QUrl(image.name())).value<QImage>().size();
+                    if (!size.isEmpty()) {
+                        image.setWidth(size.width());
+                        image.setHeight(size.height());
+                    }
+                }
+                if (image.hasProperty(QTextFormat::ImageWidth))
+                    image.setWidth(image.width() * ratio);
+                if (image.hasProperty(QTextFormat::ImageHeight))
+                    image.setHeight(image.height() * ratio);
+                format = image;
+                changed = true;
+            }
+            if (changed)
+                changes.push_back({fragment.position(), fragment.length(), format});
+        }
+    }
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    for (const Change& change : changes) {
+        cursor.setPosition(change.from);
+        if (change.length < 0) {
+            cursor.setBlockCharFormat(change.format);
+            continue;
+        }
+        cursor.setPosition(change.from + change.length, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(change.format);
+    }
+    cursor.endEditBlock();
+}
+
 } // namespace
 
 ChmBrowser::ChmBrowser(std::unique_ptr<ChmFile> chm, QWidget* parent) : QTextBrowser(parent), m_chm(std::move(chm))
 {
     setOpenLinks(false);
     connect(this, &QTextBrowser::anchorClicked, this, &ChmBrowser::follow);
+    // A new page comes at its own size.
+    connect(this, &QTextEdit::textChanged, this, [this] {
+        if (m_scaling)
+            return;
+        m_shown = 1;
+        if (m_zoom != 1)
+            scalePage();
+    });
 }
 
 ChmBrowser::~ChmBrowser() = default;
@@ -93,6 +193,63 @@ QVariant ChmBrowser::loadResource(int type, const QUrl& name)
     default:
         return *bytes;
     }
+}
+
+void ChmBrowser::setZoom(qreal factor)
+{
+    factor = std::clamp(factor, ZoomSteps.front(), ZoomSteps.back());
+    if (factor == m_zoom)
+        return;
+    // The line at the top stays at the top.
+    const int top = cursorForPosition(QPoint(0, 0)).position();
+    scaleDefaultFont(*document(), factor / m_zoom);
+    m_zoom = factor;
+    scalePage();
+    QTextCursor cursor(document());
+    cursor.setPosition(top);
+    verticalScrollBar()->setValue(verticalScrollBar()->value() + cursorRect(cursor).top());
+}
+
+void ChmBrowser::zoomBy(int steps)
+{
+    const auto nearest = std::min_element(ZoomSteps.begin(), ZoomSteps.end(), [this](qreal a, qreal b) {
+        return std::abs(a - m_zoom) < std::abs(b - m_zoom);
+    });
+    const auto at = std::clamp<qsizetype>(nearest - ZoomSteps.begin() + steps, 0, qsizetype(ZoomSteps.size()) - 1);
+    setZoom(ZoomSteps[size_t(at)]);
+}
+
+std::unique_ptr<QTextDocument> ChmBrowser::pageAsWritten() const
+{
+    // Its parent loads its pictures from this file, as for the page shown.
+    std::unique_ptr<QTextDocument> copy(document()->clone(document()->parent()));
+    scaleDefaultFont(*copy, 1 / m_zoom);
+    if (m_shown != 1)
+        scalePageFormats(*copy, 1 / m_shown, logicalDpiY());
+    return copy;
+}
+
+void ChmBrowser::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QTextBrowser::wheelEvent(event);
+        return;
+    }
+    m_wheel += event->angleDelta().y();
+    const int steps = m_wheel / QWheelEvent::DefaultDeltasPerStep;
+    m_wheel -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps != 0)
+        zoomBy(steps);
+    event->accept();
+}
+
+void ChmBrowser::scalePage()
+{
+    m_scaling = true;
+    scalePageFormats(*document(), m_zoom / m_shown, logicalDpiY());
+
+    m_scaling = false;
+    m_shown = m_zoom;
 }
 
 void ChmBrowser::follow(const QUrl& url)

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class QTextDocument;
+
 namespace kav {
 
 class ChmFile;
@@ -24,10 +26,27 @@ public:
 
     QVariant loadResource(int type, const QUrl& name) override;
 
+    // Text and pictures grow together, whatever sizes the page's stylesheet fixes;
+    // 1 is the page as written. Kept from page to page.
+    qreal zoom() const { return m_zoom; }
+    void setZoom(qreal factor);
+    // Steps along the usual factors, from 50 % to 300 %.
+    void zoomBy(int steps);
+    // The page shown, at its own size whatever the zoom: for printing.
+    std::unique_ptr<QTextDocument> pageAsWritten() const;
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+
 private:
     void follow(const QUrl& url);
+    void scalePage();
 
     std::unique_ptr<ChmFile> m_chm;
+    qreal m_zoom = 1;
+    qreal m_shown = 1; // the factor the page now holds
+    bool m_scaling = false;
+    int m_wheel = 0; // the part of a wheel step not yet taken
 };
 
 } // namespace kav

@@ -12,7 +12,7 @@ using namespace Qt::StringLiterals;
 
 namespace kav {
 
-ChmHelpViewer::ChmHelpViewer() = default;
+ChmHelpViewer::ChmHelpViewer(QtPrinter* printer) : m_printer(printer) {}
 ChmHelpViewer::~ChmHelpViewer() = default;
 
 int ChmHelpViewer::HtmlHelpA(QWidget* owner, const QString& file, int command, quintptr)
@@ -86,7 +86,7 @@ int ChmHelpViewer::display(QWidget* owner, const QString& file)
         box->show();
         return 0;
     }
-    auto* window = new ChmViewerWindow(std::move(chm), owner);
+    auto* window = new ChmViewerWindow(std::move(chm), owner, m_printer);
     m_opened.append({key, window});
     window->show();
     return 1;

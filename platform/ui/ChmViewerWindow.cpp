@@ -1,15 +1,20 @@
 #include "ChmViewerWindow.h"
 
 #include "ChmBrowser.h"
+#include "FindBar.h"
 #include "ui/ChmFile.h"
+#include "ui/QtPrinter.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
@@ -54,9 +59,42 @@ QTreeWidgetItem* findEntry(QTreeWidgetItem* item, const QString& path)
     return nullptr;
 }
 
+enum class Drawn { Print, Find, ZoomIn, ZoomOut };
+
+// What the toolbar shows where the desktop's icon theme has no picture: the style
+// has none for these, as it has for back, forward and home.
+QIcon drawnIcon(Drawn kind)
+{
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(0x40, 0x48, 0x58);
+    painter.setPen(QPen(ink, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    if (kind == Drawn::Print) {
+        painter.setBrush(Qt::white);
+        painter.drawRect(18, 6, 28, 20);
+        painter.setBrush(QColor(0xB0, 0xB8, 0xC8));
+        painter.drawRoundedRect(6, 24, 52, 24, 4, 4);
+        painter.setBrush(Qt::white);
+        painter.drawRect(18, 40, 28, 18);
+        return QIcon(pixmap);
+    }
+    painter.setBrush(QColor(0xE0, 0xF0, 0xFF));
+    painter.drawEllipse(QPointF(26, 26), 18, 18);
+    if (kind != Drawn::Find)
+        painter.drawLine(QPointF(17, 26), QPointF(35, 26));
+    if (kind == Drawn::ZoomIn)
+        painter.drawLine(QPointF(26, 17), QPointF(26, 35));
+    painter.setPen(QPen(ink, 9, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(40, 40), QPointF(56, 56));
+    return QIcon(pixmap);
+}
+
 } // namespace
 
-ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner) : QWidget(owner, Qt::Window)
+ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, QtPrinter* printer)
+    : QWidget(owner, Qt::Window), m_printer(printer)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     const QString title = chm->title();
@@ -119,9 +157,65 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner) :
     connect(m_browser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
     connect(m_browser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
 
+    m_findBar = new FindBar(m_browser);
+    // The keys named first, then every key the desktop binds to the standard action.
+    const auto action = [this](const QString& name, const QString& text, QKeySequence::StandardKey standard,
+                               const QList<QKeySequence>& own = {}) {
+        auto* made = new QAction(text, this);
+        made->setObjectName(name);
+        // A key given twice (Ctrl+W is also the desktop's Close on some) would be ambiguous and do nothing.
+        QList<QKeySequence> unique;
+        for (const QKeySequence& key : own + QKeySequence::keyBindings(standard)) {
+            if (!unique.contains(key))
+                unique.append(key);
+        }
+        made->setShortcuts(unique);
+        addAction(made);
+        return made;
+    };
+    tools->addSeparator();
+    QAction* printPage = action(u"print"_s, u"印刷"_s, QKeySequence::Print);
+    printPage->setIcon(QIcon::fromTheme(u"document-print"_s, drawnIcon(Drawn::Print)));
+    printPage->setToolTip(u"表示中のページを印刷します（Ctrl+P）"_s);
+    printPage->setVisible(m_printer != nullptr);
+    connect(printPage, &QAction::triggered, this, &ChmViewerWindow::print);
+    QAction* findInPage = action(u"find"_s, u"ページ内検索"_s, QKeySequence::Find);
+    findInPage->setIcon(QIcon::fromTheme(u"edit-find"_s, drawnIcon(Drawn::Find)));
+    findInPage->setToolTip(u"表示中のページで言葉を探します（Ctrl+F）\n"
+                           "次・前へ：F3・Shift+F3（入力欄では Enter・Shift+Enter）\n"
+                           "Esc：検索バーを閉じます。もう一度押すか Ctrl+W でヘルプを閉じます"_s);
+    connect(findInPage, &QAction::triggered, m_findBar, &FindBar::open);
+    QAction* zoomIn = action(u"zoomIn"_s, u"拡大"_s, QKeySequence::ZoomIn,
+                             {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    zoomIn->setIcon(QIcon::fromTheme(u"zoom-in"_s, drawnIcon(Drawn::ZoomIn)));
+    zoomIn->setToolTip(u"文字と画像を大きくします（Ctrl++、Ctrl+ホイール）\nCtrl+0 で元の大きさに戻ります"_s);
+    connect(zoomIn, &QAction::triggered, this, [this] { m_browser->zoomBy(1); });
+    QAction* zoomOut = action(u"zoomOut"_s, u"縮小"_s, QKeySequence::ZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Minus)});
+    zoomOut->setIcon(QIcon::fromTheme(u"zoom-out"_s, drawnIcon(Drawn::ZoomOut)));
+    zoomOut->setToolTip(u"文字と画像を小さくします（Ctrl+−、Ctrl+ホイール）\nCtrl+0 で元の大きさに戻ります"_s);
+    connect(zoomOut, &QAction::triggered, this, [this] { m_browser->zoomBy(-1); });
+    tools->addActions({printPage, findInPage, zoomIn, zoomOut});
+    connect(action(u"zoomReset"_s, u"元の大きさ"_s, QKeySequence::UnknownKey, {QKeySequence(Qt::CTRL | Qt::Key_0)}),
+            &QAction::triggered, this, [this] { m_browser->setZoom(1); });
+    connect(action(u"findNext"_s, u"次を探す"_s, QKeySequence::FindNext, {QKeySequence(Qt::Key_F3)}),
+            &QAction::triggered, m_findBar, &FindBar::next);
+    connect(
+        action(u"findPrevious"_s, u"前を探す"_s, QKeySequence::FindPrevious, {QKeySequence(Qt::SHIFT | Qt::Key_F3)}),
+        &QAction::triggered, m_findBar, &FindBar::previous);
+    connect(action(u"close"_s, u"閉じる"_s, QKeySequence::Close, {QKeySequence(Qt::CTRL | Qt::Key_W)}),
+            &QAction::triggered, this, &QWidget::close);
+    connect(action(u"escape"_s, u"閉じる"_s, QKeySequence::UnknownKey, {QKeySequence(Qt::Key_Escape)}),
+            &QAction::triggered, this, &ChmViewerWindow::escape);
+
+    auto* page = new QWidget;
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->setSpacing(0);
+    pageLayout->addWidget(m_browser);
+    pageLayout->addWidget(m_findBar);
     auto* splitter = new QSplitter;
     splitter->addWidget(m_tabs);
-    splitter->addWidget(m_browser);
+    splitter->addWidget(page);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({240, 560});
     auto* layout = new QVBoxLayout(this);
@@ -137,6 +231,7 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner) :
     connect(m_tree, &QTreeWidget::itemActivated, this, &ChmViewerWindow::showEntry);
     connect(m_browser, &QTextBrowser::sourceChanged, this, &ChmViewerWindow::followInContents);
     connect(m_keyword, &QLineEdit::textChanged, this, &ChmViewerWindow::filterKeywords);
+    connect(m_keyword, &QLineEdit::returnPressed, this, &ChmViewerWindow::openFirstKeyword);
     connect(m_keywords, &QListWidget::itemClicked, this, &ChmViewerWindow::showListed);
     connect(m_keywords, &QListWidget::itemActivated, this, &ChmViewerWindow::showListed);
     connect(m_query, &QLineEdit::returnPressed, this, &ChmViewerWindow::runSearch);
@@ -210,6 +305,45 @@ void ChmViewerWindow::filterKeywords(const QString& text)
     }
     if (first)
         m_keywords->setCurrentItem(first);
+}
+
+void ChmViewerWindow::openFirstKeyword()
+{
+    QListWidgetItem* item = m_keywords->currentItem();
+    for (int i = 0; (!item || item->isHidden()) && i < m_keywords->count(); ++i)
+        item = m_keywords->item(i);
+    if (item && !item->isHidden())
+        showListed(item);
+}
+
+void ChmViewerWindow::print()
+{
+    if (!m_printer)
+        return;
+    const std::unique_ptr<QTextDocument> page = m_browser->pageAsWritten();
+    QString title = page->metaInformation(QTextDocument::DocumentTitle);
+    if (title.isEmpty())
+        title = windowTitle();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const Status printed = m_printer->printDocument(*page, title);
+    QApplication::restoreOverrideCursor();
+    if (printed)
+        return;
+    // Said as the main window says it, without stopping the program.
+    auto* box = new QMessageBox(QMessageBox::Warning, u"印刷エラー"_s,
+                                u"印刷できませんでした。\n\n"_s + printed.error().message, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->show();
+}
+
+// The first Escape closes the find bar, the next one the window.
+void ChmViewerWindow::escape()
+{
+    if (m_findBar->isVisible())
+        m_findBar->dismiss();
+    else
+        close();
 }
 
 void ChmViewerWindow::runSearch()

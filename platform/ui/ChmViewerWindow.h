@@ -17,13 +17,16 @@ namespace kav {
 
 class ChmBrowser;
 class ChmFile;
+class FindBar;
+class QtPrinter;
 
 // One help file in a window of its own: contents, keyword index and search beside
-// the page, with back, forward and home.
+// the page, with back, forward and home, printing, finding in the page and zoom.
 class ChmViewerWindow final : public QWidget
 {
 public:
-    ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner);
+    // Without a printer there is no printing.
+    ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, QtPrinter* printer = nullptr);
     ~ChmViewerWindow() override;
 
     void showDefaultTopic();
@@ -35,8 +38,13 @@ private:
     void followInContents(const QUrl& url);
     void filterKeywords(const QString& text);
     void runSearch();
+    void openFirstKeyword();
+    void print();
+    void escape();
 
     ChmBrowser* m_browser;
+    FindBar* m_findBar;
+    QtPrinter* m_printer;
     QTreeWidget* m_tree;
     QTabWidget* m_tabs;
     QLineEdit* m_keyword;

@@ -3,13 +3,16 @@
 #include "PrintJob.h"
 #include "ui/ReportLayout.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPen>
 #include <QPicture>
+#include <QTextDocument>
 #include <QWidget>
 
 #include <algorithm>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -120,6 +123,39 @@ Status QtPrinter::printWidget(QWidget& widget)
     const qreal played = printer.logicalDpiX() / qreal(picture.logicalDpiX());
     painter.scale(scale / played, scale / played);
     painter.drawPicture(0, 0, picture);
+    return job.finish();
+}
+
+Status QtPrinter::printDocument(const QTextDocument& document, const QString& title)
+{
+    PrintJob job(m_target, m_name, title);
+    if (const Status begun = job.begin(); !begun)
+        return begun;
+    QPrinter& printer = job.printer();
+    QPainter& painter = job.painter();
+    // A copy laid out at the printer's resolution on pages of its paper; its parent
+    // is the original's, which loads the pictures.
+    const std::unique_ptr<QTextDocument> copy(document.clone(document.parent()));
+    copy->documentLayout()->setPaintDevice(&printer);
+    const QSizeF page(printer.width(), printer.height());
+    copy->setPageSize(page);
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette.setColor(QPalette::Text, Qt::black); // not the screen's, which may be light on dark
+    const int pages = copy->pageCount();
+    for (int p = 0; p < pages; ++p) {
+        if (p > 0) {
+            if (const Status next = job.newPage(); !next) {
+                job.abort();
+                return next;
+            }
+        }
+        context.clip = QRectF(QPointF(0, p * page.height()), page);
+        painter.save();
+        painter.translate(0, -context.clip.top());
+        painter.setClipRect(context.clip);
+        copy->documentLayout()->draw(&painter, context);
+        painter.restore();
+    }
     return job.finish();
 }
 

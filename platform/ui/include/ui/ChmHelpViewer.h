@@ -9,13 +9,15 @@
 namespace kav {
 
 class ChmViewerWindow;
+class QtPrinter;
 
 // Shows compiled HTML help files in windows of its own: a table of contents
 // beside the pages, all read from inside the help file.
 class ChmHelpViewer final : public HelpViewer
 {
 public:
-    ChmHelpViewer();
+    // Pages are printed on printer; without one the windows offer no printing.
+    explicit ChmHelpViewer(QtPrinter* printer = nullptr);
     ~ChmHelpViewer() override;
     Q_DISABLE_COPY_MOVE(ChmHelpViewer)
 
@@ -37,6 +39,7 @@ private:
         QPointer<ChmViewerWindow> window;
     };
     QList<Opened> m_opened;
+    QtPrinter* m_printer;
 };
 
 } // namespace kav

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class QTextDocument;
+
 namespace kav {
 
 // Prints through CUPS without a dialog. A text document is kept until endDoc(),
@@ -26,6 +28,8 @@ public:
     Status printLine(const QStringList& items) override;
     Status endDoc() override;
     Status printWidget(QWidget& widget) override;
+    // One finished document holding a rich text page, laid out afresh on the paper.
+    Status printDocument(const QTextDocument& document, const QString& title);
 
     static constexpr double MarginMm = 20;
 
