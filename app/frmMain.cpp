@@ -1356,6 +1356,35 @@ void frmMain::cmdDel_Click()
 
 // ---- Report and printing ---------------------------------------------------
 
+namespace {
+
+// A failure, or a job that a stopped queue holds: printing again would print it twice
+// once the queue is started, so the user decides now whether it waits.
+void tellPrinted(Dialogs& dialogs, Printer& printer, const Result<Printed>& printed)
+{
+    if (!printed) {
+        dialogs.MsgBox(QStringLiteral("印刷できませんでした。") + crlf() + crlf() + printed.error().message,
+                       mb::Exclamation, QStringLiteral("印刷エラー"));
+        return;
+    }
+    if (!printed.value().held)
+        return;
+    const HeldJob& job = *printed.value().held;
+    const QString reason = job.reason.isEmpty() ? QString() : QStringLiteral("（%1）").arg(job.reason);
+    if (dialogs.MsgBox(QStringLiteral("プリンタ「%1」は一時停止しています%2。").arg(job.queue, reason) + crlf() +
+                           QStringLiteral("印刷は待ち行列で待っていて、プリンタが再開されると印刷されます。") + crlf() +
+                           crlf() + QStringLiteral("この印刷を取り消しますか？"),
+                       mb::YesNo + mb::Question, QStringLiteral("印刷待ち")) != mb::Yes)
+        return;
+    if (const Status cancelled = printer.cancel(job); !cancelled)
+        dialogs.MsgBox(
+            QStringLiteral("プリンタ「%1」の印刷（%1-%2）を取り消せませんでした。").arg(job.queue).arg(job.id) +
+                crlf() + crlf() + cancelled.error().message,
+            mb::Exclamation, QStringLiteral("印刷エラー"));
+}
+
+} // namespace
+
 void frmMain::cmdHozon_Click()
 {
     const Busy busy(*this);
@@ -1395,18 +1424,13 @@ void frmMain::cmdHozon_Click()
 
     if (printing) {
         Printer& printer = m_services.printer;
-        Status printed;
+        Status lines;
         // The heading is formatted again for the printer, as the file got its own.
         records[0] = {FormatDate(m_services.clock.today(), pattern)};
-        for (qsizetype r = 0; printed && r < records.size(); ++r)
-            printed = printer.printLine(records[r]);
-        if (printed)
-            printed = printer.endDoc();
-        else
-            (void)printer.endDoc();
-        if (!printed)
-            dialogs.MsgBox(QStringLiteral("印刷できませんでした。") + crlf() + crlf() + printed.error().message,
-                           mb::Exclamation, QStringLiteral("印刷エラー"));
+        for (qsizetype r = 0; lines && r < records.size(); ++r)
+            lines = printer.printLine(records[r]);
+        const Result<Printed> ended = printer.endDoc();
+        tellPrinted(dialogs, printer, lines ? ended : Result<Printed>(lines.error()));
     }
 
     if (!collected.notCreated.isEmpty())
@@ -1434,10 +1458,7 @@ void frmMain::cmdHozon_Click()
 
 void frmMain::cmdPrint_Click()
 {
-    const Status printed = m_services.printer.printWidget(*this);
-    if (!printed)
-        m_services.dialogs.MsgBox(QStringLiteral("印刷できませんでした。") + crlf() + crlf() + printed.error().message,
-                                  mb::Exclamation, QStringLiteral("印刷エラー"));
+    tellPrinted(m_services.dialogs, m_services.printer, m_services.printer.printWidget(*this));
 }
 
 // ---- Help and exit ---------------------------------------------------------

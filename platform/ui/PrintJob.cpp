@@ -56,12 +56,12 @@ Status PrintJob::newPage()
     return m_printer.newPage() ? Status::success() : Status(notMade());
 }
 
-Status PrintJob::finish()
+Result<Printed> PrintJob::finish()
 {
     if (!m_painter.end() || m_printer.printerState() == QPrinter::Error)
         return notMade();
     if (!m_queue)
-        return Status::success();
+        return Printed{};
     return m_queue->submit(m_printer.outputFileName(), m_title);
 }
 

@@ -71,25 +71,24 @@ Status QtPrinter::printLine(const QStringList& items)
     return Status::success();
 }
 
-Status QtPrinter::endDoc()
+Result<Printed> QtPrinter::endDoc()
 {
     if (!m_open)
-        return Status::success();
+        return Printed{};
     const QList<QStringList> lines = std::exchange(m_lines, {});
     m_open = false;
     PrintJob job(m_target, m_name, u"残巻データ"_s);
     if (const Status begun = job.begin(); !begun)
-        return begun;
-    const Status printed = printReport(job, lines);
-    if (!printed) {
+        return begun.error();
+    if (const Status printed = printReport(job, lines); !printed) {
         // Half a report is not sent.
         job.abort();
-        return printed;
+        return printed.error();
     }
     return job.finish();
 }
 
-Status QtPrinter::printWidget(QWidget& widget)
+Result<Printed> QtPrinter::printWidget(QWidget& widget)
 {
     if (widget.width() <= 0 || widget.height() <= 0) {
         Error error;
@@ -98,7 +97,7 @@ Status QtPrinter::printWidget(QWidget& widget)
     }
     PrintJob job(m_target, m_name, u"カヴリオ画面"_s);
     if (const Status begun = job.begin(); !begun)
-        return begun;
+        return begun.error();
     QPrinter& printer = job.printer();
     QPainter& painter = job.painter();
 
@@ -121,6 +120,11 @@ Status QtPrinter::printWidget(QWidget& widget)
     painter.scale(scale / played, scale / played);
     painter.drawPicture(0, 0, picture);
     return job.finish();
+}
+
+Status QtPrinter::cancel(const HeldJob& job)
+{
+    return CupsQueue::cancel(job);
 }
 
 } // namespace kav

@@ -24,8 +24,9 @@ public:
     Q_DISABLE_COPY_MOVE(QtPrinter)
 
     Status printLine(const QStringList& items) override;
-    Status endDoc() override;
-    Status printWidget(QWidget& widget) override;
+    Result<Printed> endDoc() override;
+    Result<Printed> printWidget(QWidget& widget) override;
+    Status cancel(const HeldJob& job) override;
 
     static constexpr double MarginMm = 20;
 
