@@ -277,8 +277,9 @@ private Q_SLOTS:
 void TestPrintCups::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    if (!haveTool(u"pdftotext"_s) || !haveTool(u"pdftoppm"_s) || !haveTool(u"pdfinfo"_s) || !haveTool(u"pdffonts"_s))
-        QSKIP("poppler-utils (pdftotext, pdftoppm, pdfinfo, pdffonts) are not installed");
+    for (const QString& tool : {u"pdftotext"_s, u"pdftoppm"_s, u"pdfinfo"_s, u"pdffonts"_s, u"pdfimages"_s})
+        if (!haveTool(tool))
+            QSKIP("poppler-utils (pdftotext, pdftoppm, pdfinfo, pdffonts, pdfimages) are not installed");
 }
 
 void TestPrintCups::targets_data()
@@ -376,6 +377,10 @@ void TestPrintCups::windowPrintoutHoldsTextAndColours()
         return;
     QVERIFY(!pdf.isEmpty());
     QCOMPARE(pageCount(pdf), 1);
+    // The logo and the seven button pictures from their large variants, twice their screen size.
+    const QString images = QString::fromUtf8(run(u"pdfimages"_s, {u"-list"_s, pdf}).value_or(QByteArray()));
+    QVERIFY2(images.count(QRegularExpression(u"image +486 +122 "_s)) == 1, qPrintable(images));
+    QVERIFY2(images.count(QRegularExpression(u"image +64 +64 "_s)) == 7, qPrintable(images));
 
     // Text, not a picture of it: fonts in the file, the captions found as words.
     const QString fonts = QString::fromUtf8(run(u"pdffonts"_s, {pdf}).value_or(QByteArray()));

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -50,6 +51,27 @@ Status printReport(PrintJob& job, const QList<QStringList>& lines)
     }
     return Status::success();
 }
+
+// A recording that tells the widgets it has as many dots per pixel as the paper: a
+// widget or style that picks its pictures by the painter's device draws its largest.
+class PrintPicture final : public QPicture
+{
+public:
+    explicit PrintPicture(int ratio) : m_ratio(ratio) {}
+
+protected:
+    int metric(PaintDeviceMetric metric) const override
+    {
+        if (metric == PdmDevicePixelRatio)
+            return m_ratio;
+        if (metric == PdmDevicePixelRatioScaled)
+            return int(m_ratio * devicePixelRatioFScale());
+        return QPicture::metric(metric);
+    }
+
+private:
+    int m_ratio;
+};
 
 } // namespace
 
@@ -110,13 +132,16 @@ Result<Printed> QtPrinter::printWidget(QWidget& widget)
     const QSizeF size = QSizeF(widget.size()) * scale;
     // Qt renders widgets into a bitmap when the target is a printer; a picture
     // keeps the drawing commands, and the printer then gets them as they are.
-    QPicture picture;
+    // Whole dots per pixel, so that lines the style aligns to them keep their place.
+    const int ratio = std::max(1, int(std::ceil(scale)));
+    PrintPicture picture(ratio);
     QPainter recorder(&picture);
     widget.render(&recorder, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
     recorder.end();
     painter.translate((page.width() - size.width()) / 2, (page.height() - size.height()) / 2);
-    // Playing a picture already scales it from the screen's resolution to the printer's.
-    const qreal played = printer.logicalDpiX() / qreal(picture.logicalDpiX());
+    // Playing a picture already scales it from the screen's resolution to the printer's,
+    // and the recording holds the window at its ratio.
+    const qreal played = printer.logicalDpiX() / qreal(picture.logicalDpiX()) * ratio;
     painter.scale(scale / played, scale / played);
     painter.drawPicture(0, 0, picture);
     return job.finish();
