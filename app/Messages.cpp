@@ -379,6 +379,16 @@ Message printFailed(const Error& error)
             QStringLiteral("印刷エラー")};
 }
 
+Message printHeld(const HeldJob& job)
+{
+    return {HeldJobQuestion(job), mb::YesNo + mb::Question, QStringLiteral("印刷待ち")};
+}
+
+Message cancelFailed(const HeldJob& job, const Error& error)
+{
+    return {CancelFailure(job, error), mb::Exclamation, QStringLiteral("印刷エラー")};
+}
+
 Message introduction()
 {
     return {joined({

@@ -5,6 +5,7 @@
 #include "storage/Collection.h"
 #include "storage/Conflicts.h"
 #include "storage/Titles.h"
+#include "ui/Printer.h"
 
 #include <QString>
 #include <QStringList>
@@ -73,6 +74,8 @@ Message reportNotCreated(const QStringList& files);
 Message reportUnusable(const QList<Error>& errors);
 Message reportSaved();
 Message printFailed(const Error& error);
+Message printHeld(const HeldJob& job);
+Message cancelFailed(const HeldJob& job, const Error& error);
 Message introduction();
 
 // The window's own texts.

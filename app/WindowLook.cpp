@@ -133,6 +133,8 @@ void frmMain::setUpControls()
     } else {
         ui->Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/logo.gif")));
     }
+    // Paper has more dots than a screen: the printout draws the large pictures.
+    WindowStyle::addSharpVariant(ui->Image1->pixmap(), QPixmap(QStringLiteral(":/pictures/logo@2x.png")));
 
     const struct
     {
@@ -145,8 +147,11 @@ void frmMain::setUpControls()
         {ui->cmdEnd, u":/pictures/end.ico"},
     };
     for (const auto& b : buttons) {
-        b.button->setIcon(QIcon(QString::fromUtf16(b.icon)));
+        const QString file = QString::fromUtf16(b.icon);
+        b.button->setIcon(QIcon(file));
         b.button->setAutoRaise(false);
+        WindowStyle::addSharpVariant(b.button->icon().pixmap(b.button->iconSize()),
+                                     QPixmap(QString(file).replace(QStringLiteral(".ico"), QStringLiteral("@2x.ico"))));
     }
 
     auto paintLine = [](QFrame* line, const QColor& colour) {
@@ -247,6 +252,9 @@ void frmMain::setUpDesktop()
     for (QLabel* label : boxed)
         label->setStyle(style);
     ui->hsbData->setStyle(style);
+    ui->Image1->setStyle(style);
+    for (QToolButton* button : findChildren<QToolButton*>())
+        button->setStyle(style);
     ui->hsbData->installEventFilter(this);
 
     fitPositionLabel();

@@ -1,12 +1,23 @@
 #include "WindowStyle.h"
 
 #include <QFrame>
+#include <QHash>
 #include <QPainter>
 #include <QStyleOption>
 
 #include <cmath>
 
 namespace kav {
+namespace {
+
+// Sharper variants by the shown picture's cache key: the window's pictures are loaded once.
+QHash<qint64, QPixmap>& sharpVariants()
+{
+    static QHash<qint64, QPixmap> variants;
+    return variants;
+}
+
+} // namespace
 
 WindowStyle::WindowStyle() = default;
 
@@ -58,6 +69,26 @@ void WindowStyle::drawComplexControl(ComplexControl control, const QStyleOptionC
         const int scale = std::max(1, int(std::lround(painter->deviceTransform().m11())));
         drawDeviceBorder(*painter, QRectF(option->rect), option->palette.color(QPalette::Highlight), 2 * scale);
     }
+}
+
+void WindowStyle::drawItemPixmap(QPainter* painter, const QRect& rect, int alignment, const QPixmap& pixmap) const
+{
+    const auto sharp = sharpVariants().constFind(pixmap.cacheKey());
+    // The device's dots per pixel: a widget's painter reports the widget as its device even
+    // when it draws into another one, whose scale its transform holds.
+    if (sharp == sharpVariants().cend() || painter->deviceTransform().m11() <= pixmap.devicePixelRatio() ||
+        sharp->width() <= pixmap.width()) {
+        QProxyStyle::drawItemPixmap(painter, rect, alignment, pixmap);
+        return;
+    }
+    QPixmap large = *sharp;
+    large.setDevicePixelRatio(large.width() / pixmap.deviceIndependentSize().width());
+    QProxyStyle::drawItemPixmap(painter, rect, alignment, large);
+}
+
+void WindowStyle::addSharpVariant(const QPixmap& shown, const QPixmap& sharp)
+{
+    sharpVariants().insert(shown.cacheKey(), sharp);
 }
 
 } // namespace kav

@@ -11,6 +11,8 @@ namespace kav {
 // factors the style's one-pixel line can round outside the label and vanish,
 // and a dark theme's line colour vanishes on the light backgrounds.
 // A scroll bar with the focus gets a ring in the highlight colour.
+// A picture with a sharper variant is drawn from it where the painter's device has
+// more dots per pixel than the picture, as the printout has.
 class WindowStyle final : public QProxyStyle
 {
     Q_OBJECT
@@ -22,6 +24,10 @@ public:
                      const QWidget* widget) const override;
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
                             const QWidget* widget) const override;
+    void drawItemPixmap(QPainter* painter, const QRect& rect, int alignment, const QPixmap& pixmap) const override;
+
+    // The picture drawn instead of shown, at the same size, where it has more dots.
+    static void addSharpVariant(const QPixmap& shown, const QPixmap& sharp);
 
     // The rectangle of whole device pixels that painting rect in logical
     // coordinates with this painter covers, given back in logical coordinates.

@@ -5,6 +5,7 @@
 
 #include "FolderNotices.h"
 #include "Messages.h"
+#include "Printing.h"
 #include "TitleQuestions.h"
 #include "TitleSelector.h"
 #include "VolumeGrid.h"
@@ -543,18 +544,9 @@ void frmMain::cmdHozon_Click()
     cursor.release();
 
     if (printing) {
-        Printer& printer = m_services.printer;
-        Status printed;
         // The heading is formatted again for the printer, as the file got its own.
         report.records[0] = {FormatDate(m_services.clock.today(), words::reportHeading())};
-        for (qsizetype r = 0; printed && r < report.records.size(); ++r)
-            printed = printer.printLine(report.records[r]);
-        if (printed)
-            printed = printer.endDoc();
-        else
-            (void)printer.endDoc();
-        if (!printed)
-            say(words::printFailed(printed.error()));
+        TellPrinted(m_services.dialogs, m_services.printer, PrintRecords(m_services.printer, report.records));
     }
 
     if (!report.collected.notCreated.isEmpty())
@@ -566,8 +558,7 @@ void frmMain::cmdHozon_Click()
 
 void frmMain::cmdPrint_Click()
 {
-    if (const Status printed = m_services.printer.printWidget(*this); !printed)
-        say(words::printFailed(printed.error()));
+    TellPrinted(m_services.dialogs, m_services.printer, m_services.printer.printWidget(*this));
 }
 
 // ---- Help and exit ---------------------------------------------------------

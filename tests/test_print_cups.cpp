@@ -1,6 +1,6 @@
 // Printing as it reaches paper: through the CUPS queues of scripts/start-cups.sh
-// (kavurio-pdf writes PDF files, kavurio-reject refuses every job) or straight into
-// a PDF file, read back with poppler.
+// (kavurio-pdf writes PDF files, kavurio-reject refuses every job, kavurio-stopped
+// holds them) or straight into a PDF file, read back with poppler.
 #include "ui/QtPrinter.h"
 
 #include "frmMain.h"
@@ -280,8 +280,9 @@ private Q_SLOTS:
 void TestPrintCups::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    if (!haveTool(u"pdftotext"_s) || !haveTool(u"pdftoppm"_s) || !haveTool(u"pdfinfo"_s) || !haveTool(u"pdffonts"_s))
-        QSKIP("poppler-utils (pdftotext, pdftoppm, pdfinfo, pdffonts) are not installed");
+    for (const QString& tool : {u"pdftotext"_s, u"pdftoppm"_s, u"pdfinfo"_s, u"pdffonts"_s, u"pdfimages"_s})
+        if (!haveTool(tool))
+            QSKIP("poppler-utils (pdftotext, pdftoppm, pdfinfo, pdffonts, pdfimages) are not installed");
 }
 
 void TestPrintCups::targets_data()
@@ -303,8 +304,8 @@ void TestPrintCups::reportPrintsEveryItem()
         // Nothing goes out before the document ends.
         if (target == u"file"_s)
             QVERIFY(!QFile::exists(m_dir.filePath(u"printed-%1.pdf"_s.arg(m_files))));
-        const kav::Status ended = printer.endDoc();
-        QVERIFY2(ended.ok(), qPrintable(ended.error().message));
+        const auto ended = printer.endDoc();
+        QVERIFY2(ended.ok(), qPrintable(ended.ok() ? QString() : ended.error().message));
     });
     if (QTest::currentTestFailed())
         return;
@@ -372,13 +373,17 @@ void TestPrintCups::windowPrintoutHoldsTextAndColours()
     QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
 
     const QString pdf = printed(target, [&](QtPrinter& printer) {
-        const kav::Status done = printer.printWidget(*f.window);
-        QVERIFY2(done.ok(), qPrintable(done.error().message));
+        const auto done = printer.printWidget(*f.window);
+        QVERIFY2(done.ok(), qPrintable(done.ok() ? QString() : done.error().message));
     });
     if (QTest::currentTestFailed())
         return;
     QVERIFY(!pdf.isEmpty());
     QCOMPARE(pageCount(pdf), 1);
+    // The logo and the seven button pictures from their large variants, twice their screen size.
+    const QString images = QString::fromUtf8(run(u"pdfimages"_s, {u"-list"_s, pdf}).value_or(QByteArray()));
+    QVERIFY2(images.count(QRegularExpression(u"image +486 +122 "_s)) == 1, qPrintable(images));
+    QVERIFY2(images.count(QRegularExpression(u"image +64 +64 "_s)) == 7, qPrintable(images));
 
     // Text, not a picture of it: fonts in the file, the captions found as words.
     const QString fonts = QString::fromUtf8(run(u"pdffonts"_s, {pdf}).value_or(QByteArray()));
@@ -426,8 +431,8 @@ void TestPrintCups::richTextPrintsEveryParagraph()
     page.addResource(QTextDocument::ImageResource, QUrl(u"pink.png"_s), picture);
 
     const QString pdf = printed(target, [&](QtPrinter& printer) {
-        const kav::Status done = printer.printDocument(page, u"ボタンの働き"_s);
-        QVERIFY2(done.ok(), qPrintable(done.error().message));
+        const kav::Result<kav::Printed> done = printer.printDocument(page, u"ボタンの働き"_s);
+        QVERIFY2(done.ok(), qPrintable(done ? QString() : done.error().message));
     });
     if (QTest::currentTestFailed())
         return;
@@ -488,27 +493,46 @@ void TestPrintCups::defaultQueueIsTheNamedOne()
     QCOMPARE(QPrinterInfo::defaultPrinterName(), RejectQueue);
     QtPrinter printer;
     QVERIFY(printer.printLine({Heading}).ok());
-    const kav::Status refused = printer.endDoc();
+    const auto refused = printer.endDoc();
     QVERIFY(!refused.ok());
     QVERIFY2(refused.error().message.contains(RejectQueue), qPrintable(refused.error().message));
+
+    qputenv("PRINTER", "kavurio-no-such-queue"); // told with its name and where it came from
+    QVERIFY(printer.printLine({Heading}).ok());
+    const auto unknown = printer.endDoc();
+    QCOMPARE(
+        unknown.ok() ? QString() : unknown.error().message,
+        u"環境変数 PRINTER の指すプリンタ「kavurio-no-such-queue」が見つかりません。プリンタの設定を確かめて下さい。"_s);
 
     qputenv("PRINTER", PdfQueue.toLocal8Bit());
     QCOMPARE(QPrinterInfo::defaultPrinterName(), PdfQueue);
     const QSet<QString> before = pdfsIn(cupsFolder());
-    const kav::Status done = printer.printWidget(widget);
-    QVERIFY2(done.ok(), qPrintable(done.error().message));
+    const auto done = printer.printWidget(widget);
+    QVERIFY2(done.ok(), qPrintable(done.ok() ? QString() : done.error().message));
     QCOMPARE(waitForNewPdfs(cupsFolder(), before, 1).size(), 1);
 }
 
 void TestPrintCups::refusals_data()
 {
     QTest::addColumn<QString>("queue");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("rejecting") << RejectQueue << u"プリンタ「kavurio-reject」は今、印刷を受け付けていません"_s;
-    // It takes the job, which waits in its queue until it is started again.
-    QTest::newRow("stopped") << StoppedQueue
-                             << u"プリンタ「kavurio-stopped」は停止しています（kavurio test queue: stopped）"_s;
-    QTest::newRow("removed") << u"kavurio-no-such-queue"_s << NoPrinterMessage;
+    QTest::addColumn<QStringList>("captions"); // of the messages after each printout
+    QTest::addColumn<QStringList>("says");     // by the window printout's messages
+    QTest::addColumn<QList<int>>("answers");   // to them
+    QTest::addColumn<bool>("goneMeanwhile");   // the job cancelled elsewhere while the question is open
+    QTest::addColumn<int>("left");             // jobs left waiting in kavurio-stopped
+    const QStringList error{u"印刷エラー"_s}, held{u"印刷待ち"_s};
+    QTest::newRow("rejecting") << RejectQueue << error
+                               << QStringList{u"「kavurio-reject」は今、印刷を受け付けていません"_s} << QList<int>{}
+                               << false << 0;
+    QTest::newRow("removed") << u"kavurio-no-such-queue"_s << error
+                             << QStringList{u"「kavurio-no-such-queue」が見つかりません"_s} << QList<int>{} << false
+                             << 0;
+    // A stopped queue takes the job and holds it until it is started again.
+    const QStringList stopped{u"プリンタ「kavurio-stopped」は一時停止しています（kavurio test queue: stopped）。"_s};
+    QTest::newRow("stopped, cancel") << StoppedQueue << held << stopped << QList<int>{kav::mb::Yes} << false << 0;
+    QTest::newRow("stopped, wait") << StoppedQueue << held << stopped << QList<int>{kav::mb::No} << false << 2;
+    QTest::newRow("stopped, gone") << StoppedQueue << held + error << stopped + QStringList{u"を取り消せませんでした"_s}
+                                   << QList<int>{kav::mb::Yes, kav::mb::OK} << true << 0;
 }
 
 // Both buttons tell the user why, through the window's own message; the report
@@ -516,36 +540,41 @@ void TestPrintCups::refusals_data()
 void TestPrintCups::refusals()
 {
     QFETCH(QString, queue);
-    QFETCH(QString, reason);
+    QFETCH(QStringList, captions);
+    QFETCH(QStringList, says);
+    QFETCH(QList<int>, answers);
+    QFETCH(bool, goneMeanwhile);
+    QFETCH(int, left);
     if (!requireCups())
         return;
-    const auto waiting = [&] {
-        return QString::fromUtf8(run(u"lpstat"_s, {u"-o"_s, queue}).value_or(QByteArray())).count(queue + u'-');
-    };
-    const int before = waiting();
-    const auto cancel = qScopeGuard([&] {
-        if (queue == StoppedQueue)
-            QProcess::execute(u"cancel"_s, {u"-a"_s, StoppedQueue});
-    });
+    const auto cancelAll = [] { QProcess::execute(u"cancel"_s, {u"-a"_s, StoppedQueue}); };
+    cancelAll();
+    const auto cleanUp = qScopeGuard(cancelAll);
     WindowFixture f;
     f.writeText(u"データ.txt"_s, u"\"A\",5,0\r\n"_s);
     f.write(u"A.TXT"_s, flagFile({1, 5}));
     QtPrinter printer(QtPrinter::Target::Queue, queue);
     f.window = std::make_unique<kav::frmMain>(kav::Services{f.dialogs, f.files, printer, f.help, f.clock});
     f.window->Form_Load();
+    f.dialogs.onAsk = [&](const auto& call) {
+        if (goneMeanwhile && call.caption == u"印刷待ち"_s)
+            cancelAll();
+    };
 
+    // A message takes the next answer whatever its buttons, so each is queued just before.
+    for (int answer : answers)
+        f.dialogs.answerMessage(answer);
     f.window->cmdPrint_Click();
-    QCOMPARE(f.dialogs.captions(), QStringList{u"印刷エラー"_s});
-    QVERIFY2(f.dialogs.calls[0].prompt.contains(reason), qPrintable(f.dialogs.calls[0].prompt));
-
-    f.dialogs.calls.clear();
-    f.dialogs.answerMessage(kav::mb::Yes);
+    for (int answer : QList<int>{kav::mb::Yes} + answers)
+        f.dialogs.answerMessage(answer);
     f.window->cmdHozon_Click();
-    QCOMPARE(f.dialogs.captions(), (QStringList{u"残巻データ出力"_s, u"印刷エラー"_s, u"保存終了"_s}));
-    QVERIFY2(f.dialogs.calls[1].prompt.contains(reason), qPrintable(f.dialogs.calls[1].prompt));
+    QCOMPARE(f.dialogs.captions(), captions + QStringList{u"残巻データ出力"_s} + captions + QStringList{u"保存終了"_s});
+    const QString shown = f.dialogs.calls[0].prompt + f.dialogs.calls.value(1).prompt;
+    for (const QString& part : says)
+        QVERIFY2(shown.contains(part), qPrintable(shown));
     QVERIFY(f.read(u"残巻データ.txt"_s).endsWith("\"A\",\"1_5\"\r\n"));
-    if (queue == StoppedQueue)
-        QCOMPARE(waiting(), before + 2);
+    const QString queued = QString::fromUtf8(run(u"lpstat"_s, {u"-o"_s, StoppedQueue}).value_or(QByteArray()));
+    QCOMPARE(queued.count(StoppedQueue + u'-'), left);
 }
 
 // libcups reads CUPS_SERVER once per process, so the check runs in a child.
@@ -579,14 +608,14 @@ void TestPrintCups::noPrinterChild()
 
     QtPrinter printer;
     QVERIFY(printer.printLine({u"A"_s, u"1"_s}).ok());
-    const kav::Status ended = printer.endDoc();
+    const auto ended = printer.endDoc();
     QVERIFY(!ended.ok());
     QCOMPARE(ended.error().message, NoPrinterMessage);
     // A document that failed is gone; ending again does nothing.
     QVERIFY(printer.endDoc().ok());
     QWidget widget;
     widget.resize(20, 10);
-    const kav::Status window = printer.printWidget(widget);
+    const auto window = printer.printWidget(widget);
     QVERIFY(!window.ok());
     QCOMPARE(window.error().message, NoPrinterMessage);
 }

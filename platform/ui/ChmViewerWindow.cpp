@@ -325,16 +325,27 @@ void ChmViewerWindow::print()
     if (title.isEmpty())
         title = windowTitle();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const Status printed = m_printer->printDocument(*page, title);
+    const Result<Printed> printed = m_printer->printDocument(*page, title);
     QApplication::restoreOverrideCursor();
-    if (printed)
+    if (printed && !printed.value().held)
         return;
     // Said as the main window says it, without stopping the program.
-    auto* box = new QMessageBox(QMessageBox::Warning, u"印刷エラー"_s,
-                                u"印刷できませんでした。\n\n"_s + printed.error().message, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->show();
+    auto tell = [this](const QString& text) {
+        auto* box = new QMessageBox(QMessageBox::Warning, u"印刷エラー"_s, text, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::WindowModal);
+        box->show();
+    };
+    if (!printed) {
+        tell(u"印刷できませんでした。\n\n"_s + printed.error().message);
+        return;
+    }
+    // A stopped queue holds it: printing again would print it twice once the queue starts.
+    const HeldJob job = *printed.value().held;
+    if (QMessageBox::question(this, u"印刷待ち"_s, HeldJobQuestion(job)) != QMessageBox::Yes)
+        return;
+    if (const Status cancelled = m_printer->cancel(job); !cancelled)
+        tell(CancelFailure(job, cancelled.error()));
 }
 
 // The first Escape closes the find bar, the next one the window.

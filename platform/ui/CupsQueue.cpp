@@ -19,6 +19,26 @@ Error noPrinter()
     return Error{{}, u"プリンタが見つかりません。プリンタの設定を確かめて下さい。"_s};
 }
 
+Error noSuchQueue(const QString& name)
+{
+    return Error{{}, u"プリンタ「%1」が見つかりません。プリンタの設定を確かめて下さい。"_s.arg(name)};
+}
+
+// The queue the user's environment names, as libcups reads it: LPDEST, else PRINTER
+// unless it is "lp" (set by shells for the old lp command).
+Error noDefaultQueue()
+{
+    for (const char* variable : {"LPDEST", "PRINTER"}) {
+        const QString name = qEnvironmentVariable(variable);
+        if (name.isEmpty() || (name == u"lp"_s && qstrcmp(variable, "PRINTER") == 0))
+            continue;
+        return Error{{},
+                     u"環境変数 %1 の指すプリンタ「%2」が見つかりません。プリンタの設定を確かめて下さい。"_s.arg(
+                         QString::fromLatin1(variable), name)};
+    }
+    return noPrinter();
+}
+
 Error noCups()
 {
     return Error{{},
@@ -43,6 +63,7 @@ struct Cups
     decltype(&::cupsAddOption) addOption = nullptr;
     decltype(&::cupsPrintFile) printFile = nullptr;
     decltype(&::cupsFreeOptions) freeOptions = nullptr;
+    decltype(&::cupsCancelJob2) cancelJob = nullptr;
     decltype(&::cupsLastError) lastError = nullptr;
     decltype(&::cupsLastErrorString) lastErrorString = nullptr;
 };
@@ -74,6 +95,7 @@ const Cups* cups()
         get(c.addOption, "cupsAddOption");
         get(c.printFile, "cupsPrintFile");
         get(c.freeOptions, "cupsFreeOptions");
+        get(c.cancelJob, "cupsCancelJob2");
         get(c.lastError, "cupsLastError");
         get(c.lastErrorString, "cupsLastErrorString");
         return all ? std::optional<Cups>(c) : std::nullopt;
@@ -126,18 +148,18 @@ Result<CupsQueue> CupsQueue::find(const QString& named)
             return noCups();
         cups_dest_t* dest = c->getNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
         if (!dest)
-            return noPrinter();
+            return noDefaultQueue();
         name = QString::fromLocal8Bit(dest->name);
         c->freeDests(1, dest);
     }
     const QPrinterInfo info = QPrinterInfo::printerInfo(name);
     if (info.isNull())
-        return noPrinter();
+        return noSuchQueue(name);
     const QPageSize paper = info.defaultPageSize();
     return CupsQueue(name, paper.isValid() ? paper : QPageSize(QPageSize::A4));
 }
 
-Status CupsQueue::submit(const QString& pdf, const QString& title) const
+Result<Printed> CupsQueue::submit(const QString& pdf, const QString& title) const
 {
     const Cups* c = cups();
     if (!c)
@@ -159,10 +181,20 @@ Status CupsQueue::submit(const QString& pdf, const QString& title) const
     }
 
     if (const QueueState state = queueState(*c, queue); state.stopped)
-        return Error{{},
-                     u"プリンタ「%1」は停止しています（%2）。印刷は待ち行列に入っていて、"
-                     "プリンタが再開されると印刷されます。"_s.arg(m_name, state.reason)};
-    return Status::success();
+        return Printed{HeldJob{m_name, job, state.reason}};
+    return Printed{};
+}
+
+Status CupsQueue::cancel(const HeldJob& job)
+{
+    const Cups* c = cups();
+    if (!c)
+        return noCups();
+    const ipp_status_t status = c->cancelJob(CUPS_HTTP_DEFAULT, job.queue.toLocal8Bit().constData(), job.id, 0);
+    if (status < IPP_STATUS_REDIRECTION_OTHER_SITE)
+        return Status::success();
+    // The server's own words, such as a job that is already done or cancelled.
+    return Error{{}, QString::fromUtf8(c->lastErrorString())};
 }
 
 } // namespace kav

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Result.h"
+#include "ui/Printer.h"
 
 #include <QPageSize>
 #include <QString>
@@ -13,16 +14,19 @@ class CupsQueue
 {
 public:
     // The named queue, or the user's default as libcups finds it (LPDEST, PRINTER,
-    // lpoptions, the server's default); an error when there is none.
+    // lpoptions, the server's default); an error naming what was looked for when
+    // there is none.
     static Result<CupsQueue> find(const QString& named);
 
     const QString& name() const { return m_name; }
     // The paper the queue is set up for, A4 when it names none.
     const QPageSize& pageSize() const { return m_pageSize; }
 
-    // Hands a PDF file to the queue and asks how it went: a refused job, and a job
-    // that waits on a stopped queue, are both the user's to know.
-    Status submit(const QString& pdf, const QString& title) const;
+    // Hands a PDF file to the queue and asks how it went: a refused job is an error,
+    // a job that waits on a stopped queue is held.
+    Result<Printed> submit(const QString& pdf, const QString& title) const;
+    // Takes a held job out of its queue.
+    static Status cancel(const HeldJob& job);
 
 private:
     CupsQueue(const QString& name, const QPageSize& pageSize) : m_name(name), m_pageSize(pageSize) {}

@@ -56,13 +56,31 @@ Status PrintJob::newPage()
     return m_printer.newPage() ? Status::success() : Status(notMade());
 }
 
-Status PrintJob::finish()
+Result<Printed> PrintJob::finish()
 {
     if (!m_painter.end() || m_printer.printerState() == QPrinter::Error)
         return notMade();
     if (!m_queue)
-        return Status::success();
+        return Printed{};
     return m_queue->submit(m_printer.outputFileName(), m_title);
+}
+
+} // namespace kav
+
+namespace kav {
+
+QString HeldJobQuestion(const HeldJob& job)
+{
+    const QString reason = job.reason.isEmpty() ? QString() : QStringLiteral("（%1）").arg(job.reason);
+    return QStringLiteral("プリンタ「%1」は一時停止しています%2。").arg(job.queue, reason) + u"\r\n"_s +
+           QStringLiteral("印刷は待ち行列で待っていて、プリンタが再開されると印刷されます。") + u"\r\n\r\n"_s +
+           QStringLiteral("この印刷を取り消しますか？");
+}
+
+QString CancelFailure(const HeldJob& job, const Error& error)
+{
+    return QStringLiteral("プリンタ「%1」の印刷（%1-%2）を取り消せませんでした。").arg(job.queue).arg(job.id) +
+           u"\r\n\r\n"_s + error.message;
 }
 
 } // namespace kav

@@ -25,7 +25,7 @@ public:
     // Next page; an error when it could not be made.
     Status newPage();
     // Closes the document and prints it.
-    Status finish();
+    Result<Printed> finish();
     // Throws the pages away: half a document is not printed.
     void abort() { m_printer.abort(); }
 

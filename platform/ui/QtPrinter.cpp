@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -54,6 +55,27 @@ Status printReport(PrintJob& job, const QList<QStringList>& lines)
     return Status::success();
 }
 
+// A recording that tells the widgets it has as many dots per pixel as the paper: a
+// widget or style that picks its pictures by the painter's device draws its largest.
+class PrintPicture final : public QPicture
+{
+public:
+    explicit PrintPicture(int ratio) : m_ratio(ratio) {}
+
+protected:
+    int metric(PaintDeviceMetric metric) const override
+    {
+        if (metric == PdmDevicePixelRatio)
+            return m_ratio;
+        if (metric == PdmDevicePixelRatioScaled)
+            return int(m_ratio * devicePixelRatioFScale());
+        return QPicture::metric(metric);
+    }
+
+private:
+    int m_ratio;
+};
+
 } // namespace
 
 QtPrinter::QtPrinter() = default;
@@ -74,25 +96,24 @@ Status QtPrinter::printLine(const QStringList& items)
     return Status::success();
 }
 
-Status QtPrinter::endDoc()
+Result<Printed> QtPrinter::endDoc()
 {
     if (!m_open)
-        return Status::success();
+        return Printed{};
     const QList<QStringList> lines = std::exchange(m_lines, {});
     m_open = false;
     PrintJob job(m_target, m_name, u"残巻データ"_s);
     if (const Status begun = job.begin(); !begun)
-        return begun;
-    const Status printed = printReport(job, lines);
-    if (!printed) {
+        return begun.error();
+    if (const Status printed = printReport(job, lines); !printed) {
         // Half a report is not sent.
         job.abort();
-        return printed;
+        return printed.error();
     }
     return job.finish();
 }
 
-Status QtPrinter::printWidget(QWidget& widget)
+Result<Printed> QtPrinter::printWidget(QWidget& widget)
 {
     if (widget.width() <= 0 || widget.height() <= 0) {
         Error error;
@@ -101,7 +122,7 @@ Status QtPrinter::printWidget(QWidget& widget)
     }
     PrintJob job(m_target, m_name, u"カヴリオ画面"_s);
     if (const Status begun = job.begin(); !begun)
-        return begun;
+        return begun.error();
     QPrinter& printer = job.printer();
     QPainter& painter = job.painter();
 
@@ -114,23 +135,26 @@ Status QtPrinter::printWidget(QWidget& widget)
     const QSizeF size = QSizeF(widget.size()) * scale;
     // Qt renders widgets into a bitmap when the target is a printer; a picture
     // keeps the drawing commands, and the printer then gets them as they are.
-    QPicture picture;
+    // Whole dots per pixel, so that lines the style aligns to them keep their place.
+    const int ratio = std::max(1, int(std::ceil(scale)));
+    PrintPicture picture(ratio);
     QPainter recorder(&picture);
     widget.render(&recorder, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
     recorder.end();
     painter.translate((page.width() - size.width()) / 2, (page.height() - size.height()) / 2);
-    // Playing a picture already scales it from the screen's resolution to the printer's.
-    const qreal played = printer.logicalDpiX() / qreal(picture.logicalDpiX());
+    // Playing a picture already scales it from the screen's resolution to the printer's,
+    // and the recording holds the window at its ratio.
+    const qreal played = printer.logicalDpiX() / qreal(picture.logicalDpiX()) * ratio;
     painter.scale(scale / played, scale / played);
     painter.drawPicture(0, 0, picture);
     return job.finish();
 }
 
-Status QtPrinter::printDocument(const QTextDocument& document, const QString& title)
+Result<Printed> QtPrinter::printDocument(const QTextDocument& document, const QString& title)
 {
     PrintJob job(m_target, m_name, title);
     if (const Status begun = job.begin(); !begun)
-        return begun;
+        return begun.error();
     QPrinter& printer = job.printer();
     QPainter& painter = job.painter();
     // A copy laid out at the printer's resolution on pages of its paper; its parent
@@ -146,7 +170,7 @@ Status QtPrinter::printDocument(const QTextDocument& document, const QString& ti
         if (p > 0) {
             if (const Status next = job.newPage(); !next) {
                 job.abort();
-                return next;
+                return next.error();
             }
         }
         context.clip = QRectF(QPointF(0, p * page.height()), page);
@@ -157,6 +181,11 @@ Status QtPrinter::printDocument(const QTextDocument& document, const QString& ti
         painter.restore();
     }
     return job.finish();
+}
+
+Status QtPrinter::cancel(const HeldJob& job)
+{
+    return CupsQueue::cancel(job);
 }
 
 } // namespace kav

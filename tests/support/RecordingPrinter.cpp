@@ -23,22 +23,27 @@ Status RecordingPrinter::printLine(const QStringList& items)
     return {};
 }
 
-Status RecordingPrinter::endDoc()
+Result<Printed> RecordingPrinter::endDoc()
 {
     if (failing)
         return noPrinter();
     if (m_open)
         documents.last().ended = true;
     m_open = false;
-    return {};
+    return Printed{};
 }
 
-Status RecordingPrinter::printWidget(QWidget& widget)
+Result<Printed> RecordingPrinter::printWidget(QWidget& widget)
 {
     if (failing)
         return noPrinter();
     documents.append(Document{{}, widget.grab().toImage(), true});
-    return {};
+    return Printed{};
+}
+
+Status RecordingPrinter::cancel(const HeldJob&)
+{
+    return failing ? Status(noPrinter()) : Status::success();
 }
 
 } // namespace kav::test

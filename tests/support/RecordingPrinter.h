@@ -19,8 +19,9 @@ public:
     };
 
     Status printLine(const QStringList& items) override;
-    Status endDoc() override;
-    Status printWidget(QWidget& widget) override;
+    Result<Printed> endDoc() override;
+    Result<Printed> printWidget(QWidget& widget) override;
+    Status cancel(const HeldJob& job) override;
 
     QList<Document> documents;
     bool failing = false; // every call fails, as with no printer

@@ -26,10 +26,11 @@ public:
     Q_DISABLE_COPY_MOVE(QtPrinter)
 
     Status printLine(const QStringList& items) override;
-    Status endDoc() override;
-    Status printWidget(QWidget& widget) override;
+    Result<Printed> endDoc() override;
+    Result<Printed> printWidget(QWidget& widget) override;
+    Status cancel(const HeldJob& job) override;
     // One finished document holding a rich text page, laid out afresh on the paper.
-    Status printDocument(const QTextDocument& document, const QString& title);
+    Result<Printed> printDocument(const QTextDocument& document, const QString& title);
 
     static constexpr double MarginMm = 20;
 
