@@ -1470,7 +1470,6 @@ void frmMain::cmdEnd_Click()
     m_services.help.HtmlHelpA(this, strHelp, HH_CLOSE_ALL, 0);
     strHelp = QStringLiteral("TandrelHelp.chm");
     m_services.help.HtmlHelpA(this, strHelp, HH_CLOSE_ALL, 0);
-    (void)m_services.files.closeAll();
     close();
     QCoreApplication::exit(0);
 }

@@ -313,15 +313,6 @@ Result<QByteArray> EncodeTitles(const Catalogue& catalogue, int skip)
     return bytes;
 }
 
-Status SaveTitles(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName)
-{
-    // Every record is encoded before the file is touched, so a name that cannot be written leaves it as it was.
-    const Result<QByteArray> bytes = EncodeTitles(catalogue, skip);
-    if (!bytes)
-        return inFile(bytes.error(), fileName);
-    return files.replace(fileName, bytes.value());
-}
-
 namespace {
 
 // Titles in bytes, or nothing when they cannot be read to their end.
@@ -386,18 +377,6 @@ Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& cat
     // The last record leaves a field open (an unmatched quote): the list is written
     // anew in this program's own form, every title as it was read.
     return anew();
-}
-
-Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16 offset)
-{
-    auto catalogue = std::make_unique<Catalogue>();
-    const LoadReport report = ReadTitles(files, *catalogue);
-    if (!report.failure && catalogue->intKensu >= MaxTitles)
-        return Error{TitleListLower(), QStringLiteral("登録できる%1件を超えます").arg(MaxTitles), 0, ErrorKind::Format};
-    const Result<QByteArray> bytes = AppendedTitles(report, *catalogue, {{name, count, offset}});
-    if (!bytes)
-        return bytes.error();
-    return files.replace(TitleListLower(), bytes.value());
 }
 
 } // namespace kav::storage

@@ -208,28 +208,6 @@ Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRec
     return bytes;
 }
 
-Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields)
-{
-    const Result<QByteArray> record = EncodeRecord(fields);
-    if (!record)
-        return record.error();
-    return files.write(number, record.value());
-}
-
-Status WriteFile(FileService& files, int number, const QString& name, FileMode mode, const QList<QByteArray>& records)
-{
-    Status status = files.open(number, name, mode);
-    if (!status)
-        return status;
-    for (qsizetype i = 0; status && i < records.size(); ++i)
-        status = files.write(number, records[i]);
-    if (!status) {
-        files.discard(number);
-        return status;
-    }
-    return files.close(number);
-}
-
 Result<QString> ReadString(InputCursor& in)
 {
     const Result<RawField> field = readRaw(in);

@@ -33,33 +33,22 @@ Q_DECLARE_METATYPE(kav::storage::Change::Outcome)
 
 namespace {
 
-// The disk service, counting writes and failing the chosen one as a full disk would.
+// The disk service, counting replacements and failing the chosen one as a full disk would.
 class FlakyFiles final : public FileService
 {
 public:
     explicit FlakyFiles(const QString& folder) : m_disk(folder) {}
 
     int writes = 0;
-    int failAt = 0;         // the write that fails, counted from 1
-    bool failClose = false; // closing drops the file, as a failed commit does
+    int failAt = 0; // the replacement that fails, counted from 1
 
-    Status open(int n, const QString& name, FileMode mode) override { return m_disk.open(n, name, mode); }
-    InputCursor* input(int n) override { return m_disk.input(n); }
-    Status write(int n, QByteArrayView bytes) override
+    Result<QByteArray> readAll(const QString& name) override { return m_disk.readAll(name); }
+    Status replace(const QString& name, QByteArrayView bytes) override
     {
         if (++writes == failAt)
-            return Error{{}, u"full"_s, 0};
-        return m_disk.write(n, bytes);
+            return Error{name, u"full"_s, 0};
+        return m_disk.replace(name, bytes);
     }
-    Status close(int n) override
-    {
-        if (!failClose)
-            return m_disk.close(n);
-        m_disk.discard(n);
-        return Error{{}, u"commit"_s, 0};
-    }
-    void discard(int n) override { m_disk.discard(n); }
-    Status closeAll() override { return m_disk.closeAll(); }
     Status remove(const QString& name) override { return m_disk.remove(name); }
     bool exists(const QString& name) override { return m_disk.exists(name); }
 
@@ -173,15 +162,6 @@ private Q_SLOTS:
             QCOMPARE(got.error().message, failure);
     }
 
-    void writeRecordWritesTheRecord()
-    {
-        QVERIFY(m_files->open(1, u"r.txt"_s, FileMode::Output));
-        QVERIFY(WriteRecord(*m_files, 1, {u"A"_s, qint16(5), qint16(0)}));
-        QVERIFY(WriteRecord(*m_files, 1, {u"漫"_s}));
-        QVERIFY(m_files->close(1));
-        QCOMPARE(m_dir->contents(u"r.txt"_s), "\"A\",5,0\r\n\"\x96\x9f\"\r\n"_ba);
-    }
-
     void unwritableStringsWriteNothing_data()
     {
         QTest::addColumn<QString>("text");
@@ -191,15 +171,9 @@ private Q_SLOTS:
     void unwritableStringsWriteNothing()
     {
         QFETCH(QString, text);
-        QVERIFY(!EncodeRecord({text, qint16(1)}));
-        QVERIFY(m_files->open(1, u"r.txt"_s, FileMode::Output));
-        QVERIFY(WriteRecord(*m_files, 1, {u"before"_s}));
-        const Status written = WriteRecord(*m_files, 1, {qint16(1), text});
-        QVERIFY(!written);
-        QVERIFY(!written.error().message.isEmpty());
-        // Not even the fields before the bad one reach the file.
-        QVERIFY(m_files->close(1));
-        QCOMPARE(m_dir->contents(u"r.txt"_s), "\"before\"\r\n"_ba);
+        const Result<QByteArray> record = EncodeRecord({qint16(1), text});
+        QVERIFY(!record);
+        QVERIFY(!record.error().message.isEmpty());
     }
 
     // reads: S string, I integer. expected: one value per read, or "!n" for a failure on line n.
@@ -464,7 +438,6 @@ private Q_SLOTS:
         if (count < MaxTitles)
             QVERIFY(catalogue.strName[count + 1].isEmpty()); // no half-read record
         QCOMPARE(m_dir->contents(TitleListUpper()), bytes);
-        QVERIFY(m_files->open(1, TitleListUpper(), FileMode::Input)); // every file was closed
     }
 
     void titlesReadInOrder()
@@ -503,67 +476,6 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(m_dir->filePath(TitleListUpper())).isDir());
     }
 
-    void saveTitlesLeavingOutOne()
-    {
-        m_dir->put(TitleListUpper(), "\"A\",1,0\r\n\"B\",2,0\r\n\"C\",3,50\r\n"_ba);
-        Catalogue catalogue;
-        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
-        QVERIFY(SaveTitles(*m_files, catalogue, 2, TitleListUpper()));
-        QCOMPARE(m_dir->contents(TitleListUpper()), "\"A\",1,0\r\n\"C\",3,50\r\n"_ba);
-        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
-        QCOMPARE(catalogue.intKensu, 2);
-        QCOMPARE(catalogue.strName[2], u"C"_s);
-        QCOMPARE(catalogue.strName[3], u"C"_s); // left from the longer load
-        QCOMPARE(catalogue.intSyo[3], 50);
-    }
-
-    void saveTitlesRewritesByteForByte()
-    {
-        const QByteArray bytes = "\"A(1_50)\",50,0\r\n\"\x90\x69\x8c\x82\",-3,0\r\n\"\",0,32767\r\n"_ba;
-        m_dir->put(TitleListUpper(), bytes);
-        Catalogue catalogue;
-        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
-        QVERIFY(SaveTitles(*m_files, catalogue, 0, TitleListLower()));
-        QCOMPARE(m_dir->entries(), QStringList{TitleListUpper()});
-        QCOMPARE(m_dir->contents(TitleListUpper()), bytes);
-    }
-
-    void failedSaveKeepsOldTitleList_data()
-    {
-        QTest::addColumn<QString>("secondName");
-        QTest::addColumn<int>("failAt");
-        QTest::addColumn<bool>("failClose");
-        QTest::newRow("unencodable name") << Unencodable << 0 << false;
-        QTest::newRow("the write fails") << u"B"_s << 1 << false;
-        QTest::newRow("commit fails") << u"B"_s << 0 << true;
-    }
-    void failedSaveKeepsOldTitleList()
-    {
-        QFETCH(QString, secondName);
-        QFETCH(int, failAt);
-        QFETCH(bool, failClose);
-        const QByteArray old = "\"A\",1,0\r\n\"B\",2,0\r\n\"C\",3,0\r\n"_ba;
-        m_dir->put(TitleListUpper(), old);
-        Catalogue catalogue;
-        QVERIFY(!LoadTitles(*m_files, catalogue).failure);
-        catalogue.strName[2] = secondName;
-        catalogue.intKansu[1] = 9;
-        m_files->failAt = failAt;
-        m_files->failClose = failClose;
-        QVERIFY(!SaveTitles(*m_files, catalogue, 0, TitleListLower()));
-        QCOMPARE(m_dir->contents(TitleListUpper()), old);
-        QCOMPARE(m_dir->entries(), QStringList{TitleListUpper()});
-    }
-
-    void appendTitle()
-    {
-        QVERIFY(AppendTitle(*m_files, u"進撃"_s, 50, 0));
-        QCOMPARE(m_dir->entries(), QStringList{TitleListLower()});
-        QVERIFY(AppendTitle(*m_files, u"B(51_60)"_s, 10, 50));
-        QVERIFY(!AppendTitle(*m_files, Unencodable, 1, 0));
-        QCOMPARE(m_dir->contents(TitleListLower()), "\"\x90\x69\x8c\x82\",50,0\r\n\"B(51_60)\",10,50\r\n"_ba);
-    }
-
     void appendAfterHandEditedEnd_data()
     {
         QTest::addColumn<QByteArray>("before");
@@ -598,21 +510,15 @@ private Q_SLOTS:
         m_dir->put(TitleListUpper(), before);
         Catalogue catalogue;
         const bool wasWhole = !LoadTitles(*m_files, catalogue).failure;
-        QVERIFY(AppendTitle(*m_files, u"Z"_s, 3, 0));
+        QVERIFY(RegisterPieces(*m_files, SplitIntoPieces(u"Z"_s, 3)).ok());
         QCOMPARE(m_dir->contents(TitleListUpper()), after);
-        QCOMPARE(m_dir->entries(), QStringList{TitleListUpper()});
+        QCOMPARE(m_dir->entries(), (QStringList{u"Z.TXT"_s, TitleListUpper()}));
         // Whatever loaded whole before still does, one title longer.
         const int titles = catalogue.intKensu;
         QVERIFY(wasWhole);
         QVERIFY(!LoadTitles(*m_files, catalogue).failure);
         QCOMPARE(int(catalogue.intKensu), titles + 1);
         QCOMPARE(catalogue.strName[catalogue.intKensu], u"Z"_s);
-    }
-
-    void appendUnencodableTitleCreatesNothing()
-    {
-        QVERIFY(!AppendTitle(*m_files, Unencodable, 1, 0));
-        QCOMPARE(m_dir->entries(), QStringList());
     }
 
     void missingVolumeFileGivesZeros()
@@ -669,24 +575,10 @@ private Q_SLOTS:
         m_dir->put(u"a(1_50).txt"_s, bytes);
         Flags loaded;
         loaded.fill(7);
-        const FlagsRead read = LoadVolumes(*m_files, u"A(1_50).TXT"_s, loaded, 1, OnReadFailure(onFailure));
+        const FlagsRead read = LoadVolumes(*m_files, u"A(1_50).TXT"_s, loaded, OnReadFailure(onFailure));
         QVERIFY(!read.missing);
         QCOMPARE(loaded, flags);
         QCOMPARE(read.failure ? read.failure->line : 0, failureLine);
-        QVERIFY(m_files->open(1, u"A(1_50).TXT"_s, FileMode::Input)); // closed again
-    }
-
-    void flagFileReadBesideAnOpenReport()
-    {
-        m_dir->put(u"A.txt"_s, "1,0,1\r\n"_ba);
-        QVERIFY(m_files->open(1, u"report.txt"_s, FileMode::Output));
-        Flags flags{};
-        QVERIFY(!LoadVolumes(*m_files, u"A.txt"_s, flags, 2, OnReadFailure::Stop).missing);
-        QVERIFY(CreateVolumes(*m_files, u"B.txt"_s));
-        QVERIFY(WriteRecord(*m_files, 1, {u"A"_s}));
-        QVERIFY(m_files->close(1));
-        QCOMPARE(m_dir->contents(u"report.txt"_s), "\"A\"\r\n"_ba);
-        QCOMPARE(flags, flagsOf({{1, 1}, {3, 1}}));
     }
 
     void saveVolumesWritesFiveLines()
@@ -709,20 +601,10 @@ private Q_SLOTS:
         QCOMPARE(m_dir->entries(), QStringList{u"A.TXT"_s});
     }
 
-    void failedSaveVolumesKeepsOldFile_data()
-    {
-        QTest::addColumn<int>("failAt");
-        QTest::addColumn<bool>("failClose");
-        QTest::newRow("the write fails") << 1 << false;
-        QTest::newRow("commit fails") << 0 << true;
-    }
     void failedSaveVolumesKeepsOldFile()
     {
-        QFETCH(int, failAt);
-        QFETCH(bool, failClose);
         m_dir->put(u"A.TXT"_s, "1,1\r\n"_ba);
-        m_files->failAt = failAt;
-        m_files->failClose = failClose;
+        m_files->failAt = 1;
         QVERIFY(!SaveVolumes(*m_files, u"A.TXT"_s, Flags{}));
         m_files->writes = 0;
         QVERIFY(!CreateVolumes(*m_files, u"A.TXT"_s));
@@ -1121,29 +1003,24 @@ private Q_SLOTS:
     void registrationIsAllOrNothing_data()
     {
         QTest::addColumn<int>("failAt");
-        QTest::addColumn<bool>("failClose");
         // Three pieces: three flag files, then the list.
         for (int k = 1; k <= 4; ++k)
-            QTest::addRow("write %d fails", k) << k << false;
-        QTest::newRow("every commit fails") << 0 << true;
+            QTest::addRow("write %d fails", k) << k;
     }
     void registrationIsAllOrNothing()
     {
         QFETCH(int, failAt);
-        QFETCH(bool, failClose);
         const QByteArray list = "\"A\",3,0"_ba; // hand-edited: no line end
         m_dir->put(TitleListUpper(), list);
         m_dir->put(u"T(51_100).TXT"_s, "1,1,1\r\n"_ba); // a stray file no title names
         const auto before = m_dir->state();
         m_files->failAt = failAt;
-        m_files->failClose = failClose;
         const Change change = RegisterPieces(*m_files, SplitIntoPieces(u"T"_s, 120));
         QCOMPARE(change.outcome, Change::Failed);
         QVERIFY(change.error && !change.error->file.isEmpty());
         QCOMPARE(m_dir->state(), before);
 
         m_files->failAt = 0;
-        m_files->failClose = false;
         QVERIFY(RegisterPieces(*m_files, SplitIntoPieces(u"T"_s, 120)).ok());
         QCOMPARE(m_dir->contents(TitleListUpper()), list + "\r\n"_ba + record(u"T(1_50)"_s, 50, 0) +
                                                         record(u"T(51_100)"_s, 50, 50) +

@@ -89,10 +89,4 @@ struct NewRecord
 Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& catalogue,
                                   const QList<NewRecord>& records);
 
-// Rewrites the whole title list file in one step, leaving out position skip (0: none).
-Status SaveTitles(FileService& files, const Catalogue& catalogue, int skip, const QString& fileName);
-
-// One record at the end of the title list as it is on disk now, in one replacement.
-Status AppendTitle(FileService& files, const QString& name, qint16 count, qint16 offset);
-
 } // namespace kav::storage

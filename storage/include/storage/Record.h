@@ -27,12 +27,6 @@ Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields);
 // same bytes and failures as EncodeRecord record by record, with one conversion of the
 // whole text to CP932 instead of one per string.
 Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRecord);
-// One record with one write to the open file number.
-Status WriteRecord(FileService& files, int number, std::initializer_list<Field> fields);
-
-// Opens name in mode (Output or Append) as number, writes the encoded records and closes
-// it. Any failure discards the file, so an old file stays as it was.
-Status WriteFile(FileService& files, int number, const QString& name, FileMode mode, const QList<QByteArray>& records);
 
 // The next field, on whatever line it stands; consumes the comma or line end that
 // closes it. Fails past the end, on bytes that are not CP932, and (integers) on a
