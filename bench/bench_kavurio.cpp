@@ -323,18 +323,16 @@ Row loadTitlesRow(std::string name, WindowFixture& f, int titles)
     static constexpr storage::FieldKind layout[] = {storage::FieldKind::String, storage::FieldKind::Integer,
                                                     storage::FieldKind::Integer};
     int n = 0;
-    if (files.open(1, storage::TitleListUpper(), FileMode::Input)) {
-        if (InputCursor* in = files.input(1)) {
-            const storage::RecordsRead read = storage::ReadRecords(*in, layout, storage::MaxTitles);
-            n = read.records;
-            for (int i = 0; i < n; ++i) {
-                catalogue.strName[i + 1] = read.strings[i];
-                catalogue.intKansu[i + 1] = read.integers[2 * i];
-                catalogue.intSyo[i + 1] = read.integers[2 * i + 1];
-            }
+    if (Result<QByteArray> bytes = files.readAll(storage::TitleListUpper())) {
+        InputCursor in{std::move(bytes.value())};
+        const storage::RecordsRead read = storage::ReadRecords(in, layout, storage::MaxTitles);
+        n = read.records;
+        for (int i = 0; i < n; ++i) {
+            catalogue.strName[i + 1] = read.strings[i];
+            catalogue.intKansu[i + 1] = read.integers[2 * i];
+            catalogue.intSyo[i + 1] = read.integers[2 * i + 1];
         }
     }
-    (void)files.closeAll();
     catalogue.intKensu = qint16(n);
 }
 

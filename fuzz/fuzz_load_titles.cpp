@@ -30,7 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (catalogue.intKensu < storage::MaxTitles) {
         fuzz::MemoryFileService copy;
         copy.files = files.files;
-        if (!storage::AppendTitle(copy, QStringLiteral("Z"), 1, 0)) {
+        static storage::Catalogue read;
+        read = {};
+        const storage::LoadReport before = storage::LoadTitles(copy, read);
+        const Result<QByteArray> bytes = storage::AppendedTitles(before, read, {{QStringLiteral("Z"), 1, 0}});
+        if (!bytes || !copy.replace(storage::TitleListLower(), bytes.value())) {
             // Refused only when the list has to be written anew and a name read from it
             // cannot be written back; then the file is left as it was.
             bool quoted = false;
@@ -58,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (own && report.encoding == storage::ListEncoding::ShiftJis &&
         storage::DetectListEncoding(own.value()) == storage::ListEncoding::Utf8)
         return 0;
-    if (!storage::SaveTitles(files, catalogue, 0, storage::TitleListLower()))
+    if (!own || !files.replace(storage::TitleListLower(), own.value()))
         return 0;
     static storage::Catalogue again;
     again = {};

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const storage::OnReadFailure mode : {storage::OnReadFailure::SkipGroup, storage::OnReadFailure::Stop}) {
         storage::Flags flags;
         flags.fill(7);
-        storage::LoadVolumes(files, name, flags, 1, mode);
+        storage::LoadVolumes(files, name, flags, mode);
         if (flags[0] != 0)
             std::abort();
         files.files.insert(QStringLiteral("copy.txt"), {});

@@ -156,7 +156,7 @@ ReportCollection CollectReport(FileService& files, const Catalogue& catalogue)
             continue;
         const QString flagFile = FlagFileLower(name);
         Flags flags{};
-        const FlagsRead read = LoadVolumes(files, flagFile, flags, 2, OnReadFailure::Stop);
+        const FlagsRead read = LoadVolumes(files, flagFile, flags, OnReadFailure::Stop);
         if (read.unreadable) {
             report.unusable.append(*read.failure);
             continue;

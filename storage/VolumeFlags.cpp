@@ -57,7 +57,7 @@ FlagsRead ParseVolumes(const QByteArray& bytes, const QString& fileName, Flags& 
     return read;
 }
 
-FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan, int number, OnReadFailure onFailure)
+FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan, OnReadFailure onFailure)
 {
     intKan.fill(0);
     FlagsRead read;
@@ -65,16 +65,13 @@ FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan
         read.failure = programFileError(fileName);
         return read;
     }
-    if (const Status opened = files.open(number, fileName, FileMode::Input); !opened) {
+    const Result<QByteArray> bytes = files.readAll(fileName);
+    if (!bytes) {
         read.missing = true;
-        read.failure = opened.error();
+        read.failure = bytes.error();
         return read;
     }
-    const InputCursor* in = files.input(number);
-    if (in)
-        read = ParseVolumes(in->bytes, fileName, intKan, onFailure);
-    (void)files.close(number);
-    return read;
+    return ParseVolumes(bytes.value(), fileName, intKan, onFailure);
 }
 
 QByteArray EncodeVolumes(const Flags& intKan)

@@ -31,21 +31,6 @@ class CursorFiles final : public FileService
 public:
     CursorFiles(FailingFileService& files, CursorLog& log) : m_files(files), m_log(log) {}
 
-    Status open(int number, const QString& name, FileMode mode) override
-    {
-        if (mode != FileMode::Input)
-            m_log.write();
-        return m_files.open(number, name, mode);
-    }
-    InputCursor* input(int number) override { return m_files.input(number); }
-    Status write(int number, QByteArrayView bytes) override
-    {
-        m_log.write();
-        return m_files.write(number, bytes);
-    }
-    Status close(int number) override { return m_files.close(number); }
-    void discard(int number) override { m_files.discard(number); }
-    Status closeAll() override { return m_files.closeAll(); }
     Status remove(const QString& name) override
     {
         m_log.write();

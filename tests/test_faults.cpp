@@ -76,12 +76,12 @@ bool sameTitles(const storage::Catalogue& a, const storage::Catalogue& b)
 int rewriteTitlesUntilKilled(const QString& folder)
 {
     DiskFileService files(folder);
-    const std::unique_ptr<storage::Catalogue> versions[] = {version(0), version(1)};
+    const QByteArray versions[] = {bytesOf(*version(0)), bytesOf(*version(1))};
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
     for (unsigned i = 0;; ++i) {
         const QString name = i % 2 ? storage::TitleListUpper() : storage::TitleListLower();
-        const Status saved = files.replace(name, storage::EncodeTitles(*versions[(i + 1) % 2]).value());
+        const Status saved = files.replace(name, versions[(i + 1) % 2]);
         if (!saved) {
             std::fprintf(stderr, "save %u failed: %s\n", i, qPrintable(saved.error().message));
             return 2;
@@ -272,7 +272,7 @@ void TestFaults::killedWhileRewritingTitles()
         DiskFileService files(folder);
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(files.replace(storage::TitleListUpper(), storage::EncodeTitles(*versions[0]).value()));
+        QVERIFY(files.replace(storage::TitleListUpper(), bytes[0]));
         saveMs = std::max<qint64>(1, timer.elapsed());
     }
 

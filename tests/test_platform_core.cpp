@@ -36,7 +36,6 @@ using namespace Qt::StringLiterals;
 using namespace kav::test;
 using kav::DiskFileService;
 using kav::ErrorKind;
-using kav::FileMode;
 
 namespace {
 
@@ -477,15 +476,15 @@ private Q_SLOTS:
 
         QVERIFY(!kav::FileService::isSafeName(name));
         DiskFileService files(folder);
-        for (FileMode mode : {FileMode::Input, FileMode::Output, FileMode::Append}) {
-            const kav::Status opened = files.open(1, name, mode);
-            QVERIFY(!opened.ok());
-            QCOMPARE(opened.error().file, name);
-            QCOMPARE(opened.error().line, 0);
+        const kav::Result<QByteArray> read = files.readAll(name);
+        QVERIFY(!read.ok());
+        for (const kav::Status& refused : {kav::Status(read.error()), files.replace(name, "x")}) {
+            QVERIFY(!refused.ok());
+            QCOMPARE(refused.error().file, name);
+            QCOMPARE(refused.error().line, 0);
         }
         QVERIFY(!files.remove(name).ok());
         QVERIFY(!files.exists(name));
-        QVERIFY(files.closeAll().ok());
         QCOMPARE(m_dir->contents(u"victim.txt"_s), QByteArray("keep"));
         QVERIFY(QDir(folder).isEmpty());
     }
@@ -517,21 +516,11 @@ private Q_SLOTS:
 
         QCOMPARE(files.resolve(asked), onDisk);
         QVERIFY(files.exists(asked));
-        QVERIFY(files.open(1, asked, FileMode::Input).ok());
-        QCOMPARE(files.input(1)->bytes, QByteArray("old\r\n"));
-        QVERIFY(files.close(1).ok());
+        QCOMPARE(files.readAll(asked).value(), QByteArray("old\r\n"));
 
-        QVERIFY(files.open(1, asked, FileMode::Output).ok());
-        QVERIFY(files.write(1, "new\r\n").ok());
-        QVERIFY(files.close(1).ok());
+        QVERIFY(files.replace(asked, "new\r\n").ok());
         QCOMPARE(m_dir->entries(), QStringList{onDisk});
         QCOMPARE(m_dir->contents(onDisk), QByteArray("new\r\n"));
-
-        QVERIFY(files.open(2, asked, FileMode::Append).ok());
-        QVERIFY(files.write(2, "more\r\n").ok());
-        QVERIFY(files.close(2).ok());
-        QCOMPARE(m_dir->entries(), QStringList{onDisk});
-        QCOMPARE(m_dir->contents(onDisk), QByteArray("new\r\nmore\r\n"));
 
         QVERIFY(files.remove(asked).ok());
         QVERIFY(m_dir->entries().isEmpty());
@@ -549,146 +538,10 @@ private Q_SLOTS:
     void newFileKeepsCallersSpelling()
     {
         DiskFileService files(m_dir->path());
-        QVERIFY(files.open(1, u"Ab.TXT"_s, FileMode::Output).ok());
-        QVERIFY(files.open(2, u"Cd.txt"_s, FileMode::Append).ok());
-        QVERIFY(files.closeAll().ok());
+        QVERIFY(files.replace(u"Ab.TXT"_s, "").ok());
+        QVERIFY(files.replace(u"Cd.txt"_s, "").ok());
         QCOMPARE(m_dir->entries(), (QStringList{u"Ab.TXT"_s, u"Cd.txt"_s}));
         QCOMPARE(files.resolve(u"AB.txt"_s), u"Ab.TXT"_s);
-    }
-
-    void inputMissingFails()
-    {
-        DiskFileService files(m_dir->path());
-        const kav::Status opened = files.open(1, u"データ.TXT"_s, FileMode::Input);
-        QVERIFY(!opened.ok());
-        QCOMPARE(opened.error().file, u"データ.TXT"_s);
-        QVERIFY(opened.error().message.contains(u"見つかりません"));
-        QCOMPARE(opened.error().line, 0);
-        QCOMPARE(files.input(1), nullptr);
-        QVERIFY(files.open(1, u"other.txt"_s, FileMode::Output).ok()); // the number stayed free
-        files.discard(1);
-        QVERIFY(m_dir->entries().isEmpty());
-    }
-
-    void inputOfDirectoryFails()
-    {
-        QVERIFY(QDir(m_dir->path()).mkdir(u"d.txt"_s));
-        DiskFileService files(m_dir->path());
-        QVERIFY(!files.open(1, u"D.TXT"_s, FileMode::Input).ok());
-        QCOMPARE(files.input(1), nullptr);
-    }
-
-    void outputReplacesOnlyOnClose()
-    {
-        m_dir->put(u"a.txt"_s, "old");
-        DiskFileService files(m_dir->path());
-        QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
-        QVERIFY(files.write(1, "new").ok());
-        QCOMPARE(m_dir->contents(u"a.txt"_s), QByteArray("old"));
-        QVERIFY(files.open(2, u"A.TXT"_s, FileMode::Input).ok());
-        QCOMPARE(files.input(2)->bytes, QByteArray("old"));
-        QVERIFY(files.closeAll().ok());
-        QCOMPARE(m_dir->contents(u"a.txt"_s), QByteArray("new"));
-        QCOMPARE(m_dir->entries(), QStringList{u"a.txt"_s});
-    }
-
-    void outputWithNoWritesEmptiesFile()
-    {
-        m_dir->put(u"a.txt"_s, "old");
-        DiskFileService files(m_dir->path());
-        QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
-        QVERIFY(files.close(1).ok());
-        QCOMPARE(m_dir->contents(u"a.txt"_s), QByteArray());
-    }
-
-    void discardKeepsOldFile()
-    {
-        m_dir->put(u"a.txt"_s, "old");
-        DiskFileService files(m_dir->path());
-        QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
-        QVERIFY(files.write(1, "new").ok());
-        files.discard(1);
-        QVERIFY(files.close(1).ok()); // nothing left to close
-        QCOMPARE(m_dir->contents(u"a.txt"_s), QByteArray("old"));
-        QCOMPARE(m_dir->entries(), QStringList{u"a.txt"_s});
-    }
-
-    void outputOverDirectoryFails()
-    {
-        QVERIFY(QDir(m_dir->path()).mkdir(u"d.txt"_s));
-        DiskFileService files(m_dir->path());
-        kav::Status status = files.open(1, u"D.TXT"_s, FileMode::Output);
-        if (status.ok()) {
-            QVERIFY(files.write(1, "x").ok());
-            status = files.close(1);
-        }
-        QVERIFY(!status.ok());
-        QCOMPARE(status.error().file, u"D.TXT"_s);
-        QCOMPARE(status.error().kind, kav::ErrorKind::NotAFile);
-        QVERIFY(status.error().message.contains(u"フォルダー"));
-        QVERIFY(QFileInfo(m_dir->filePath(u"d.txt"_s)).isDir());
-        QCOMPARE(m_dir->entries(), QStringList{u"d.txt"_s});
-    }
-
-    void failedWriteKeepsOldFile_data()
-    {
-        QTest::addColumn<FileMode>("mode");
-        QTest::addColumn<int>("limit");  // bytes any file may grow to
-        QTest::addColumn<int>("writes"); // of 1000 bytes each
-        for (const auto& [name, mode] :
-             {std::pair{"output", FileMode::Output}, std::pair{"append", FileMode::Append}}) {
-            QTest::addRow("%s, full after 4 KiB", name) << mode << 4096 << 100;
-            // Small enough to stay in a write buffer until the file is closed.
-            QTest::addRow("%s, one small write on a full disk", name) << mode << 0 << 1;
-        }
-    }
-    void failedWriteKeepsOldFile()
-    {
-        QFETCH(FileMode, mode);
-        QFETCH(int, limit);
-        QFETCH(int, writes);
-        const QByteArray old = QByteArray("\"A\",5,0\r\n").repeated(20);
-        m_dir->put(u"データ.TXT"_s, old);
-        DiskFileService files(m_dir->path());
-        {
-            const FileSizeLimit fileSizeLimit(limit);
-            QVERIFY(files.open(1, u"データ.txt"_s, mode).ok());
-            kav::Status status;
-            for (int i = 0; i < writes && status.ok(); ++i)
-                status = files.write(1, QByteArray(1000, 'x'));
-            const kav::Status closed = files.close(1);
-            QVERIFY(!closed.ok());
-            QCOMPARE(closed.error().file, u"データ.txt"_s);
-            QCOMPARE(closed.error().kind, kav::ErrorKind::Write);
-            QVERIFY(closed.error().message.contains(u"ディスクがいっぱい"));
-        }
-        QCOMPARE(m_dir->contents(u"データ.TXT"_s), old);
-        QCOMPARE(m_dir->entries(), QStringList{u"データ.TXT"_s});
-        QVERIFY(files.open(1, u"データ.txt"_s, mode).ok()); // the number is free again
-        files.discard(1);
-    }
-
-    void closeAllClosesBothAndReportsFirstFailure()
-    {
-        m_dir->put(u"one.txt"_s, "old");
-        DiskFileService files(m_dir->path());
-        {
-            const FileSizeLimit limit(4096);
-            QVERIFY(files.open(1, u"one.txt"_s, FileMode::Output).ok());
-            QVERIFY(files.open(2, u"two.txt"_s, FileMode::Output).ok());
-            (void)files.write(1, QByteArray(100000, 'x'));
-            QVERIFY(files.write(2, "two").ok());
-            const kav::Status closed = files.closeAll();
-            QVERIFY(!closed.ok());
-            QCOMPARE(closed.error().file, u"one.txt"_s);
-        }
-        QCOMPARE(m_dir->contents(u"one.txt"_s), QByteArray("old"));
-        QCOMPARE(m_dir->contents(u"two.txt"_s), QByteArray("two"));
-        QVERIFY(files.open(1, u"one.txt"_s, FileMode::Input).ok());
-        QVERIFY(files.open(2, u"two.txt"_s, FileMode::Input).ok());
-        QVERIFY(files.closeAll().ok());
-        QCOMPARE(files.input(1), nullptr);
-        QCOMPARE(files.input(2), nullptr);
     }
 
     void vanishedFolderFails()
@@ -697,62 +550,9 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
         DiskFileService files(folder);
         QVERIFY(QDir(folder).removeRecursively());
-        kav::Status output = files.open(1, u"a.txt"_s, FileMode::Output);
-        if (output.ok())
-            output = files.close(1);
-        QVERIFY(!output.ok());
-        QVERIFY(!files.open(2, u"a.txt"_s, FileMode::Append).ok());
-        QVERIFY(!files.open(2, u"a.txt"_s, FileMode::Input).ok());
+        QCOMPARE(files.replace(u"a.txt"_s, "x").error().kind, ErrorKind::Unreachable);
+        QCOMPARE(files.readAll(u"a.txt"_s).error().kind, ErrorKind::Unreachable);
         QVERIFY(!QFileInfo::exists(folder));
-    }
-
-    void appendCreatesAndAppends()
-    {
-        DiskFileService files(m_dir->path());
-        QVERIFY(files.open(1, u"log.txt"_s, FileMode::Append).ok());
-        QVERIFY(files.write(1, "a\r\n").ok());
-        QCOMPARE(m_dir->contents(u"log.txt"_s), QByteArray("a\r\n")); // appending writes through at once
-        QVERIFY(files.close(1).ok());
-        QVERIFY(files.open(1, u"LOG.TXT"_s, FileMode::Append).ok());
-        QVERIFY(files.write(1, "b\r\n").ok());
-        QVERIFY(files.close(1).ok());
-        QCOMPARE(m_dir->contents(u"log.txt"_s), QByteArray("a\r\nb\r\n"));
-    }
-
-    void appendDiscardRestores()
-    {
-        m_dir->put(u"log.txt"_s, "a");
-        DiskFileService files(m_dir->path());
-        QVERIFY(files.open(1, u"log.txt"_s, FileMode::Append).ok());
-        QVERIFY(files.open(2, u"new.txt"_s, FileMode::Append).ok());
-        QVERIFY(files.write(1, "bc").ok());
-        QVERIFY(files.write(2, "x").ok());
-        files.discard(1);
-        files.discard(2);
-        QCOMPARE(m_dir->contents(u"log.txt"_s), QByteArray("a"));
-        QCOMPARE(m_dir->entries(), QStringList{u"log.txt"_s});
-        QVERIFY(!files.exists(u"new.txt"_s));
-    }
-
-    void numbers()
-    {
-        DiskFileService files(m_dir->path());
-        for (int number : {0, 3, -1}) {
-            QVERIFY(!files.open(number, u"a.txt"_s, FileMode::Output).ok());
-            QVERIFY(!files.write(number, "x").ok());
-            QVERIFY(!files.close(number).ok());
-            QCOMPARE(files.input(number), nullptr);
-            files.discard(number);
-        }
-        QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
-        const kav::Status again = files.open(1, u"b.txt"_s, FileMode::Output);
-        QVERIFY(!again.ok());
-        QCOMPARE(again.error().file, u"b.txt"_s);
-        QCOMPARE(files.input(1), nullptr);
-        QVERIFY(!files.write(2, "x").ok()); // not open
-        QVERIFY(files.write(1, "a").ok());
-        QVERIFY(files.closeAll().ok());
-        QCOMPARE(m_dir->entries(), QStringList{u"a.txt"_s});
     }
 
     void removeMissingFails()
@@ -769,16 +569,13 @@ private Q_SLOTS:
         QVERIFY(!files.exists(u"a.txt"_s));
         m_dir->put(u"A.TXT"_s, "theirs"); // another program, within the same second
         QVERIFY(files.exists(u"a.txt"_s));
-        QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
-        QVERIFY(files.write(1, "ours").ok());
-        QVERIFY(files.close(1).ok());
+        QVERIFY(files.replace(u"a.txt"_s, "ours").ok());
         QCOMPARE(m_dir->entries(), QStringList{u"A.TXT"_s});
         QCOMPARE(m_dir->contents(u"A.TXT"_s), QByteArray("ours"));
 
         QVERIFY(QFile::remove(m_dir->filePath(u"A.TXT"_s)));
         QVERIFY(!files.exists(u"a.txt"_s));
-        QVERIFY(files.open(1, u"a.txt"_s, FileMode::Output).ok());
-        QVERIFY(files.close(1).ok());
+        QVERIFY(files.replace(u"a.txt"_s, "").ok());
         QCOMPARE(m_dir->entries(), QStringList{u"a.txt"_s});
     }
 
@@ -821,8 +618,7 @@ private Q_SLOTS:
         QVERIFY(QDir::setCurrent(m_dir->path()));
         DiskFileService files;
         QVERIFY(QDir::setCurrent(QDir::tempPath()));
-        QVERIFY(files.open(1, u"here.txt"_s, FileMode::Append).ok());
-        QVERIFY(files.close(1).ok());
+        QVERIFY(files.replace(u"here.txt"_s, "").ok());
         QVERIFY(QDir::setCurrent(before));
         QCOMPARE(m_dir->entries(), QStringList{u"here.txt"_s});
         QCOMPARE(files.folder(), QDir(m_dir->path()).absolutePath());
@@ -900,9 +696,7 @@ private Q_SLOTS:
                                           : kav::cp932::decode(it.key()).value();
                 QVERIFY2(got.error().message.contains(shown), qPrintable(got.error().message));
             }
-            for (const kav::Status& refused :
-                 {files.replace(asked, "NEW"), files.remove(asked), files.open(1, asked, FileMode::Output),
-                  files.open(2, asked, FileMode::Append)})
+            for (const kav::Status& refused : {files.replace(asked, "NEW"), files.remove(asked)})
                 QCOMPARE(refused.error().kind, ErrorKind::Clash);
             QCOMPARE(entriesOf(m_dir->path()), before);
             return;
@@ -1008,9 +802,7 @@ private Q_SLOTS:
         DiskFileService files(folder);
 
         if (written.isEmpty()) {
-            for (const kav::Status& refused :
-                 {files.replace(u"x.txt"_s, "NEW"), files.remove(u"x.txt"_s),
-                  files.open(1, u"X.txt"_s, FileMode::Output), files.open(2, u"X.txt"_s, FileMode::Append)}) {
+            for (const kav::Status& refused : {files.replace(u"x.txt"_s, "NEW"), files.remove(u"x.txt"_s)}) {
                 QCOMPARE(refused.error().kind, ErrorKind::Unsafe);
                 QVERIFY2(refused.error().message.contains(u"X.TXT"), qPrintable(refused.error().message));
             }
@@ -1020,13 +812,9 @@ private Q_SLOTS:
             QCOMPARE(entriesOf(folder).value("X.TXT"), before.value("X.TXT")); // still the same link
             QCOMPARE(m_dir->contents(u"data/"_s + QString::fromUtf8(written)), QByteArray("NEW"));
             QCOMPARE(files.readAll(u"X.TXT"_s).value(), QByteArray("NEW"));
-            QVERIFY(files.open(1, u"x.TXT"_s, FileMode::Append).ok());
-            QVERIFY(files.write(1, "+").ok());
-            QVERIFY(files.close(1).ok());
-            QCOMPARE(m_dir->contents(u"data/"_s + QString::fromUtf8(written)), QByteArray("NEW+"));
             QVERIFY(files.remove(u"x.txt"_s).ok()); // the link goes, not what it leads to
             QVERIFY(!entriesOf(folder).contains("X.TXT"));
-            QCOMPARE(m_dir->contents(u"data/"_s + QString::fromUtf8(written)), QByteArray("NEW+"));
+            QCOMPARE(m_dir->contents(u"data/"_s + QString::fromUtf8(written)), QByteArray("NEW"));
         }
         QCOMPARE(m_dir->contents(u"victim.txt"_s), QByteArray("VICTIM"));
         QCOMPARE(modifiedNs(m_dir->filePath(u"victim.txt"_s)), victimTime);
@@ -1089,9 +877,7 @@ private Q_SLOTS:
         QCOMPARE(read.error().kind, ErrorKind::NotAFile);
         QVERIFY2(read.error().message.contains(said), qPrintable(read.error().message));
         QVERIFY(read.error().message.contains(u"X.TXT"));
-        for (const kav::Status& refused :
-             {files.replace(u"x.txt"_s, "NEW"), files.remove(u"X.txt"_s), files.open(1, u"x.TXT"_s, FileMode::Input),
-              files.open(1, u"x.TXT"_s, FileMode::Output), files.open(2, u"x.TXT"_s, FileMode::Append)})
+        for (const kav::Status& refused : {files.replace(u"x.txt"_s, "NEW"), files.remove(u"X.txt"_s)})
             QCOMPARE(refused.error().kind, ErrorKind::NotAFile);
         QVERIFY(files.exists(u"x.txt"_s));
         QCOMPARE(entriesOf(m_dir->path()), before);

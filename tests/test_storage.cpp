@@ -33,33 +33,22 @@ Q_DECLARE_METATYPE(kav::storage::Outcome::Kind)
 
 namespace {
 
-// The disk service, counting writes and failing the chosen one as a full disk would.
+// The disk service, counting replacements and failing the chosen one as a full disk would.
 class FlakyFiles final : public FileService
 {
 public:
     explicit FlakyFiles(const QString& folder) : m_disk(folder) {}
 
     int writes = 0;
-    int failAt = 0;         // the write that fails, counted from 1
-    bool failClose = false; // closing drops the file, as a failed commit does
+    int failAt = 0; // the replacement that fails, counted from 1
 
-    Status open(int n, const QString& name, FileMode mode) override { return m_disk.open(n, name, mode); }
-    InputCursor* input(int n) override { return m_disk.input(n); }
-    Status write(int n, QByteArrayView bytes) override
+    Result<QByteArray> readAll(const QString& name) override { return m_disk.readAll(name); }
+    Status replace(const QString& name, QByteArrayView bytes) override
     {
         if (++writes == failAt)
-            return Error{{}, u"full"_s, 0};
-        return m_disk.write(n, bytes);
+            return Error{name, u"full"_s, 0};
+        return m_disk.replace(name, bytes);
     }
-    Status close(int n) override
-    {
-        if (!failClose)
-            return m_disk.close(n);
-        m_disk.discard(n);
-        return Error{{}, u"commit"_s, 0};
-    }
-    void discard(int n) override { m_disk.discard(n); }
-    Status closeAll() override { return m_disk.closeAll(); }
     Status remove(const QString& name) override { return m_disk.remove(name); }
     bool exists(const QString& name) override { return m_disk.exists(name); }
 
@@ -449,7 +438,6 @@ private Q_SLOTS:
         if (count < MaxTitles)
             QVERIFY(catalogue.strName[count + 1].isEmpty()); // no half-read record
         QCOMPARE(m_dir->contents(TitleListUpper()), bytes);
-        QVERIFY(m_files->open(1, TitleListUpper(), FileMode::Input)); // every file was closed
     }
 
     void titlesReadInOrder()
@@ -596,11 +584,10 @@ private Q_SLOTS:
         m_dir->put(u"a(1_50).txt"_s, bytes);
         Flags loaded;
         loaded.fill(7);
-        const FlagsRead read = LoadVolumes(*m_files, u"A(1_50).TXT"_s, loaded, 1, OnReadFailure(onFailure));
+        const FlagsRead read = LoadVolumes(*m_files, u"A(1_50).TXT"_s, loaded, OnReadFailure(onFailure));
         QVERIFY(!read.missing);
         QCOMPARE(loaded, flags);
         QCOMPARE(read.failure ? read.failure->line : 0, failureLine);
-        QVERIFY(m_files->open(1, u"A(1_50).TXT"_s, FileMode::Input)); // closed again
     }
 
     void saveVolumesWritesFiveLines()
@@ -623,20 +610,10 @@ private Q_SLOTS:
         QCOMPARE(m_dir->entries(), QStringList{u"A.TXT"_s});
     }
 
-    void failedSaveVolumesKeepsOldFile_data()
-    {
-        QTest::addColumn<int>("failAt");
-        QTest::addColumn<bool>("failClose");
-        QTest::newRow("the write fails") << 1 << false;
-        QTest::newRow("commit fails") << 0 << true;
-    }
     void failedSaveVolumesKeepsOldFile()
     {
-        QFETCH(int, failAt);
-        QFETCH(bool, failClose);
         m_dir->put(u"A.TXT"_s, "1,1\r\n"_ba);
-        m_files->failAt = failAt;
-        m_files->failClose = failClose;
+        m_files->failAt = 1;
         QVERIFY(!SaveVolumes(*m_files, u"A.TXT"_s, Flags{}));
         m_files->writes = 0;
         QVERIFY(!CreateVolumes(*m_files, u"A.TXT"_s));
@@ -1033,29 +1010,24 @@ private Q_SLOTS:
     void registrationIsAllOrNothing_data()
     {
         QTest::addColumn<int>("failAt");
-        QTest::addColumn<bool>("failClose");
         // Three pieces: three flag files, then the list.
         for (int k = 1; k <= 4; ++k)
-            QTest::addRow("write %d fails", k) << k << false;
-        QTest::newRow("every commit fails") << 0 << true;
+            QTest::addRow("write %d fails", k) << k;
     }
     void registrationIsAllOrNothing()
     {
         QFETCH(int, failAt);
-        QFETCH(bool, failClose);
         const QByteArray list = "\"A\",3,0"_ba; // hand-edited: no line end
         m_dir->put(TitleListUpper(), list);
         m_dir->put(u"T(51_100).TXT"_s, "1,1,1\r\n"_ba); // a stray file no title names
         const auto before = m_dir->state();
         m_files->failAt = failAt;
-        m_files->failClose = failClose;
         const Outcome change = Collection(*m_files).add(SplitIntoPieces(u"T"_s, 120));
         QCOMPARE(change.kind, Outcome::Failed);
         QVERIFY(!change.error.file.isEmpty());
         QCOMPARE(m_dir->state(), before);
 
         m_files->failAt = 0;
-        m_files->failClose = false;
         QVERIFY(Collection(*m_files).add(SplitIntoPieces(u"T"_s, 120)).ok());
         QCOMPARE(m_dir->contents(TitleListUpper()), list + "\r\n"_ba + record(u"T(1_50)"_s, 50, 0) +
                                                         record(u"T(51_100)"_s, 50, 50) +

@@ -16,27 +16,6 @@ int InputCursor::line() const
     return line;
 }
 
-// On top of the numbered files (number 2, which must be free); the disk service does it directly.
-Result<QByteArray> FileService::readAll(const QString& name)
-{
-    if (const Status opened = open(MaxNumber, name, FileMode::Input); !opened)
-        return opened.error();
-    QByteArray bytes = input(MaxNumber) ? input(MaxNumber)->bytes : QByteArray();
-    (void)close(MaxNumber);
-    return bytes;
-}
-
-Status FileService::replace(const QString& name, QByteArrayView bytes)
-{
-    if (const Status opened = open(MaxNumber, name, FileMode::Output); !opened)
-        return opened;
-    if (const Status written = write(MaxNumber, bytes); !written) {
-        discard(MaxNumber);
-        return written;
-    }
-    return close(MaxNumber);
-}
-
 void FileService::deferFolderSync(bool) {}
 
 Status FileService::syncFolder()

@@ -16,20 +16,16 @@ public:
     // The folder opened afresh, as a program started now opens it (a drive mounted on it since).
     void reopen() { m_disk.emplace(m_disk->folder()); }
 
-    // The Nth write() from now on fails (1 = the next one); 0 switches it off.
+    // The Nth replace() from now on fails (1 = the next one); 0 switches it off.
     void failWrite(int nth) { m_failWriteAt = nth > 0 ? m_writes + nth : 0; }
-    // Every write() and every close() of a file opened for writing or appending fails.
+    // Every replace() fails.
     void setFull(bool full) { m_full = full; }
-    // Every opening of name (any letter case) fails with kind, as the disk service
+    // Every read and replace of name (any letter case) fails with kind, as the disk service
     // reports a clash of two spellings or a link out of the folder.
     void refuse(const QString& name, ErrorKind kind) { m_refused.insert(name.toCaseFolded(), kind); }
 
-    Status open(int number, const QString& name, FileMode mode) override;
-    InputCursor* input(int number) override { return m_disk->input(number); }
-    Status write(int number, QByteArrayView bytes) override;
-    Status close(int number) override;
-    void discard(int number) override { m_disk->discard(number); }
-    Status closeAll() override { return m_disk->closeAll(); }
+    Result<QByteArray> readAll(const QString& name) override;
+    Status replace(const QString& name, QByteArrayView bytes) override;
     Status remove(const QString& name) override { return m_disk->remove(name); }
     bool exists(const QString& name) override { return m_disk->exists(name); }
     Result<std::unique_ptr<FolderLock>> lockFolder() override { return m_disk->lockFolder(); }
@@ -47,8 +43,6 @@ private:
     int m_writes = 0;
     int m_failWriteAt = 0;
     bool m_full = false;
-    bool m_writing[MaxNumber + 1] = {};
-    QString m_names[MaxNumber + 1];
     QHash<QString, ErrorKind> m_refused;
 };
 

@@ -36,7 +36,7 @@ bool IsProgramFile(const QString& fileName);
 // Sets all 51 slots to 0, then reads the first 50 integer fields of fileName as
 // five groups of ten. Never fails as a whole: a missing or short file gives 0
 // where it gives no value. Creates no file.
-FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan, int number = 1,
+FlagsRead LoadVolumes(FileService& files, const QString& fileName, Flags& intKan,
                       OnReadFailure onFailure = OnReadFailure::SkipGroup);
 // The same reading, of bytes already read.
 FlagsRead ParseVolumes(const QByteArray& bytes, const QString& fileName, Flags& intKan,

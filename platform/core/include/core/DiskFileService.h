@@ -3,16 +3,16 @@
 #include "core/FileService.h"
 
 #include <QDir>
-#include <QHash>
 
 #include <sys/types.h>
 
-#include <array>
-#include <future>
 #include <memory>
 #include <optional>
 
 namespace kav {
+
+class SpellingIndex;
+class DurableReplace;
 
 // Files of one folder on disk. A name asked for finds every entry that spells it
 // another way: in other letter case, or in code page 932 bytes instead of UTF-8.
@@ -30,12 +30,6 @@ public:
     ~DiskFileService() override;
     Q_DISABLE_COPY_MOVE(DiskFileService)
 
-    Status open(int number, const QString& name, FileMode mode) override;
-    InputCursor* input(int number) override;
-    Status write(int number, QByteArrayView bytes) override;
-    Status close(int number) override;
-    void discard(int number) override;
-    Status closeAll() override;
     Status remove(const QString& name) override;
     bool exists(const QString& name) override;
     Result<QByteArray> readAll(const QString& name) override;
@@ -61,51 +55,25 @@ public:
     static std::optional<QString> entryText(QByteArrayView entry);
 
 private:
-    struct Slot;
     struct Target;
-    // What one listing of the folder found.
-    struct Listing
-    {
-        QHash<QString, QList<QByteArray>> index; // as m_index
-        QList<QByteArray> foreign;               // entries spelled in code page 932 bytes
-        QList<QByteArray> temporaries;           // entries named like a save's temporary file
-    };
     enum class Use { Read, Write, Remove };
 
-    Slot* slot(int number);
-    void refreshIndex();
-    void learnCaseBlind();
-    void watchFolder();
-    bool applyFolderEvents();
-    static Listing listFolder(const QByteArray& folder);
-    static void removeLeftovers(const QByteArray& folder, Listing& listed);
     Result<Target> locate(const QString& name, Use use);
     QByteArray path(const QByteArray& entry) const;
     void forgetOtherSpellings(const QByteArray& entry, const QString& asked);
+    // The folder opened at the start, or none when its path leads elsewhere now.
+    bool sameFolder(int dir) const;
 
     QDir m_dir;
     QByteArray m_folderBytes; // its path as the system spells it
-    std::array<std::unique_ptr<Slot>, MaxNumber + 1> m_slots;
-    // Case-folded name as text -> the raw entries on disk that spell it, kept up
-    // to date by the kernel's notices of the folder's changes (inotify).
-    QHash<QString, QList<QByteArray>> m_index;
-    QList<QByteArray> m_foreign; // the index's entries in code page 932 bytes: few, if any
-    bool m_indexValid = false;
-    int m_notify = -1; // -1: no notices; the folder is then listed again on each look-up
-    quint64 m_saves = 0;
-    bool m_deferSync = false;
-    bool m_syncPending = false;
-    std::optional<bool> m_caseBlind; // the folder's file system ignores letter case
-    bool m_fuse = false;
-    // Names made elsewhere reach no notice here (network and FUSE drives): a miss lists again.
-    bool m_remote = false;
     // The folder opened at the start: the only one ever read or written, whatever comes to
     // stand at its path later (the mount point under an unmounted drive, another folder).
     dev_t m_folderDev = 0;
-    ino_t m_folderIno = 0;    // 0: there was none
-    bool m_watchLost = false; // the notices ended with the folder gone: watched again when it is back
-    // The listing made on a second thread at the start, until the first look-up takes it.
-    std::future<Listing> m_firstListing;
+    ino_t m_folderIno = 0; // 0: there was none
+    std::unique_ptr<SpellingIndex> m_index;
+    std::unique_ptr<DurableReplace> m_durable;
+    bool m_deferSync = false;
+    bool m_syncPending = false;
 };
 
 // A write past the file-size limit (ulimit -f) then fails with EFBIG and is

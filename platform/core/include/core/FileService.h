@@ -11,13 +11,7 @@
 
 namespace kav {
 
-enum class FileMode {
-    Input,  // the whole file is read at once; a missing file fails
-    Output, // replaces the file only when closed after every write succeeded
-    Append, // created if missing
-};
-
-// The bytes of a file opened for reading and how far they have been read.
+// The bytes of a file read and how far they have been read.
 struct InputCursor
 {
     QByteArray bytes;
@@ -36,34 +30,22 @@ public:
     virtual ~FolderLock() = default;
 };
 
-// Numbered files (1 and 2) relative to one folder, names compared without regard
-// to letter case. A name that is empty, absolute, holds "/" or NUL, or is "." or
-// ".." is refused: nothing reaches outside the folder.
+// Whole files of one folder, names compared without regard to letter case; every
+// command's read-modify-write is built on readAll and replace. A name that is empty,
+// absolute, holds "/" or NUL, or is "." or ".." is refused: nothing reaches outside the folder.
 class FileService
 {
 public:
-    static constexpr int MaxNumber = 2;
-
     virtual ~FileService() = default;
 
-    virtual Status open(int number, const QString& name, FileMode mode) = 0;
-    // The open input file's bytes; nullptr when the number is not open for input.
-    virtual InputCursor* input(int number) = 0;
-    virtual Status write(int number, QByteArrayView bytes) = 0;
-    // Closing an output file is what replaces the old file; it can fail.
-    virtual Status close(int number) = 0;
-    // Drops an output file's pending bytes, leaving the old file as it was.
-    virtual void discard(int number) = 0;
-    virtual Status closeAll() = 0;
+    // The bytes of name as they are on disk now.
+    virtual Result<QByteArray> readAll(const QString& name) = 0;
+    // Replaces name (or creates it) with bytes in one atomic, durable step: the
+    // file holds either its old bytes or all the new ones, whatever happens.
+    virtual Status replace(const QString& name, QByteArrayView bytes) = 0;
     virtual Status remove(const QString& name) = 0;
     virtual bool exists(const QString& name) = 0;
 
-    // Whole-file operations, on which every command's read-modify-write is built.
-    // The bytes of name as they are on disk now.
-    virtual Result<QByteArray> readAll(const QString& name);
-    // Replaces name (or creates it) with bytes in one atomic, durable step: the
-    // file holds either its old bytes or all the new ones, whatever happens.
-    virtual Status replace(const QString& name, QByteArrayView bytes);
     // A command that replaces many files may have the folder flushed once, by syncFolder()
     // before the file that names them all, instead of after each one. Ending the deferral
     // flushes what is still pending.

@@ -5,11 +5,14 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <sys/types.h>
+#include <memory>
 
 class QSocketNotifier;
 
 namespace kav {
+
+class FolderNotices;
+struct FolderIdentity;
 
 // Tells the window that files it shows may have been changed by someone else. It
 // only says "look again": the window reads the files and compares them with what
@@ -53,11 +56,10 @@ private:
     QString m_folder;
     QStringList m_asked;
     QSet<QString> m_names; // case-folded
-    int m_notify = -1;
+    std::unique_ptr<FolderNotices> m_notices;
     QSocketNotifier* m_notifier = nullptr;
-    // The folder the notices are about, as found at the start.
-    dev_t m_watchedDev = 0;
-    ino_t m_watchedIno = 0;
+    // The folder the notices are about, as first found.
+    std::unique_ptr<FolderIdentity> m_identity;
     QTimer m_settle;
     QTimer m_poll;
 };
