@@ -73,8 +73,9 @@ int ChmHelpViewer::display(QWidget* owner, const QString& file)
         }
     }
     std::unique_ptr<ChmFile> chm = ChmFile::open(path);
-    // A file that opens but whose first page cannot be read is as broken as one that does not open.
-    if (!chm || chm->defaultTopic().isEmpty() || !chm->read(chm->defaultTopic())) {
+    // A file that opens but has no page that can be read is as broken as one that does not open;
+    // one with some readable pages is shown, and its window says what is missing.
+    if (!chm || chm->defaultTopic().isEmpty()) {
         // Not modal: the program goes on, as it does while a help window is open.
         auto* box =
             new QMessageBox(QMessageBox::Warning, u"ヘルプ"_s,

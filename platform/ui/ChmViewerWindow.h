@@ -6,9 +6,11 @@
 
 #include <memory>
 
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
+class QProgressBar;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -35,6 +37,8 @@ private:
     void followInContents(const QUrl& url);
     void filterKeywords(const QString& text);
     void runSearch();
+    void searchProgressed();
+    void showDamage();
 
     ChmBrowser* m_browser;
     QTreeWidget* m_tree;
@@ -43,7 +47,11 @@ private:
     QListWidget* m_keywords;
     QLineEdit* m_query;
     QListWidget* m_results;
+    QLabel* m_searchStatus;
+    QProgressBar* m_searchProgress;
+    QLabel* m_damage;
     QString m_lastQuery;
+    qsizetype m_searchedPages = 0;
     std::unique_ptr<HelpSearch> m_search;
 };
 

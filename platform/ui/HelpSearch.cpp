@@ -2,9 +2,11 @@
 
 #include "ui/ChmFile.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
 #include <QTextDocumentFragment>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
 
@@ -49,29 +51,91 @@ std::optional<std::pair<qsizetype, qsizetype>> findFolded(const QString& text, c
     return std::pair(origin[at], origin[end]);
 }
 
-QList<HelpSearch::Hit> HelpSearch::find(const QString& words)
+HelpSearch::HelpSearch(QString chmPath) : m_chmPath(std::move(chmPath)) {}
+
+HelpSearch::~HelpSearch()
 {
-    const QString wanted = searchForm(words);
-    if (wanted.isEmpty())
-        return {};
-    if (m_pages.isEmpty()) {
-        const QStringList pages = m_chm.pages();
-        for (const QString& page : pages) {
-            const std::optional<QByteArray> bytes = m_chm.read(page);
-            if (!bytes)
-                continue;
-            const QString html = m_chm.decode(*bytes);
-            QString title = pageTitle(html);
-            if (title.isEmpty())
-                title = page;
-            m_pages.append(
-                {page, title, searchForm(QTextDocumentFragment::fromHtml(html).toPlainText() + u' ' + title)});
+    m_stop = true;
+    if (m_thread)
+        m_thread->wait();
+}
+
+void HelpSearch::start()
+{
+    if (m_thread)
+        return;
+    m_thread.reset(QThread::create([this] { readPages(); }));
+    m_thread->start(QThread::LowPriority);
+}
+
+std::pair<QString, QString> HelpSearch::pageText(const QString& html, const QString& path)
+{
+    const QString text = QTextDocumentFragment::fromHtml(html).toPlainText();
+    QString title = pageTitle(html);
+    // Generated pop-up pages often have an empty title but start with what they are about.
+    for (qsizetype from = 0; title.isEmpty() && from < text.size();) {
+        qsizetype end = text.indexOf(u'\n', from);
+        end = end < 0 ? text.size() : end;
+        title = text.sliced(from, end - from).simplified().left(80);
+        from = end + 1;
+    }
+    if (title.isEmpty())
+        title = path;
+    return {searchForm(text + u' ' + title), title};
+}
+
+// On the reading thread: only m_chmPath and m_stop are shared, the pages go over in batches.
+void HelpSearch::readPages()
+{
+    // Posted to this object, so that none arrives once it is gone.
+    const auto post = [this](QList<PageText> pages, Progress progress) {
+        QMetaObject::invokeMethod(
+            this, [this, pages, progress]() mutable { receive(std::move(pages), progress); }, Qt::QueuedConnection);
+    };
+    const std::unique_ptr<ChmFile> chm = ChmFile::open(m_chmPath, ChmFile::Sitemaps::Skip);
+    const QStringList paths = chm ? chm->pages() : QStringList();
+    Progress progress;
+    progress.total = paths.size();
+    post({}, progress);
+    QList<PageText> batch;
+    QElapsedTimer sincePost;
+    sincePost.start();
+    for (const QString& path : paths) {
+        if (m_stop)
+            return;
+        if (const std::optional<QByteArray> bytes = chm->readText(path)) {
+            auto [text, title] = pageText(chm->decode(*bytes), path);
+            batch.append({path, std::move(title), std::move(text)});
+        } else {
+            ++progress.unreadable;
+        }
+        // Often enough for the count to be seen growing, seldom enough to cost nothing.
+        if (sincePost.elapsed() >= 100) {
+            post(std::exchange(batch, {}), progress);
+            sincePost.restart();
         }
     }
+    progress.done = true;
+    post(std::move(batch), progress);
+}
+
+void HelpSearch::receive(QList<PageText> pages, Progress progress)
+{
+    m_pages.append(std::move(pages));
+    m_progress = progress;
+    if (onProgress)
+        onProgress();
+}
+
+QList<HelpSearch::Hit> HelpSearch::find(const QString& words, qsizetype from) const
+{
+    const QString wanted = searchForm(words);
     QList<Hit> hits;
-    for (const PageText& page : std::as_const(m_pages)) {
-        if (page.text.contains(wanted))
-            hits.append({page.path, page.title});
+    if (wanted.isEmpty())
+        return hits;
+    for (qsizetype i = std::max<qsizetype>(from, 0); i < m_pages.size(); ++i) {
+        if (m_pages[i].text.contains(wanted))
+            hits.append({m_pages[i].path, m_pages[i].title});
     }
     return hits;
 }
