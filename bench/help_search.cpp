@@ -32,6 +32,21 @@ int main(int argc, char* argv[])
     }
     std::printf("%s, %d logical cores, Qt %s\nwindow shown in %lld ms\n", argv[1], QThread::idealThreadCount(),
                 qVersion(), clock.elapsed());
+    // Closing while the pages are read: the reading stops and is waited for.
+    if (auto* early = owner.findChild<QLineEdit*>(QStringLiteral("query"))) {
+        early->setText(QString::fromLocal8Bit(argv[2]));
+        Q_EMIT early->returnPressed();
+        QElapsedTimer reading;
+        reading.start();
+        while (reading.elapsed() < 1000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        clock.restart();
+        delete early->window();
+        std::printf("window closed while reading in %lld ms\n", clock.elapsed());
+        clock.restart();
+        viewer.HtmlHelpA(&owner, QString::fromLocal8Bit(argv[1]), kav::HH_DISPLAY_TOPIC, 0);
+        std::printf("window shown again in %lld ms\n", clock.elapsed());
+    }
     auto* query = owner.findChild<QLineEdit*>(QStringLiteral("query"));
     auto* results = owner.findChild<QListWidget*>(QStringLiteral("results"));
     auto* progress = owner.findChild<QProgressBar*>(QStringLiteral("searchProgress"));

@@ -153,7 +153,7 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner) :
     layout->setSpacing(0);
     layout->addWidget(tools);
     layout->addWidget(m_damage);
-    layout->addWidget(splitter);
+    layout->addWidget(splitter, 1);
     resize(800, 600);
 
     // Not on currentItemChanged: the tree makes its first entry current when focused,

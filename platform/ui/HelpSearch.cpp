@@ -13,12 +13,28 @@ using namespace Qt::StringLiterals;
 namespace kav {
 namespace {
 
-QString pageTitle(const QString& html)
+QRegularExpression elementRe(const QString& tags)
 {
-    static const QRegularExpression titleRe(u"<title[^>]*>(.*?)</title>"_s,
-                                            QRegularExpression::CaseInsensitiveOption |
-                                                QRegularExpression::DotMatchesEverythingOption);
-    return QTextDocumentFragment::fromHtml(titleRe.match(html).captured(1)).toPlainText().simplified();
+    return QRegularExpression(u"<(%1)\\b[^>]*>(.*?)</\\1\\s*>"_s.arg(tags),
+                              QRegularExpression::CaseInsensitiveOption |
+                                  QRegularExpression::DotMatchesEverythingOption);
+}
+
+const QRegularExpression& titleRe()
+{
+    static const QRegularExpression re = elementRe(u"title"_s);
+    return re;
+}
+
+const QRegularExpression& headingRe()
+{
+    static const QRegularExpression re = elementRe(u"h[1-3]"_s);
+    return re;
+}
+
+QString firstText(const QString& html, const QRegularExpression& element)
+{
+    return QTextDocumentFragment::fromHtml(element.match(html).captured(2)).toPlainText().simplified();
 }
 
 } // namespace
@@ -71,14 +87,10 @@ void HelpSearch::start()
 std::pair<QString, QString> HelpSearch::pageText(const QString& html, const QString& path)
 {
     const QString text = QTextDocumentFragment::fromHtml(html).toPlainText();
-    QString title = pageTitle(html);
-    // Generated pop-up pages often have an empty title but start with what they are about.
-    for (qsizetype from = 0; title.isEmpty() && from < text.size();) {
-        qsizetype end = text.indexOf(u'\n', from);
-        end = end < 0 ? text.size() : end;
-        title = text.sliced(from, end - from).simplified().left(80);
-        from = end + 1;
-    }
+    // Generated pages may leave the title empty and still have a heading.
+    QString title = firstText(html, titleRe());
+    if (title.isEmpty())
+        title = firstText(html, headingRe());
     if (title.isEmpty())
         title = path;
     return {searchForm(text + u' ' + title), title};
