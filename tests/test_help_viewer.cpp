@@ -498,6 +498,13 @@ private Q_SLOTS:
         QTest::newRow("on the first page") << u"収集状況"_s << QStringList{u"はじめに"_s};
         QTest::newRow("in a title") << u"使い方"_s << QStringList{u"使い方"_s};
         QTest::newRow("markup is not text") << u"stylesheet"_s << QStringList();
+        // A page without a title is listed by its heading.
+        QTest::newRow("named reference") << u"記号 & 文字"_s << QStringList{u"記号 & 文字参照"_s};
+        QTest::newRow("numbered reference") << u"巻数 と"_s << QStringList{u"記号 & 文字参照"_s};
+        QTest::newRow("unknown name as written") << u"&unknown;"_s << QStringList{u"記号 & 文字参照"_s};
+        QTest::newRow("spaces kept in pre") << u"二つ  の空白"_s << QStringList{u"記号 & 文字参照"_s};
+        for (const QString& hidden : {u"注記"_s, u"スクリプト"_s, u"color"_s, u"b\">巻"_s})
+            QTest::newRow(qPrintable(u"not shown: "_s + hidden)) << hidden << QStringList();
         QTest::newRow("nowhere") << u"存在しない言葉"_s << QStringList();
     }
 
