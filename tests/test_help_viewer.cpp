@@ -13,7 +13,9 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -316,8 +318,65 @@ private Q_SLOTS:
         auto* box = qobject_cast<QMessageBox*>(windows[0]);
         QVERIFY(box);
         QCOMPARE(box->windowModality(), Qt::NonModal);
-        QVERIFY2(box->text().contains(u"「Broken.chm」を読み込めませんでした"_s), qPrintable(box->text()));
+        QVERIFY2(box->text().contains(opens ? u"「Broken.chm」が壊れています。目次、索引とページのどれも"_s
+                                            : u"「Broken.chm」を読み込めませんでした"_s),
+                 qPrintable(box->text()));
         QVERIFY(!box->findChild<QTextBrowser*>());
+    }
+
+    // Rows of cuts and zeroed stretches. What was lost is told by comparing with the intact file.
+    void saysWhatADamagedFileLost_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray intact = fileBytes(TestChm);
+        QTest::newRow("intact") << intact;
+        for (int percent : {99, 90, 75, 50, 10})
+            QTest::addRow("cut at %d%%", percent) << intact.left(intact.size() * percent / 100);
+        for (int percent : {0, 30, 70, 90}) {
+            QByteArray zeroed = intact;
+            zeroed.replace(intact.size() * percent / 100, 512, QByteArray(512, '\0'));
+            QTest::addRow("512 zeros at %d%%", percent) << zeroed.left(intact.size());
+        }
+    }
+
+    void saysWhatADamagedFileLost()
+    {
+        QFETCH(QByteArray, bytes);
+        put(u"Broken.chm"_s, bytes);
+        const auto intact = ChmFile::open(TestChm);
+        const auto broken = ChmFile::open(u"Broken.chm"_s);
+        int pagesLost = 0;
+        for (const QString& page : intact->pages())
+            pagesLost += broken && broken->read(page) == intact->read(page) ? 0 : 1;
+        ChmHelpViewer viewer;
+        const bool shown = viewer.HtmlHelpA(m_owner.get(), u"Broken.chm"_s, HH_DISPLAY_TOPIC, 0) != 0;
+        // A file has no checksums: a stream that unpacks out of step gives text without a NUL
+        // (the end of one page before the start of the next), which passes for a page.
+        QCOMPARE(shown, pagesLost < intact->pages().size());
+        if (!shown) { // told in a message box
+            auto* box = qobject_cast<QMessageBox*>(viewerWindows(*m_owner).value(0));
+            QVERIFY(box && box->text().contains(broken ? u"壊れています"_s : u"読み込めませんでした"_s));
+            return;
+        }
+        QWidget* window = viewerWindows(*m_owner).value(0);
+        QVERIFY(window);
+        window->findChild<QTabWidget*>()->setCurrentIndex(2); // starts reading the pages for search
+        QTRY_VERIFY(window->findChild<QProgressBar*>(u"searchProgress"_s)->isHidden());
+        const bool contentsLost = broken->contents().size() != intact->contents().size();
+        const bool indexLost = broken->keywords().size() != intact->keywords().size();
+        const QString notice = window->findChild<QLabel*>(u"damage"_s)->text();
+        QCOMPARE(window->findChild<QLabel*>(u"damage"_s)->isVisibleTo(window), contentsLost || indexLost || pagesLost);
+        QCOMPARE(notice.contains(u"目次"_s), contentsLost);
+        QCOMPARE(notice.contains(u"索引"_s), indexLost);
+        QCOMPARE(notice.contains(u"一部のページ"_s), pagesLost > 0);
+        QCOMPARE(
+            window->findChild<QLabel*>(u"searchStatus"_s)->text().contains(u"読めないページが%1件"_s.arg(pagesLost)),
+            pagesLost > 0);
+        if (contentsLost || indexLost || pagesLost)
+            QVERIFY2(notice.startsWith(u"ヘルプファイル「Broken.chm」が壊れています。"_s), qPrintable(notice));
+        // What could be read is there all the same.
+        QCOMPARE(window->findChild<QTreeWidget*>(u"contents"_s)->topLevelItemCount(), int(broken->contents().size()));
+        QVERIFY(!window->findChild<QTextBrowser*>()->toPlainText().contains(u"ページを読めません"_s));
     }
 
     void missingFileShowsNothing()
@@ -474,6 +533,13 @@ private Q_SLOTS:
         QTest::newRow("on the first page") << u"収集状況"_s << QStringList{u"はじめに"_s};
         QTest::newRow("in a title") << u"使い方"_s << QStringList{u"使い方"_s};
         QTest::newRow("markup is not text") << u"stylesheet"_s << QStringList();
+        // A page without a title is listed by its heading.
+        QTest::newRow("named reference") << u"記号 & 文字"_s << QStringList{u"記号 & 文字参照"_s};
+        QTest::newRow("numbered reference") << u"巻数 と"_s << QStringList{u"記号 & 文字参照"_s};
+        QTest::newRow("unknown name as written") << u"&unknown;"_s << QStringList{u"記号 & 文字参照"_s};
+        QTest::newRow("spaces kept in pre") << u"二つ  の空白"_s << QStringList{u"記号 & 文字参照"_s};
+        for (const QString& hidden : {u"注記"_s, u"スクリプト"_s, u"color"_s, u"b\">巻"_s})
+            QTest::newRow(qPrintable(u"not shown: "_s + hidden)) << hidden << QStringList();
         QTest::newRow("nowhere") << u"存在しない言葉"_s << QStringList();
     }
 
@@ -490,11 +556,12 @@ private Q_SLOTS:
         QVERIFY(edit && results);
         edit->setText(query);
         QTest::keyClick(edit, Qt::Key_Return);
-        if (found.isEmpty()) {
-            QCOMPARE(texts(*results), QStringList{u"見つかりませんでした。"_s});
-            return;
-        }
+        QTRY_VERIFY(window->findChild<QProgressBar*>(u"searchProgress"_s)->isHidden());
         QCOMPARE(texts(*results), found);
+        QCOMPARE(window->findChild<QLabel*>(u"searchStatus"_s)->text(),
+                 found.isEmpty() ? u"見つかりませんでした。"_s : u"%1件見つかりました。"_s.arg(found.size()));
+        if (found.isEmpty())
+            return;
         QListWidgetItem* first = results->item(0);
         QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, results->visualItemRect(first).center());
         auto* browser = window->findChild<QTextBrowser*>();

@@ -50,10 +50,13 @@ QString browserStylesheets(const QString& html)
     return out;
 }
 
-QString missingPage(const QString& path)
+QString missingPage(const QString& path, bool damaged)
 {
-    return u"<html><body><h2>ページが見つかりません</h2><p>「%1」はこのヘルプファイルにありません。</p>"
-           "<p>［戻る］で前のページに戻れます。</p></body></html>"_s.arg(path.toHtmlEscaped());
+    const QString why = damaged
+                            ? u"<h2>ページを読めません</h2><p>「%1」はヘルプファイルが壊れているため読めません。</p>"_s
+                            : u"<h2>ページが見つかりません</h2><p>「%1」はこのヘルプファイルにありません。</p>"_s;
+    return u"<html><body>"_s + why.arg(path.toHtmlEscaped()) +
+           u"<p>［戻る］で前のページに戻れます。</p></body></html>"_s;
 }
 
 constexpr std::array<qreal, 12> ZoomSteps{0.5, 0.67, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 1.75, 2, 2.5, 3};
@@ -174,10 +177,11 @@ QVariant ChmBrowser::loadResource(int type, const QUrl& name)
     const QUrl url = name.isRelative() ? source().resolved(name) : name;
     if (url.scheme() != ChmScheme)
         return {};
-    const std::optional<QByteArray> bytes = m_chm->read(url.path());
+    const bool text = type == QTextDocument::HtmlResource || type == QTextDocument::StyleSheetResource;
+    const std::optional<QByteArray> bytes = text ? m_chm->readText(url.path()) : m_chm->read(url.path());
     if (!bytes) {
         if (type == QTextDocument::HtmlResource)
-            return missingPage(url.path());
+            return missingPage(url.path(), m_chm->contains(url.path()));
         return {};
     }
     switch (type) {

@@ -95,7 +95,7 @@ QHash<QString, QString> attributes(const QString& tagBody)
 
 } // namespace
 
-std::unique_ptr<ChmFile> ChmFile::open(const QString& path)
+std::unique_ptr<ChmFile> ChmFile::open(const QString& path, Sitemaps sitemaps)
 {
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable())
@@ -105,13 +105,12 @@ std::unique_ptr<ChmFile> ChmFile::open(const QString& path)
         return nullptr;
     std::unique_ptr<ChmFile> file(new ChmFile(handle, info.absoluteFilePath()));
     file->readSystem();
-    const QString contentsFile = file->findSitemap(file->m_contentsFile, u".hhc"_s);
-    if (const std::optional<QByteArray> sitemap = file->read(contentsFile))
-        file->m_contents = parseSitemap(file->decode(*sitemap));
-    const QString indexFile = file->findSitemap(file->m_indexFile, u".hhk"_s);
-    if (const std::optional<QByteArray> sitemap = file->read(indexFile))
-        file->m_keywords = parseSitemap(file->decode(*sitemap));
+    if (sitemaps == Sitemaps::Skip)
+        return file;
+    file->m_contents = file->readSitemap(file->m_contentsFile, u".hhc"_s, file->m_damage.contents);
+    file->m_keywords = file->readSitemap(file->m_indexFile, u".hhk"_s, file->m_damage.index);
     file->m_defaultTopic = file->findDefaultTopic();
+    file->m_damage.pages = file->m_damage.pages || file->streamCutShort();
     return file;
 }
 
@@ -157,6 +156,16 @@ std::optional<QByteArray> ChmFile::read(const QString& objectPath) const
             return std::nullopt;
         done += static_cast<LONGUINT64>(got);
     }
+    return bytes;
+}
+
+// chmlib gives the part of a file cut short as zeros, and a stream damaged in the middle
+// unpacks to garbage; text has no NUL unless it is UTF-16, which starts with a mark.
+std::optional<QByteArray> ChmFile::readText(const QString& objectPath) const
+{
+    std::optional<QByteArray> bytes = read(objectPath);
+    if (bytes && bytes->contains('\0') && cp932::byteOrderMark(*bytes) == cp932::Mark::None)
+        return std::nullopt;
     return bytes;
 }
 
@@ -241,14 +250,37 @@ QString ChmFile::findSitemap(const QString& named, const QString& extension) con
     return {};
 }
 
-QString ChmFile::findDefaultTopic() const
+// A sitemap the file names or holds but cannot give is damage; one it never had is not.
+std::vector<TocEntry> ChmFile::readSitemap(const QString& named, const QString& extension, bool& damaged) const
 {
-    if (const QString named = normalizePath(m_defaultTopic); isObject(named))
+    const QString path = findSitemap(named, extension);
+    const std::optional<QByteArray> bytes = path.isEmpty() ? std::nullopt : readText(path);
+    damaged = !bytes && !(path.isEmpty() && named.trimmed().isEmpty());
+    return bytes ? parseSitemap(decode(*bytes)) : std::vector<TocEntry>();
+}
+
+// The first page that can be read, of those the file names: its default topic, the
+// contents, index.html, any page. Pages that are there but unreadable are damage.
+QString ChmFile::findDefaultTopic()
+{
+    // A file damaged throughout is given up after this many pages rather than read to the end.
+    constexpr int MaxTries = 256;
+    int tries = 0;
+    const auto readable = [&](const QString& link) {
+        const QString path = withoutFragment(link);
+        if (tries >= MaxTries || !isObject(path))
+            return false;
+        ++tries;
+        const bool ok = readText(path).has_value();
+        m_damage.pages = m_damage.pages || !ok;
+        return ok;
+    };
+    if (const QString named = normalizePath(m_defaultTopic); readable(named))
         return named;
     QString fromContents;
     const std::function<bool(const std::vector<TocEntry>&)> search = [&](const std::vector<TocEntry>& entries) {
         for (const TocEntry& entry : entries) {
-            if (isObject(entry.local)) {
+            if (readable(entry.local)) {
                 fromContents = entry.local;
                 return true;
             }
@@ -259,14 +291,26 @@ QString ChmFile::findDefaultTopic() const
     };
     if (search(m_contents))
         return fromContents;
-    if (contains(u"/index.html"_s))
+    if (readable(u"/index.html"_s))
         return u"/index.html"_s;
-    const QStringList all = objects();
+    const QStringList all = pages();
     for (const QString& path : all) {
-        if (isPage(path))
+        if (readable(path))
             return path;
     }
     return {};
+}
+
+// The pages are in one compressed stream at the end of the file, so a file cut short
+// loses their tail; its last byte tells without unpacking anything.
+bool ChmFile::streamCutShort() const
+{
+    chmUnitInfo info{};
+    if (chm_resolve_object(m_handle, "::DataSpace/Storage/MSCompressed/Content", &info) != CHM_RESOLVE_SUCCESS ||
+        info.length == 0)
+        return false;
+    unsigned char last = 0;
+    return chm_retrieve_object(m_handle, &info, &last, info.length - 1, 1) != 1;
 }
 
 QString ChmFile::normalizePath(const QString& link)

@@ -73,14 +73,17 @@ int ChmHelpViewer::display(QWidget* owner, const QString& file)
         }
     }
     std::unique_ptr<ChmFile> chm = ChmFile::open(path);
-    // A file that opens but whose first page cannot be read is as broken as one that does not open.
-    if (!chm || chm->defaultTopic().isEmpty() || !chm->read(chm->defaultTopic())) {
+    // A file that opens but has no page that can be read is as broken as one that does not open;
+    // one with some readable pages is shown, and its window says what is missing.
+    if (!chm || chm->defaultTopic().isEmpty()) {
+        // A help file whose directory reads but none of whose pages do is damaged, not something else.
+        const QString text = chm ? u"ヘルプファイル「%1」が壊れています。目次、索引とページのどれも読めませんでした。\n"
+                                   "ヘルプファイルを入れ直して下さい。"_s
+                                 : u"ヘルプファイル「%1」を読み込めませんでした。\n"
+                                   "ファイルが壊れているか、ヘルプファイルではありません。"_s;
         // Not modal: the program goes on, as it does while a help window is open.
-        auto* box =
-            new QMessageBox(QMessageBox::Warning, u"ヘルプ"_s,
-                            u"ヘルプファイル「%1」を読み込めませんでした。\n"
-                            "ファイルが壊れているか、ヘルプファイルではありません。"_s.arg(QFileInfo(path).fileName()),
-                            QMessageBox::Ok, owner);
+        auto* box = new QMessageBox(QMessageBox::Warning, u"ヘルプ"_s, text.arg(QFileInfo(path).fileName()),
+                                    QMessageBox::Ok, owner);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::NonModal);
         box->show();

@@ -11,10 +11,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
@@ -124,11 +126,21 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, Q
     auto* find = new QPushButton(u"検索"_s);
     m_results = new QListWidget;
     m_results->setObjectName(u"results"_s);
+    m_searchProgress = new QProgressBar;
+    m_searchProgress->setObjectName(u"searchProgress"_s);
+    m_searchProgress->setFormat(u"%v／%m ページ"_s);
+    m_searchProgress->hide();
+    m_searchStatus = new QLabel;
+    m_searchStatus->setObjectName(u"searchStatus"_s);
+    m_searchStatus->setWordWrap(true);
+    m_searchStatus->hide();
     auto* searchLayout = new QVBoxLayout(search);
     auto* queryLayout = new QHBoxLayout;
     queryLayout->addWidget(m_query);
     queryLayout->addWidget(find);
     searchLayout->addLayout(queryLayout);
+    searchLayout->addWidget(m_searchProgress);
+    searchLayout->addWidget(m_searchStatus);
     searchLayout->addWidget(m_results);
 
     m_tabs = new QTabWidget;
@@ -137,7 +149,15 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, Q
     m_tabs->addTab(search, u"検索"_s);
 
     m_browser = new ChmBrowser(std::move(chm), this);
-    m_search = std::make_unique<HelpSearch>(m_browser->chm());
+    m_search = std::make_unique<HelpSearch>(m_browser->chm().path());
+    m_search->onProgress = [this] { searchProgressed(); };
+    // Reading starts when the reader turns to the search, so the words typed meet pages already read.
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this, search] {
+        if (m_tabs->currentWidget() == search && !m_search->started()) {
+            m_search->start();
+            searchProgressed();
+        }
+    });
 
     auto* tools = new QToolBar;
     tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -218,11 +238,16 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, Q
     splitter->addWidget(page);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({240, 560});
+    m_damage = new QLabel;
+    m_damage->setObjectName(u"damage"_s);
+    m_damage->setWordWrap(true);
+    m_damage->setStyleSheet(u"QLabel { background: #fff4c0; color: #503000; padding: 4px 8px; }"_s);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(tools);
-    layout->addWidget(splitter);
+    layout->addWidget(m_damage);
+    layout->addWidget(splitter, 1);
     resize(800, 600);
 
     // Not on currentItemChanged: the tree makes its first entry current when focused,
@@ -238,6 +263,7 @@ ChmViewerWindow::ChmViewerWindow(std::unique_ptr<ChmFile> chm, QWidget* owner, Q
     connect(find, &QPushButton::clicked, this, &ChmViewerWindow::runSearch);
     connect(m_results, &QListWidget::itemClicked, this, &ChmViewerWindow::showListed);
     connect(m_results, &QListWidget::itemActivated, this, &ChmViewerWindow::showListed);
+    showDamage();
     showDefaultTopic();
 }
 
@@ -360,16 +386,67 @@ void ChmViewerWindow::escape()
 void ChmViewerWindow::runSearch()
 {
     m_results->clear();
+    m_searchedPages = 0;
     m_lastQuery = m_query->text().trimmed();
-    if (searchForm(m_lastQuery).isEmpty())
-        return;
-    const QList<HelpSearch::Hit> hits = m_search->find(m_lastQuery);
-    for (const HelpSearch::Hit& hit : hits) {
-        auto* item = new QListWidgetItem(hit.title, m_results);
-        item->setData(Qt::UserRole, hit.path);
+    if (!searchForm(m_lastQuery).isEmpty())
+        m_search->start();
+    searchProgressed();
+}
+
+// Brings the results up to the pages read since the last look, and tells how far it got.
+void ChmViewerWindow::searchProgressed()
+{
+    const HelpSearch::Progress progress = m_search->progress();
+    const qsizetype read = m_search->pagesRead();
+    m_searchProgress->setVisible(m_search->started() && !progress.done);
+    m_searchProgress->setMaximum(int(std::max<qsizetype>(progress.total, 0)));
+    m_searchProgress->setValue(int(read + progress.unreadable));
+    const bool searching = !searchForm(m_lastQuery).isEmpty();
+    if (searching) {
+        const QList<HelpSearch::Hit> hits = m_search->find(m_lastQuery, m_searchedPages);
+        for (const HelpSearch::Hit& hit : hits) {
+            auto* item = new QListWidgetItem(hit.title, m_results);
+            item->setData(Qt::UserRole, hit.path);
+            item->setToolTip(hit.path);
+        }
     }
-    if (hits.isEmpty())
-        new QListWidgetItem(u"見つかりませんでした。"_s, m_results);
+    m_searchedPages = read;
+    QStringList status;
+    if (searching && m_results->count() > 0)
+        status << u"%1件見つかりました。"_s.arg(m_results->count());
+    else if (searching && progress.done)
+        status << u"見つかりませんでした。"_s;
+    if (searching && !progress.done)
+        status << u"残りのページを探しています…"_s;
+    if (progress.unreadable > 0) {
+        status << u"読めないページが%1件あり、その中は探せませんでした。"_s.arg(progress.unreadable);
+        showDamage();
+    }
+    m_searchStatus->setText(status.join(u'\n'));
+    m_searchStatus->setVisible(!status.isEmpty());
+}
+
+// What a damaged file could not give is said above the page; what it could is shown as usual.
+void ChmViewerWindow::showDamage()
+{
+    const ChmFile::Damage damage = m_browser->chm().damage();
+    const bool pages = damage.pages || m_search->progress().unreadable > 0;
+    QStringList parts;
+    if (damage.contents)
+        parts << u"目次"_s;
+    if (damage.index)
+        parts << u"索引"_s;
+    if (pages)
+        parts << u"一部のページ"_s;
+    m_damage->setVisible(!parts.isEmpty());
+    if (parts.isEmpty())
+        return;
+    const QString last = parts.takeLast();
+    QString text = u"ヘルプファイル「%1」が壊れています。%2を読めませんでした。"_s.arg(
+        QFileInfo(m_browser->chm().path()).fileName(), parts.isEmpty() ? last : parts.join(u'、') + u'と' + last);
+    if (pages)
+        text += u"読めないページは表示も検索もできません。"_s;
+    m_damage->setText(text + u"ヘルプファイルを入れ直して下さい。"_s);
 }
 
 } // namespace kav

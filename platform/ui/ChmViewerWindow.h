@@ -6,9 +6,11 @@
 
 #include <memory>
 
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
+class QProgressBar;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -41,6 +43,8 @@ private:
     void openFirstKeyword();
     void print();
     void escape();
+    void searchProgressed();
+    void showDamage();
 
     ChmBrowser* m_browser;
     FindBar* m_findBar;
@@ -51,7 +55,11 @@ private:
     QListWidget* m_keywords;
     QLineEdit* m_query;
     QListWidget* m_results;
+    QLabel* m_searchStatus;
+    QProgressBar* m_searchProgress;
+    QLabel* m_damage;
     QString m_lastQuery;
+    qsizetype m_searchedPages = 0;
     std::unique_ptr<HelpSearch> m_search;
 };
 

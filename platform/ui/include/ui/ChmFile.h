@@ -26,8 +26,10 @@ struct TocEntry
 class ChmFile final
 {
 public:
-    // nullptr when path is not a readable help file.
-    static std::unique_ptr<ChmFile> open(const QString& path);
+    enum class Sitemaps { Read, Skip };
+    // nullptr when path is not a readable help file. Skip leaves contents, keywords and
+    // default topic empty, for a reader that wants the pages only.
+    static std::unique_ptr<ChmFile> open(const QString& path, Sitemaps sitemaps = Sitemaps::Read);
     ~ChmFile();
     Q_DISABLE_COPY_MOVE(ChmFile)
 
@@ -36,6 +38,8 @@ public:
     QStringList objects() const;
     bool contains(const QString& objectPath) const;
     std::optional<QByteArray> read(const QString& objectPath) const;
+    // A page, contents file or stylesheet; none when it cannot be read or reads as damaged.
+    std::optional<QByteArray> readText(const QString& objectPath) const;
 
     QString title() const { return m_title; }
     quint32 lcid() const { return m_lcid; }
@@ -45,6 +49,18 @@ public:
     const std::vector<TocEntry>& keywords() const { return m_keywords; }
     // Every page (.htm, .html) of the file.
     QStringList pages() const;
+
+    // What a damaged file failed to give when it was opened: its contents or index
+    // (named or present, but unreadable), and pages (the compressed stream cut short,
+    // or the named first page unreadable). Pages damaged elsewhere show when read.
+    struct Damage
+    {
+        bool contents = false;
+        bool index = false;
+        bool pages = false;
+        bool any() const { return contents || index || pages; }
+    };
+    Damage damage() const { return m_damage; }
 
     // Text of a page, contents file or stylesheet: by its own charset declaration,
     // else by the file's language, else UTF-8.
@@ -60,7 +76,9 @@ private:
     // A normalized link that names a file of this help file.
     bool isObject(const QString& link) const;
     QString findSitemap(const QString& named, const QString& extension) const;
-    QString findDefaultTopic() const;
+    std::vector<TocEntry> readSitemap(const QString& named, const QString& extension, bool& damaged) const;
+    QString findDefaultTopic();
+    bool streamCutShort() const;
     QByteArray languageCodec() const;
 
     ::chmFile* m_handle;
@@ -72,6 +90,7 @@ private:
     QString m_defaultTopic;
     std::vector<TocEntry> m_contents;
     std::vector<TocEntry> m_keywords;
+    Damage m_damage;
 };
 
 } // namespace kav
