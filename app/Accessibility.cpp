@@ -196,4 +196,23 @@ void nameChanged(QLabel* label)
     QAccessible::updateAccessibility(&event);
 }
 
+void announce(QWidget* control, const QString& text)
+{
+    if (!QAccessible::isActive())
+        return;
+    // The control's own description, kept while announcements follow each other.
+    static constexpr char Own[] = "kavurioOwnDescription";
+    if (!control->property(Own).isValid())
+        control->setProperty(Own, control->accessibleDescription());
+    control->setAccessibleDescription(text);
+    QAccessibleEvent event(control, QAccessible::Alert);
+    QAccessible::updateAccessibility(&event);
+    QTimer::singleShot(5000, control, [control, text] {
+        if (control->accessibleDescription() != text)
+            return;
+        control->setAccessibleDescription(control->property(Own).toString());
+        control->setProperty(Own, QVariant());
+    });
+}
+
 } // namespace kav::accessibility

@@ -2,6 +2,7 @@
 
 class QLabel;
 class QString;
+class QWidget;
 
 namespace kav {
 
@@ -18,6 +19,9 @@ QString volumeName(const QLabel* label);
 
 // Tells assistive technology that a label's name changed (its colour, not its text).
 void nameChanged(QLabel* label);
+
+// Says text once, as an alert of control: its description for a few seconds.
+void announce(QWidget* control, const QString& text);
 
 } // namespace accessibility
 } // namespace kav

@@ -403,6 +403,44 @@ Message introduction()
             mb::Information, QStringLiteral("カヴリオＰｒｏのご紹介")};
 }
 
+QString stepDone(const storage::Change& change, bool redo, int first)
+{
+    const QString title = storage::ChangedTitle(change);
+    QString what;
+    if (const auto* flags = std::get_if<storage::FlagsChange>(&change)) {
+        const int from = flags->indexes.first() + first - 1;
+        const int to = flags->indexes.last() + first - 1;
+        what = QStringLiteral("「%1」の%2巻を%3")
+                   .arg(title, from == to ? IntText(from) : IntText(from) + QStringLiteral("〜") + IntText(to),
+                        flags->after == 0 ? QStringLiteral("収集済みに") : QStringLiteral("未収集に"));
+    } else if (const auto* field = std::get_if<storage::FieldChange>(&change)) {
+        what = field->field == storage::FieldChange::Count
+                   ? QStringLiteral("「%1」の巻数を%2巻に").arg(title, IntText(field->after))
+                   : QStringLiteral("「%1」の開始巻を%2に").arg(title, IntText(field->after + 1));
+    } else {
+        what = (std::holds_alternative<storage::AddChange>(change) ? QStringLiteral("「%1」の登録")
+                                                                   : QStringLiteral("「%1」の削除"))
+                   .arg(title);
+    }
+    return (redo ? QStringLiteral("やり直しました：") : QStringLiteral("元に戻しました：")) + what;
+}
+
+Message stepRefused(const storage::Outcome& outcome, const storage::Change& change, bool redo)
+{
+    const QString cannot = redo ? QStringLiteral("やり直せません。") : QStringLiteral("元に戻せません。");
+    const QString why = outcome.kind == storage::Outcome::NoRoom
+                            ? QStringLiteral("題名が%1件登録されているため、「%2」の削除を").arg(storage::MaxTitles)
+                            : QStringLiteral("「%1」はほかの画面やソフトで変更されたため、")
+                                  .arg(outcome.title.isEmpty() ? storage::ChangedTitle(change) : outcome.title);
+    return {joined({why + cannot, QStringLiteral("ファイルの今の内容を表示します。")}), mb::Information,
+            redo ? QStringLiteral("やり直し") : QStringLiteral("元に戻す")};
+}
+
+RangeMenu rangeMenu()
+{
+    return {QStringLiteral("ここまでを全部収集済みにする"), QStringLiteral("ここから後を全部未収集にする")};
+}
+
 QString volumes(qint16 count)
 {
     return IntText(count) + QStringLiteral("巻");

@@ -78,6 +78,15 @@ Message printHeld(const HeldJob& job);
 Message cancelFailed(const HeldJob& job, const Error& error);
 Message introduction();
 
+// Undo and redo. first: the first volume's number of the title shown.
+QString stepDone(const storage::Change& change, bool redo, int first);
+Message stepRefused(const storage::Outcome& outcome, const storage::Change& change, bool redo);
+struct RangeMenu
+{
+    QString collectedUpTo, uncollectedFrom;
+};
+RangeMenu rangeMenu();
+
 // The window's own texts.
 QString volumes(qint16 count); // "12巻"
 QString position(int shown, int count);

@@ -140,6 +140,21 @@ bool VolumeCursor::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         m_index = std::clamp(m_index, 1, n);
+        const int key = keyEvent->key();
+        if (keyEvent->modifiers() & Qt::ShiftModifier && m_range &&
+            !(key == Qt::Key_Space && keyEvent->isAutoRepeat())) {
+            const int to = key == Qt::Key_Left    ? m_index - 1
+                           : key == Qt::Key_Right ? m_index + 1
+                           : key == Qt::Key_Up    ? (m_index > Columns ? m_index - Columns : m_index)
+                           : key == Qt::Key_Down  ? (m_index + Columns <= n ? m_index + Columns : m_index)
+                           : key == Qt::Key_Space ? m_index
+                                                  : 0;
+            if (to > 0) {
+                moveTo(to);
+                m_range(m_index);
+                return true;
+            }
+        }
         switch (keyEvent->key()) {
         case Qt::Key_Left:
             moveTo(m_index - 1);

@@ -25,6 +25,9 @@ public:
 
     VolumeCursor(QWidget* grid, int count, LabelAt labelAt, Toggle toggle);
 
+    // Shift with Space or an arrow: range(index) for the volume the cursor is on then.
+    void setRange(Toggle range) { m_range = std::move(range); }
+
     void enter();
     void leave();
     bool isActive() const;
@@ -43,6 +46,7 @@ private:
     int m_count;
     LabelAt m_labelAt;
     Toggle m_toggle;
+    Toggle m_range;
     int m_index = 1;
     QPointer<QWidget> m_returnTo;
 };

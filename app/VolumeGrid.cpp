@@ -4,6 +4,7 @@
 
 #include "core/Conversions.h"
 
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -130,9 +131,16 @@ bool VolumeGrid::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::MouseButtonRelease && label) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
-            Q_EMIT clicked(label->objectName().sliced(7).toInt());
+            const int index = label->objectName().sliced(7).toInt();
+            if (mouse->modifiers() & Qt::ShiftModifier)
+                Q_EMIT rangeClicked(index);
+            else
+                Q_EMIT clicked(index);
             return true;
         }
+    } else if (event->type() == QEvent::ContextMenu && label) {
+        Q_EMIT menuAsked(label->objectName().sliced(7).toInt(), static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
     } else if (event->type() == QEvent::PaletteChange && label) {
         // A volume's colour is its state: a screen reader hears of the change.
         accessibility::nameChanged(label);

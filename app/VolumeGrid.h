@@ -33,6 +33,10 @@ public:
 
 Q_SIGNALS:
     void clicked(int index);
+    // A click with Shift held: the volumes from the last click to index.
+    void rangeClicked(int index);
+    // The context menu asked for on a label, at a point of the screen.
+    void menuAsked(int index, const QPoint& at);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

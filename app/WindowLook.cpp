@@ -333,6 +333,7 @@ void frmMain::connectEvents()
     connect(gridKey, &QShortcut::activated, m_cursor, &VolumeCursor::enter);
     auto* countKeyShortcut = new QShortcut(countKey(), this);
     connect(countKeyShortcut, &QShortcut::activated, this, &frmMain::lblKansu_Click);
+    connectSteps();
 }
 
 void frmMain::showEvent(QShowEvent* event)

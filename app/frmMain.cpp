@@ -274,6 +274,7 @@ void frmMain::afterFailedChange(const storage::Outcome& outcome, const QString& 
         tellUnreachable(outcome.error);
         return; // what the window shows is all there is to show
     case storage::Outcome::Gone:
+    case storage::Outcome::Changed:
         say(words::gone(name));
         break;
     case storage::Outcome::ListUnreadable:
@@ -363,6 +364,7 @@ void frmMain::SaveVolumes(const QString& name, int index)
         afterFailedChange(outcome, name);
         return;
     }
+    remember(outcome);
     // Flags someone else set meanwhile are in the file now, and on screen.
     intKan = after;
     paintVolumes();
@@ -403,6 +405,7 @@ void frmMain::cmdNew_Click()
         afterFailedChange(outcome, shownName());
         return;
     }
+    remember(outcome);
 
     const storage::Piece& shown = pieces.first();
     LoadTitles();
@@ -446,6 +449,7 @@ void frmMain::lblKansu_Click()
         afterFailedChange(outcome, name);
         return;
     }
+    remember(outcome);
     showCount(entry);
     showEdited(name);
 }
@@ -475,6 +479,7 @@ void frmMain::cboSyo_Click(int /*index*/)
         afterFailedChange(outcome, name);
         return;
     }
+    remember(outcome);
     showEdited(name);
 }
 
@@ -516,6 +521,7 @@ void frmMain::cmdDel_Click()
         afterFailedChange(outcome, name);
         return;
     }
+    remember(outcome);
     showLoadedTitles({});
     if (catalogue().intKensu > 0) {
         {

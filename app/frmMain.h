@@ -17,6 +17,7 @@ class frmMain;
 
 namespace kav {
 
+class History;
 class TitleSelector;
 class VolumeCursor;
 namespace words {
@@ -50,6 +51,12 @@ public:
     void cmdHelp_Click();
     void cmdShoukai_Click();
     void cmdEnd_Click();
+    // Undo and redo (Ctrl+Z; Ctrl+Shift+Z, Ctrl+Y), and ranges of volumes (Steps.cpp).
+    void undoStep(bool redo);
+    void lblKan_ShiftClick(int index);
+    // Volumes from..to of the title shown set to flag, in one write and one step.
+    void markRange(int from, int to, qint16 flag);
+    const History& history() const { return *m_history; }
 
     // Read-only views for tests.
     const storage::Catalogue& catalogue() const { return m_store.catalogue(); }
@@ -76,6 +83,10 @@ private:
     void setUpDesktop();
     void fitPositionLabel();
     void connectEvents();
+    void connectSteps();
+    void showRangeMenu(int index, const QPoint& at);
+    // Keeps a change done for undo; a click is where the next range starts.
+    void remember(const storage::Outcome& outcome);
     // The start volumes offered: 1, 51, ... 501.
     void fillStartVolumes();
 
@@ -125,6 +136,13 @@ private:
 
     std::unique_ptr<TitleSelector> m_selector;
     VolumeCursor* m_cursor = nullptr;
+    History* m_history = nullptr;
+    struct LastClick
+    {
+        QString title;
+        int index = 0;
+        qint16 flag = 0; // what the click set
+    } m_lastClick;
 
     storage::Flags intKan{};
     QString strFile;

@@ -2,13 +2,13 @@
 
 #include "storage/Record.h"
 
+#include "CollectionFresh.h"
+
 #include "core/FileWatcher.h"
 
 namespace kav::storage {
 
-namespace {
-
-Outcome fail(Outcome::Kind kind, Error error, const QString& file = {})
+Outcome fail(Outcome::Kind kind, Error error, const QString& file)
 {
     // Whatever failed, the message names the file.
     if (error.file.isEmpty())
@@ -18,6 +18,8 @@ Outcome fail(Outcome::Kind kind, Error error, const QString& file = {})
     outcome.error = std::move(error);
     return outcome;
 }
+
+namespace {
 
 // Nothing was read of the list at all (as against read up to a fault in it).
 bool unread(const LoadReport& report)
@@ -52,15 +54,6 @@ Outcome CheckNewPieces(const Catalogue& catalogue, const QList<Piece>& pieces, c
     }
     return outcome;
 }
-
-// The folder held from the fresh read to the last replacement, and the list as it is now.
-struct Collection::Fresh
-{
-    std::unique_ptr<FolderLock> lock;
-    ListRead list;
-    std::optional<Outcome> refused;
-    int position = 0; // of the title looked for
-};
 
 Collection::Collection(FileService& files, FileWatcher* watcher, QObject* parent)
     : QObject(parent), m_files(files), m_watcher(watcher)
@@ -179,8 +172,13 @@ Outcome Collection::setField(const QString& title, std::array<qint16, MaxTitles 
     if (fresh.refused)
         return *fresh.refused;
     auto edited = std::make_shared<Catalogue>(*fresh.list.catalogue);
+    const qint16 before = ((*edited).*field)[fresh.position];
     ((*edited).*field)[fresh.position] = value;
-    return replaceList(TitleListLower(), std::move(edited));
+    Outcome outcome = replaceList(TitleListLower(), std::move(edited));
+    if (outcome.ok())
+        outcome.change =
+            FieldChange{field == &Catalogue::intKansu ? FieldChange::Count : FieldChange::Start, title, before, value};
+    return outcome;
 }
 
 Outcome Collection::setCount(const QString& title, qint16 count)
@@ -195,10 +193,26 @@ Outcome Collection::setStart(const QString& title, qint16 offset)
 
 Outcome Collection::remove(const QString& title)
 {
+    return removeTitle(title, nullptr);
+}
+
+Outcome Collection::removeTitle(const QString& title, const RemoveChange* expected)
+{
     const Fresh fresh = readFresh(title);
     if (fresh.refused)
         return *fresh.refused;
     const int p = fresh.position;
+    RemoveChange change{{title, fresh.list.catalogue->intKansu[p], fresh.list.catalogue->intSyo[p]}, p, {}};
+    if (!NamesProgramFile(title)) {
+        if (Result<QByteArray> bytes = m_files.readAll(FlagFileUpper(title)); bytes)
+            change.flagFile = bytes.value();
+        else if (bytes.error().kind != ErrorKind::NotFound)
+            return fail(Outcome::Failed, bytes.error(), FlagFileUpper(title));
+    }
+    // Done again only as it was undone: the record and the flag file as they were put back.
+    if (expected && (change.record.count != expected->record.count || change.record.offset != expected->record.offset ||
+                     change.flagFile != expected->flagFile))
+        return Changed(title);
     auto left = std::make_shared<Catalogue>(*fresh.list.catalogue);
     for (int q = p; q < left->intKensu; ++q) {
         left->strName[q] = left->strName[q + 1];
@@ -213,10 +227,16 @@ Outcome Collection::remove(const QString& title)
     outcome.position = p;
     if (!NamesProgramFile(title))
         (void)m_files.remove(FlagFileUpper(title)); // a missing flag file is fine
+    outcome.change = std::move(change);
     return outcome;
 }
 
 Outcome Collection::add(const QList<Piece>& pieces, const QString& entered)
+{
+    return addPieces(pieces, entered, nullptr);
+}
+
+Outcome Collection::addPieces(const QList<Piece>& pieces, const QString& entered, const AddChange* expected)
 {
     const Fresh fresh = readFresh();
     if (fresh.refused)
@@ -266,6 +286,11 @@ Outcome Collection::add(const QList<Piece>& pieces, const QString& entered)
             undo();
             return fail(Outcome::Failed, old.error(), file);
         }
+        // Done again only over the flag files its undo left.
+        if (expected && entry.before != expected->filesBefore.value(made.size())) {
+            undo();
+            return Changed(piece.name);
+        }
         if (const Status created = CreateVolumes(m_files, file); !created) {
             // A replace that failed leaves the file as it was; a new one never appeared.
             undo();
@@ -287,13 +312,63 @@ Outcome Collection::add(const QList<Piece>& pieces, const QString& entered)
         undo();
         return fail(Outcome::Failed, saved.error(), TitleListLower());
     }
-    return {};
+    Outcome outcome;
+    AddChange change{pieces, {}};
+    for (const Made& entry : made)
+        change.filesBefore.append(entry.before);
+    outcome.change = std::move(change);
+    return outcome;
 }
 
 Outcome Collection::toggle(const QString& title, int index, Flags& after)
 {
     if (index < 1 || index > FlagCount)
         return fail(Outcome::Unusable, Error{{}, QStringLiteral("%1巻目はありません").arg(index)});
+    FlagsChange change{title, {index}, {}, 0};
+    Outcome outcome = editFlags(
+        title,
+        [&](Flags& flags) -> std::optional<Outcome> {
+            // A hand-edited 32767 cannot be incremented; it wraps to 0 like any value above 1.
+            const qint16 old = flags[index];
+            qint16 flag = old == 32767 ? qint16(0) : qint16(old + 1);
+            if (flag > 1)
+                flag = 0;
+            change.before = {old};
+            change.after = flags[index] = flag;
+            return std::nullopt;
+        },
+        &after);
+    if (outcome.ok())
+        outcome.change = std::move(change);
+    return outcome;
+}
+
+Outcome Collection::setFlags(const QString& title, int from, int to, qint16 flag, Flags& after)
+{
+    if (from > to)
+        std::swap(from, to);
+    if (from < 1 || to > FlagCount)
+        return fail(Outcome::Unusable, Error{{}, QStringLiteral("%1巻目はありません").arg(from < 1 ? from : to)});
+    FlagsChange change{title, {}, {}, flag};
+    Outcome outcome = editFlags(
+        title,
+        [&](Flags& flags) -> std::optional<Outcome> {
+            for (int i = from; i <= to; ++i) {
+                change.indexes.append(i);
+                change.before.append(flags[i]);
+                flags[i] = flag;
+            }
+            return std::nullopt;
+        },
+        &after);
+    if (outcome.ok())
+        outcome.change = std::move(change);
+    return outcome;
+}
+
+Outcome Collection::editFlags(const QString& title, const std::function<std::optional<Outcome>(Flags&)>& edit,
+                              Flags* after)
+{
     // A list that cannot be read to its end is protected, not its titles' flags:
     // without it, the title is taken to be there.
     Fresh fresh = readFresh(title);
@@ -311,16 +386,14 @@ Outcome Collection::toggle(const QString& title, int index, Flags& after)
     } else if (bytes.error().kind != ErrorKind::NotFound) {
         return fail(Outcome::Unusable, bytes.error());
     }
-    // A hand-edited 32767 cannot be incremented; it wraps to 0 like any value above 1.
-    const qint16 old = flags[index];
-    qint16 flag = old == 32767 ? qint16(0) : qint16(old + 1);
-    if (flag > 1)
-        flag = 0;
-    flags[index] = flag;
+    if (std::optional<Outcome> refused = edit(flags))
+        return *refused;
     if (const Status saved = SaveVolumes(m_files, file, flags); !saved)
         return fail(Outcome::Failed, saved.error(), file);
-    after = flags;
-    m_flagsSeen = EncodeVolumes(flags);
+    if (after) {
+        *after = flags;
+        m_flagsSeen = EncodeVolumes(flags);
+    }
     return {};
 }
 

@@ -880,6 +880,71 @@ private Q_SLOTS:
         QCOMPARE(m_dir->state(), before);
     }
 
+    // A step goes back, and forth again, only over what it left: someone else's change since refuses it.
+    void stepsTakeBackOnlyTheirOwnChange_data()
+    {
+        QTest::addColumn<int>("command"); // 0 click, 1 range, 2 count, 3 start, 4 register, 5 delete
+        QTest::addColumn<QString>("meddled");
+        QTest::addColumn<QByteArray>("meddledTo");
+        QTest::addColumn<QByteArray>("undoneFlags"); // A.TXT after the undo; empty: all as before
+        const QByteArray list = record(u"A"_s, 20, 0) + record(u"B"_s, 4, 0);
+        const QString none;
+        for (int command = 0; command < 6; ++command)
+            QTest::addRow("%d as it left it", command) << command << none << QByteArray() << QByteArray();
+        QTest::newRow("click, its flag switched back") << 0 << u"A.TXT"_s << flagFile({2, 11}) << QByteArray();
+        QTest::newRow("click, another flag set")
+            << 0 << u"A.TXT"_s << flagFile({2, 5, 11, 30}) << flagFile({2, 11, 30});
+        QTest::newRow("range, one of it switched back")
+            << 1 << u"A.TXT"_s << flagFile({2, 3, 4, 6, 7, 8, 11}) << QByteArray();
+        QTest::newRow("count edited again")
+            << 2 << TitleListUpper() << record(u"A"_s, 25, 0) + record(u"B"_s, 4, 0) << QByteArray();
+        QTest::newRow("start, title deleted") << 3 << TitleListUpper() << record(u"B"_s, 4, 0) << QByteArray();
+        QTest::newRow("registration, a piece marked") << 4 << u"C(51_100).TXT"_s << flagFile({1}) << QByteArray();
+        QTest::newRow("deletion, flag file made") << 5 << u"A.TXT"_s << flagFile({}) << QByteArray();
+        QTest::newRow("deletion, registered again") << 5 << TitleListUpper() << list << QByteArray();
+    }
+    void stepsTakeBackOnlyTheirOwnChange()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, meddled);
+        QFETCH(QByteArray, meddledTo);
+        QFETCH(QByteArray, undoneFlags);
+        m_dir->put(TitleListUpper(), record(u"A"_s, 20, 0) + record(u"B"_s, 4, 0));
+        // As an editor left it: a deletion's undo puts it back byte for byte.
+        m_dir->put(u"A.TXT"_s, command == 5 ? "0,1\n1\n\n"_ba : flagFile({2, 11}));
+        const auto before = m_dir->state();
+        Collection store(*m_files);
+        Flags after{};
+        const Outcome done = command == 0   ? store.toggle(u"A"_s, 5, after)
+                             : command == 1 ? store.setFlags(u"A"_s, 8, 3, 1, after)
+                             : command == 2 ? store.setCount(u"A"_s, 30)
+                             : command == 3 ? store.setStart(u"A"_s, 50)
+                             : command == 4 ? store.add(SplitIntoPieces(u"C"_s, 120), u"C"_s)
+                                            : store.remove(u"A"_s);
+        QVERIFY(done.ok() && done.change);
+        if (command == 1)
+            QCOMPARE(m_files->writes, 1); // the whole range in one replacement
+        const auto changed = m_dir->state();
+        if (!meddled.isEmpty())
+            m_dir->put(meddled, meddledTo);
+        const auto meddledState = m_dir->state();
+        const Outcome undone = store.undo(*done.change);
+        if (!meddled.isEmpty() && undoneFlags.isEmpty()) {
+            QCOMPARE(undone.kind, Outcome::Changed);
+            QCOMPARE(m_dir->state(), meddledState);
+            return;
+        }
+        QVERIFY(undone.ok());
+        if (!undoneFlags.isEmpty()) {
+            QCOMPARE(m_dir->contents(u"A.TXT"_s), undoneFlags);
+            return;
+        }
+        QCOMPARE(m_dir->state(), before);
+        QVERIFY(store.redo(*done.change).ok());
+        QCOMPARE(m_dir->state(), changed);
+        QCOMPARE(store.redo(*done.change).kind, Outcome::Changed); // done already
+    }
+
     void toggleFlagKeepsOthersFlags()
     {
         m_dir->put(TitleListUpper(), record(u"A"_s, 50, 0));

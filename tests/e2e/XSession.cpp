@@ -264,6 +264,17 @@ void XSession::click(QPoint at)
     QThread::msleep(250);
 }
 
+void XSession::click(QPoint at, int button, const QString& holding)
+{
+    const QRect g = windowGeometry();
+    QStringList args{QStringLiteral("mousemove"), QString::number(g.x() + at.x()), QString::number(g.y() + at.y()),
+                     QStringLiteral("click"), QString::number(button)};
+    if (!holding.isEmpty())
+        args = QStringList{QStringLiteral("keydown"), holding} + args + QStringList{QStringLiteral("keyup"), holding};
+    xdotool(args);
+    QThread::msleep(250);
+}
+
 void XSession::moveMouse(QPoint at)
 {
     const QRect g = windowGeometry();

@@ -40,6 +40,8 @@ public:
 
     // Input, in client-area coordinates of the main window.
     void click(QPoint at);
+    // A click of button (3: the right one) with a key held down ("shift"; empty: none).
+    void click(QPoint at, int button, const QString& holding = {});
     // Moves the pointer without clicking, e.g. off a control with a tooltip.
     void moveMouse(QPoint at);
     void key(const QString& keys); // xdotool key names: "Return", "Escape", "ctrl+a"

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "storage/Catalogue.h"
+#include "storage/Change.h"
 #include "storage/Titles.h"
 #include "storage/VolumeFlags.h"
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,14 +30,16 @@ struct Outcome
         Unusable,       // the flag file is there but cannot be read, or is one of the program's files
         Unreachable,    // the folder opened at the start is gone from its path
         Failed,         // a read or write failed; what was on disk is as it was
+        Changed,        // undo, redo: someone else changed what the step would change; nothing written
     };
     Kind kind = Done;
     Error error;
-    QString title;     // Clash: the piece whose flag file clashes
-    QString clashWith; // Clash
-    int room = 0;      // NoRoom
-    int needed = 0;    // NoRoom
-    int position = 0;  // Done deletion: where the title stood
+    QString title;                // Clash: the piece whose flag file clashes
+    QString clashWith;            // Clash
+    int room = 0;                 // NoRoom
+    int needed = 0;               // NoRoom
+    int position = 0;             // Done deletion: where the title stood
+    std::optional<Change> change; // Done: what was changed, to take it back
     bool ok() const { return kind == Done; }
 };
 
@@ -79,6 +83,8 @@ public:
     void watch(const QString& shownFile);
 
     Outcome toggle(const QString& title, int index, Flags& after);
+    // Flags from..to (either order) of title set to flag, in one replacement of its flag file.
+    Outcome setFlags(const QString& title, int from, int to, qint16 flag, Flags& after);
     Outcome setCount(const QString& title, qint16 count);
     Outcome setStart(const QString& title, qint16 offset);
     // Removes title's record, then its flag file.
@@ -96,6 +102,11 @@ public:
     };
     Report writeReport(const QString& heading);
 
+    // Takes change back, or does it again, only where the files still hold what it left
+    // (what it found): else Changed, Gone or NoRoom, and nothing is written.
+    Outcome undo(const Change& change);
+    Outcome redo(const Change& change);
+
 Q_SIGNALS:
     // Files the window shows may have been changed by someone else.
     void changed();
@@ -106,6 +117,13 @@ private:
     Fresh readFresh(const QString& title = QString());
     Outcome setField(const QString& title, std::array<qint16, MaxTitles + 1> Catalogue::*field, qint16 value);
     Outcome replaceList(const QString& fileName, std::shared_ptr<Catalogue> written);
+    // title's flags read under the lock, changed by edit (which may refuse) and replaced.
+    Outcome editFlags(const QString& title, const std::function<std::optional<Outcome>(Flags&)>& edit, Flags* after);
+    Outcome removeTitle(const QString& title, const RemoveChange* expected);
+    Outcome addPieces(const QList<Piece>& pieces, const QString& entered, const AddChange* expected);
+    Outcome undoAdd(const AddChange& change);
+    Outcome undoRemove(const RemoveChange& change);
+    Outcome swapField(const FieldChange& change, bool back);
 
     FileService& m_files;
     FileWatcher* m_watcher;
