@@ -21,10 +21,21 @@ History::History(storage::Collection& store, QObject* parent) : QObject(parent),
     m_stack.setUndoLimit(Steps);
 }
 
-void History::done(const storage::Outcome& outcome)
+void History::done(const storage::Outcome& outcome, int anchor)
 {
-    if (outcome.ok() && outcome.change)
-        m_stack.push(new Step(*outcome.change));
+    if (!outcome.ok() || !outcome.change)
+        return;
+    const auto* range = std::get_if<storage::FlagsChange>(&*outcome.change);
+    if (range && anchor > 0 && anchor == m_anchor && m_stack.index() == m_rangeTop &&
+        m_stack.index() == m_stack.count()) {
+        auto* top = static_cast<Step*>(const_cast<QUndoCommand*>(m_stack.command(m_stack.index() - 1)));
+        if (auto* joined = std::get_if<storage::FlagsChange>(&top->change);
+            joined && storage::JoinRanges(*joined, *range))
+            return;
+    }
+    m_stack.push(new Step(*outcome.change));
+    m_anchor = range ? anchor : 0;
+    m_rangeTop = m_stack.index();
 }
 
 bool History::refused(const storage::Outcome& outcome)

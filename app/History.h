@@ -20,8 +20,9 @@ public:
 
     explicit History(storage::Collection& store, QObject* parent = nullptr);
 
-    // Keeps what a command that succeeded changed.
-    void done(const storage::Outcome& outcome);
+    // Keeps what a command that succeeded changed. anchor: the volume a range grows from;
+    // ranges from one anchor in a row are one step, as they are one range.
+    void done(const storage::Outcome& outcome, int anchor = 0);
 
     struct Attempt
     {
@@ -42,6 +43,8 @@ private:
 
     storage::Collection& m_store;
     QUndoStack m_stack;
+    int m_anchor = 0;    // of the range on top of the stack, 0: none
+    int m_rangeTop = -1; // the stack's index right after it
 };
 
 } // namespace kav

@@ -436,9 +436,10 @@ Message stepRefused(const storage::Outcome& outcome, const storage::Change& chan
             redo ? QStringLiteral("やり直し") : QStringLiteral("元に戻す")};
 }
 
-RangeMenu rangeMenu()
+RangeMenu rangeMenu(int volume)
 {
-    return {QStringLiteral("ここまでを全部収集済みにする"), QStringLiteral("ここから後を全部未収集にする")};
+    return {QStringLiteral("%1巻までを全部収集済みにする").arg(volume),
+            QStringLiteral("%1巻から後を全部未収集にする").arg(volume)};
 }
 
 QString volumes(qint16 count)

@@ -85,7 +85,7 @@ struct RangeMenu
 {
     QString collectedUpTo, uncollectedFrom;
 };
-RangeMenu rangeMenu();
+RangeMenu rangeMenu(int volume); // the volume the menu is on, by its number
 
 // The window's own texts.
 QString volumes(qint16 count); // "12巻"

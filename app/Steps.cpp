@@ -74,12 +74,14 @@ void frmMain::lblKan_ShiftClick(int index)
     if (m_lastClick.index == 0 || m_lastClick.title != shownName())
         lblKan_Click(index);
     else
-        markRange(m_lastClick.index, index, m_lastClick.flag);
+        markRange(m_lastClick.index, index, m_lastClick.flag, m_lastClick.index);
 }
 
 void frmMain::showRangeMenu(int index, const QPoint& at)
 {
-    const words::RangeMenu text = words::rangeMenu();
+    if (m_shown < 1 || m_shown > catalogue().intKensu)
+        return;
+    const words::RangeMenu text = words::rangeMenu(index + catalogue().intSyo[m_shown]);
     QMenu menu(this);
     const QAction* upTo = menu.addAction(text.collectedUpTo);
     const QAction* from = menu.addAction(text.uncollectedFrom);
@@ -90,7 +92,7 @@ void frmMain::showRangeMenu(int index, const QPoint& at)
         markRange(index, storage::FlagCount, 1);
 }
 
-void frmMain::markRange(int from, int to, qint16 flag)
+void frmMain::markRange(int from, int to, qint16 flag, int anchor)
 {
     if (m_shown < 1 || m_shown > catalogue().intKensu || m_volumesUnknown)
         return;
@@ -120,7 +122,7 @@ void frmMain::markRange(int from, int to, qint16 flag)
         afterFailedChange(outcome, name);
         return;
     }
-    m_history->done(outcome);
+    m_history->done(outcome, anchor);
     intKan = after;
     paintVolumes();
 }
@@ -158,7 +160,11 @@ void frmMain::undoStep(bool redo)
         control = field->field == storage::FieldChange::Count ? static_cast<QWidget*>(ui->lblKansu) : ui->cboSyo;
     const int first = shownName() == name ? catalogue().intSyo[m_shown] + 1 : 1;
     const QString note = words::stepDone(change, redo, first);
-    QToolTip::showText(control->mapToGlobal(QPoint(control->width() / 2, control->height())), note, control);
+    // Centred under the control, within the window.
+    QPoint at = control->mapTo(this, QPoint(control->width() / 2, control->height()));
+    const int wide = QFontMetrics(QToolTip::font()).horizontalAdvance(note) + 12;
+    at.setX(std::clamp(at.x() - wide / 2, 0, std::max(0, width() - wide)));
+    QToolTip::showText(mapToGlobal(at), note, control);
     accessibility::announce(flags ? static_cast<QWidget*>(ui->Frame1) : control, note);
 }
 

@@ -54,8 +54,9 @@ public:
     // Undo and redo (Ctrl+Z; Ctrl+Shift+Z, Ctrl+Y), and ranges of volumes (Steps.cpp).
     void undoStep(bool redo);
     void lblKan_ShiftClick(int index);
-    // Volumes from..to of the title shown set to flag, in one write and one step.
-    void markRange(int from, int to, qint16 flag);
+    // Volumes from..to of the title shown set to flag, in one write and one step;
+    // ranges grown from one anchor in a row are one step.
+    void markRange(int from, int to, qint16 flag, int anchor = 0);
     const History& history() const { return *m_history; }
 
     // Read-only views for tests.

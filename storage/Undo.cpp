@@ -15,6 +15,19 @@ QString ChangedTitle(const Change& change)
     return std::get<FlagsChange>(change).title;
 }
 
+bool JoinRanges(FlagsChange& into, const FlagsChange& next)
+{
+    if (into.title != next.title || into.after != next.after)
+        return false;
+    for (qsizetype k = 0; k < next.indexes.size(); ++k) {
+        if (!into.indexes.contains(next.indexes[k])) {
+            into.indexes.append(next.indexes[k]);
+            into.before.append(next.before[k]);
+        }
+    }
+    return true;
+}
+
 namespace {
 
 // Gone from the list counts as changed: the step is no longer one that can be taken back.

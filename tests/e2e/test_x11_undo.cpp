@@ -63,8 +63,9 @@ private Q_SLOTS:
             << QList<QByteArray>{flagFile({2, 5, 11}), f, flagFile({2, 5, 11}), flagFile({2, 5, 11})};
         QTest::newRow("shift+click") << f << u"c3 s8 ? k:ctrl+z ? k:ctrl+z ?"_s << QByteArray()
                                      << QList<QByteArray>{range(3, 8, {2, 11}), range(3, 3, {2, 11}), f};
-        QTest::newRow("shift+arrows") << f << u"k:F6 k:space k:shift+Right k:shift+Right ? k:ctrl+z ?"_s << QByteArray()
-                                      << QList<QByteArray>{range(1, 3, {11}), range(1, 2, {11})};
+        QTest::newRow("shift+arrows, one step")
+            << flagFile({11}) << u"k:F6 k:space k:shift+Right k:shift+Right ? k:ctrl+z ?"_s << QByteArray()
+            << QList<QByteArray>{range(1, 3, {11}), range(1, 1, {11})};
         QTest::newRow("menu") << f << u"u5 ? n3 ? k:ctrl+z ?"_s << QByteArray()
                               << QList<QByteArray>{flagFile({11}), range(3, 20), flagFile({11})};
         QTest::newRow("undo after another program")

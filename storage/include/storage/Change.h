@@ -49,6 +49,10 @@ struct RemoveChange
 
 using Change = std::variant<FlagsChange, FieldChange, AddChange, RemoveChange>;
 
+// A range grown from the same start: next joins into, which keeps what each flag held
+// before either. False (into unchanged) for flags of another title or another value.
+bool JoinRanges(FlagsChange& into, const FlagsChange& next);
+
 // The title a change is about (a registration: its first piece).
 QString ChangedTitle(const Change& change);
 
