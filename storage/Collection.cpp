@@ -203,11 +203,10 @@ Outcome Collection::removeTitle(const QString& title, const RemoveChange* expect
         return *fresh.refused;
     const int p = fresh.position;
     RemoveChange change{{title, fresh.list.catalogue->intKansu[p], fresh.list.catalogue->intSyo[p]}, p, {}};
+    // Kept for its undo; a flag file that cannot be read is no reason to keep the title.
     if (!NamesProgramFile(title)) {
         if (Result<QByteArray> bytes = m_files.readAll(FlagFileUpper(title)); bytes)
             change.flagFile = bytes.value();
-        else if (bytes.error().kind != ErrorKind::NotFound)
-            return fail(Outcome::Failed, bytes.error(), FlagFileUpper(title));
     }
     // Done again only as it was undone: the record and the flag file as they were put back.
     if (expected && (change.record.count != expected->record.count || change.record.offset != expected->record.offset ||

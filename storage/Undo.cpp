@@ -155,11 +155,8 @@ Outcome Collection::undoRemove(const RemoveChange& change)
         return Changed(title);
     const QString file = FlagFileUpper(title);
     const bool ownsFile = !NamesProgramFile(title);
-    if (ownsFile) {
-        const Result<QByteArray> there = m_files.readAll(file);
-        if (there || there.error().kind != ErrorKind::NotFound)
-            return Changed(title);
-    }
+    if (ownsFile && m_files.readAll(file))
+        return Changed(title);
     if (now.intKensu >= MaxTitles) {
         Outcome full;
         full.kind = Outcome::NoRoom;
