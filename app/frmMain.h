@@ -76,6 +76,7 @@ private:
     void setUpDesktop();
     void fitPositionLabel();
     void connectEvents();
+    void connectKeys(); // WindowKeys.cpp
     // The start volumes offered: 1, 51, ... 501.
     void fillStartVolumes();
 

@@ -1,13 +1,18 @@
 // The window as created and as it browses the catalogue.
 #include "support/WindowFixture.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QCompleter>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QToolButton>
 
 using namespace kav;
 using namespace kav::test;
+using namespace Qt::StringLiterals;
 
 class TestWindow : public QObject
 {
@@ -33,6 +38,13 @@ private Q_SLOTS:
     void unreadableTitleListLocksWrites_data();
     void unreadableTitleListLocksWrites();
     void trailingBlankLinesAreFine();
+    void keys_data();
+    void keys();
+    void wideDigits_data();
+    void wideDigits();
+    void firstTitleHint();
+    void titleSearch_data();
+    void titleSearch();
 };
 
 void TestWindow::controlGeometry_data()
@@ -396,6 +408,152 @@ void TestWindow::trailingBlankLinesAreFine()
     QCOMPARE(f.window->catalogue().intKensu, qint16(2));
     QVERIFY(!f.window->titlesLocked());
     QVERIFY(f.dialogs.calls.isEmpty());
+}
+
+void TestWindow::keys_data()
+{
+    QTest::addColumn<QKeySequence>("key");
+    QTest::addColumn<bool>("inSelector"); // the selector's text field has the focus
+    QTest::addColumn<QString>("trace");   // dialog captions | help commands | pages printed | title text
+    QTest::newRow("Ctrl+N registers") << QKeySequence(u"Ctrl+N"_s) << false << u"題名入力||0|A"_s;
+    QTest::newRow("Delete deletes") << QKeySequence(Qt::Key_Delete) << false << u"削除確認||0|A"_s;
+    QTest::newRow("Delete in a text field") << QKeySequence(Qt::Key_Delete) << true << u"||0|"_s;
+    QTest::newRow("Ctrl+P prints") << QKeySequence(u"Ctrl+P"_s) << false << u"||1|A"_s;
+    QTest::newRow("F1 helps") << QKeySequence(Qt::Key_F1) << true << u"|0|0|A"_s;
+    QTest::newRow("Ctrl+Q quits") << QKeySequence(u"Ctrl+Q"_s) << false << u"|18,18|0|A"_s;
+}
+
+void TestWindow::keys()
+{
+    QFETCH(QKeySequence, key);
+    QFETCH(bool, inSelector);
+    QFETCH(QString, trace);
+    WindowFixture f;
+    f.writeText(u"データ.txt"_s, u"\"A\",12,0\r\n"_s);
+    f.start();
+    f.dialogs.answerInput(QString());
+    f.dialogs.answerMessage(mb::Cancel);
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    QWidget* target = inSelector ? static_cast<QWidget*>(f.cboName()->lineEdit()) : f.hsbData();
+    target->setFocus();
+    f.cboName()->lineEdit()->setCursorPosition(0);
+    QTest::keySequence(target, key);
+    QStringList seen = {
+        f.dialogs.captions().join(u','), {}, QString::number(f.printer.documents.size()), f.cboName()->currentText()};
+    for (const auto& call : f.help.calls)
+        seen[1] += (seen[1].isEmpty() ? u""_s : u","_s) + QString::number(call.command);
+    QCOMPARE(seen.join(u'|'), trace);
+}
+
+void TestWindow::wideDigits_data()
+{
+    QTest::addColumn<bool>("edit"); // the count edit, else a registration's count
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("count"); // stored; 0: nothing registered or changed
+    QTest::addColumn<qsizetype>("told");
+    for (const bool edit : {false, true}) {
+        const char* k = edit ? "edit " : "new ";
+        QTest::addRow("%sfull width", k) << edit << QStringList{u"１２"_s} << 12 << qsizetype(0);
+        QTest::addRow("%sideographic space", k) << edit << QStringList{u"　３"_s} << 3 << qsizetype(0);
+        QTest::addRow("%smixed", k) << edit << QStringList{u"1２"_s} << 12 << qsizetype(0);
+        QTest::addRow("%sabc, asked again", k) << edit << QStringList{u"abc"_s, u"５"_s} << 5 << qsizetype(1);
+        QTest::addRow("%sabc, then cancel", k) << edit << QStringList{u"abc"_s, QString()} << 0 << qsizetype(1);
+        QTest::addRow("%szero ends", k) << edit << QStringList{u"０"_s} << 0 << qsizetype(0);
+    }
+    // A registration's count is read up to the first non-digit, the count edit's is whole.
+    QTest::newRow("new 7巻") << false << QStringList{u"７巻"_s} << 7 << qsizetype(0);
+    QTest::newRow("edit 7巻") << true << QStringList{u"７巻"_s, QString()} << 0 << qsizetype(1);
+}
+
+void TestWindow::wideDigits()
+{
+    QFETCH(bool, edit);
+    QFETCH(QStringList, entries);
+    QFETCH(int, count);
+    QFETCH(qsizetype, told);
+    WindowFixture f;
+    f.writeText(u"データ.txt"_s, u"\"A\",30,0\r\n"_s);
+    f.start();
+    for (const QString& entry : (edit ? QStringList() : QStringList{u"T"_s}) + entries)
+        f.dialogs.answerInput(entry);
+    edit ? f.window->lblKansu_Click() : f.window->cmdNew_Click();
+    const storage::Catalogue& cat = f.window->catalogue();
+    const int p = edit ? 1 : storage::FindTitle(cat, u"T"_s);
+    QCOMPARE(p == 0 ? 0 : int(cat.intKansu[p]), count == 0 && edit ? 30 : count);
+    QCOMPARE(f.dialogs.captions().size() - entries.size() - (edit ? 0 : 1), told);
+    QVERIFY(f.dialogs.allAnswersUsed());
+}
+
+void TestWindow::firstTitleHint()
+{
+    WindowFixture f;
+    f.start();
+    auto* hint = f.window->findChild<QLabel*>(u"hint"_s);
+    QVERIFY(hint && !hint->isHidden());
+    QCOMPARE(QAccessible::queryAccessibleInterface(hint)->text(QAccessible::Name),
+             u"「登録」ボタンで最初の題名を登録して下さい。"_s);
+    for (const QString& answer : {u"T"_s, u"3"_s})
+        f.dialogs.answerInput(answer);
+    f.window->cmdNew_Click();
+    QVERIFY(hint->isHidden());
+    f.dialogs.answerMessage(mb::OK);
+    f.window->cmdDel_Click();
+    QVERIFY(!hint->isHidden());
+}
+
+void TestWindow::titleSearch_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<int>("down"); // Down presses before Enter on the offer
+    QTest::addColumn<QString>("shown");
+    const QStringList kana = {u"かなりや日和"_s, u"カナリア"_s, u"ｶﾅﾘｱ2"_s};
+    QTest::newRow("hiragana") << u"かな"_s << kana << 2 << kana[1];
+    QTest::newRow("katakana") << u"カナ"_s << kana << 3 << kana[2];
+    QTest::newRow("half width") << u"ｶﾅ"_s << kana << 1 << kana[0];
+    QTest::newRow("case and width") << u"kana"_s << QStringList{u"Kana Days"_s, u"ＫＡＮＡ"_s} << 2 << u"ＫＡＮＡ"_s;
+    QTest::newRow("inside a name") << u"ＤＡＹ"_s << QStringList{u"Kana Days"_s} << 1 << u"Kana Days"_s;
+    // Typed text equal to a title is no pick, nor is Enter on the offer with nothing chosen.
+    QTest::newRow("typed, no pick") << u"ＫＡＮＡ"_s << QStringList{u"Kana Days"_s, u"ＫＡＮＡ"_s} << 0 << u"Z1"_s;
+    QTest::newRow("nothing") << u"zz"_s << QStringList() << 0 << u"Z1"_s;
+}
+
+void TestWindow::titleSearch()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, offered);
+    QFETCH(int, down);
+    QFETCH(QString, shown);
+    WindowFixture f;
+    QString list;
+    for (int i = 1; i <= 1995; ++i)
+        list += u"\"Z%1\",1,0\r\n"_s.arg(i);
+    for (const char16_t* name : {u"かなりや日和", u"カナリア", u"ｶﾅﾘｱ2", u"Kana Days", u"ＫＡＮＡ"})
+        list += u"\"%1\",1,0\r\n"_s.arg(QString::fromUtf16(name));
+    f.writeText(u"データ.txt"_s, list);
+    f.start();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    QLineEdit* edit = f.cboName()->lineEdit();
+    edit->setFocus();
+    edit->clear();
+    QInputMethodEvent typing; // as an input method commits it
+    typing.setCommitString(typed);
+    QCoreApplication::sendEvent(edit, &typing);
+    QCoreApplication::processEvents(); // the user reads the offer
+    auto* completer = edit->findChild<QCompleter*>();
+    QStringList seen;
+    for (int r = 0; completer->popup()->isVisible() && r < completer->completionModel()->rowCount(); ++r)
+        seen.append(completer->completionModel()->index(r, 0).data().toString());
+    QCOMPARE(seen, offered);
+    for (int d = down; d > 0; --d)
+        QTest::keyClick(completer->popup(), Qt::Key_Down);
+    if (!offered.isEmpty())
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(f.window->catalogue().strName[f.hsbData()->value()], shown);
+    QCOMPARE(edit->text(), shown == u"Z1"_s ? typed : shown);
 }
 
 QTEST_MAIN(TestWindow)
