@@ -281,6 +281,11 @@ Message countTooLarge()
     return {QStringLiteral("巻数は32767巻までにして下さい。"), mb::Exclamation, QStringLiteral("巻数入力")};
 }
 
+Message countNotANumber(const QString& caption)
+{
+    return {QStringLiteral("巻数は数字で入力して下さい。"), mb::Exclamation, caption};
+}
+
 Message splitNotice()
 {
     return {QStringLiteral("自動的に５０巻ずつのデータに分けます"), mb::Information,
@@ -468,6 +473,16 @@ Labels labels(const QString& gridKey, const QString& countKey)
     l.countTip = QStringLiteral("%1キーでも修正できます").arg(countKey);
     l.positionBarTip = QStringLiteral("→キーで次の題名、←キーで前の題名を表示します");
     return l;
+}
+
+QString keyTip(const QString& key)
+{
+    return QStringLiteral("%1キーでも使えます").arg(key);
+}
+
+QString firstTitleHint()
+{
+    return QStringLiteral("「登録」ボタンで最初の題名を登録して下さい。");
 }
 
 } // namespace kav::words

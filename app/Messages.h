@@ -59,6 +59,7 @@ Message forbiddenCharacters();
 Message titleProblem(storage::TitleProblem problem, const QString& title); // empty prompt: none
 Question countQuestion();
 Message countTooLarge();
+Message countNotANumber(const QString& caption); // asked again after it
 Message splitNotice();
 Message duplicate();
 Message noRoom(qsizetype needed, int left);
@@ -96,6 +97,8 @@ struct Labels
     QString gridTip, countTip, positionBarTip;
 };
 Labels labels(const QString& gridKey, const QString& countKey);
+QString keyTip(const QString& key); // appended to a button's tooltip
+QString firstTitleHint();           // in the empty volume frame of an empty folder
 
 } // namespace words
 } // namespace kav

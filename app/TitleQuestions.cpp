@@ -36,16 +36,38 @@ std::optional<NewTitle> AskNewTitle(Dialogs& dialogs, const storage::Catalogue& 
         break;
     }
 
+    // An input method types full-width digits; text that is still no number is asked again.
     const words::Question ask = words::countQuestion();
-    const QString entry = dialogs.InputBox(ask.prompt, ask.caption, {});
-    if (entry.isEmpty() || LeadingValue(entry) < 1)
+    std::optional<double> value;
+    for (;;) {
+        const QString entry = NarrowDigits(dialogs.InputBox(ask.prompt, ask.caption, {}));
+        if (entry.trimmed().isEmpty())
+            return std::nullopt;
+        if ((value = LeadingNumber(entry)))
+            break;
+        words::show(dialogs, words::countNotANumber(ask.caption));
+    }
+    if (*value < 1)
         return std::nullopt;
-    const std::optional<qint16> floored = FloorToInt16(LeadingValue(entry));
+    const std::optional<qint16> floored = FloorToInt16(*value);
     if (!floored) {
         words::show(dialogs, words::countTooLarge());
         return std::nullopt;
     }
     return NewTitle{title, *floored};
+}
+
+std::optional<QString> AskCountEdit(Dialogs& dialogs)
+{
+    const words::Question ask = words::countEditQuestion();
+    for (;;) {
+        const QString entry = NarrowDigits(dialogs.InputBox(ask.prompt, ask.caption, {}));
+        if (entry.trimmed().isEmpty())
+            return std::nullopt;
+        if (const std::optional<double> value = StrictValue(entry))
+            return *value < 1 ? std::nullopt : std::optional(entry);
+        words::show(dialogs, words::countNotANumber(ask.caption));
+    }
 }
 
 } // namespace kav

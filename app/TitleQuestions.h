@@ -18,4 +18,8 @@ struct NewTitle
 // may or the user gives up, then its number of volumes. Nothing when the user gave up.
 std::optional<NewTitle> AskNewTitle(Dialogs& dialogs, const storage::Catalogue& catalogue);
 
+// The count edit's question, asked again while the entry is no number: the entry with its
+// digits narrowed, or nothing when the user gave up or entered a number below 1.
+std::optional<QString> AskCountEdit(Dialogs& dialogs);
+
 } // namespace kav

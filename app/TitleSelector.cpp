@@ -1,11 +1,15 @@
 #include "TitleSelector.h"
 
+#include "TitleSearch.h"
+
 #include <QComboBox>
+#include <QLineEdit>
 #include <QStringListModel>
 
 namespace kav {
 
-TitleSelector::TitleSelector(QComboBox* box) : m_box(box), m_names(new QStringListModel(box))
+TitleSelector::TitleSelector(QComboBox* box)
+    : m_box(box), m_names(new QStringListModel(box)), m_search(new TitleSearch(box->lineEdit()))
 {
     box->setModel(m_names);
 }
@@ -28,6 +32,7 @@ void TitleSelector::show(const storage::Catalogue& cat)
         // Unselected first: Qt would otherwise select and lay out the next name, soon cleared.
         m_box->setCurrentIndex(-1);
         m_box->removeItem(same);
+        m_search->removeName(same);
     } else if (!(count == cat.intKensu && same == count)) {
         QStringList names;
         names.reserve(cat.intKensu);
@@ -35,6 +40,7 @@ void TitleSelector::show(const storage::Catalogue& cat)
             names.append(cat.strName[p]);
         // One reset of a list model, not 2000 items made one by one.
         m_names->setStringList(names);
+        m_search->setNames(names);
     }
     m_box->setCurrentIndex(-1);
     m_box->clearEditText();

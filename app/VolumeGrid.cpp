@@ -125,6 +125,25 @@ void VolumeGrid::showLostNote(const QString& text, const QString& elided)
     m_lostNote->show();
 }
 
+void VolumeGrid::showHint(const QString& text)
+{
+    if (!m_hint && text.isEmpty())
+        return;
+    if (!m_hint) {
+        // Over the area of the (hidden) labels: no control moves.
+        m_hint = new QLabel(this);
+        m_hint->setObjectName(QStringLiteral("hint"));
+        m_hint->setGeometry(m_labels[1]->geometry().united(m_labels[storage::FlagCount]->geometry()));
+        m_hint->setAlignment(Qt::AlignCenter);
+        m_hint->setWordWrap(true);
+        QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+        font.setPixelSize(21);
+        m_hint->setFont(font);
+    }
+    m_hint->setText(text);
+    m_hint->setVisible(!text.isEmpty());
+}
+
 bool VolumeGrid::eventFilter(QObject* watched, QEvent* event)
 {
     auto* label = qobject_cast<QLabel*>(watched);

@@ -30,6 +30,8 @@ public:
     void hideVolumes();
     // A red line above the labels while the folder cannot be reached; empty: none.
     void showLostNote(const QString& text, const QString& elided);
+    // A line where the labels would stand, for a screen reader too; empty: none.
+    void showHint(const QString& text);
 
 Q_SIGNALS:
     void clicked(int index);
@@ -47,6 +49,7 @@ private:
     std::array<QString, storage::FlagCount + 1> m_captions;
     double m_captionsFirst = std::numeric_limits<double>::quiet_NaN(); // NaN: none made yet
     QLabel* m_lostNote = nullptr;
+    QLabel* m_hint = nullptr;
 };
 
 } // namespace kav

@@ -5,6 +5,7 @@
 #include "Accessibility.h"
 #include "FixedWindow.h"
 #include "Messages.h"
+#include "TitleSearch.h"
 #include "TitleSelector.h"
 #include "VolumeCursor.h"
 #include "VolumeGrid.h"
@@ -198,7 +199,7 @@ void frmMain::setUpControls()
     ui->lblKensu->setFocusPolicy(Qt::NoFocus);
 
     // What is typed into a selector stays as typed: a completed name would be a title
-    // the user never named (and completing walks the whole list on every change).
+    // the user never named. The title selector's search offers names beside it instead.
     ui->cboName->setCompleter(nullptr);
     ui->cboSyo->setCompleter(nullptr);
 
@@ -319,6 +320,11 @@ void frmMain::connectEvents()
         if (syoPick->open())
             cboSyo_Click(index);
     });
+    // A name taken from the search's offer is a pick as one from the list is.
+    connect(m_selector->search(), &TitleSearch::picked, this, [this](int row) {
+        ui->cboName->setEditText(ui->cboName->itemText(row));
+        cboName_Click(row);
+    });
     connect(ui->cmdNew, &QToolButton::clicked, this, &frmMain::cmdNew_Click);
     connect(ui->cmdDel, &QToolButton::clicked, this, &frmMain::cmdDel_Click);
     connect(ui->cmdHozon, &QToolButton::clicked, this, &frmMain::cmdHozon_Click);
@@ -334,6 +340,7 @@ void frmMain::connectEvents()
     auto* countKeyShortcut = new QShortcut(countKey(), this);
     connect(countKeyShortcut, &QShortcut::activated, this, &frmMain::lblKansu_Click);
     connectSteps();
+    connectKeys();
 }
 
 void frmMain::showEvent(QShowEvent* event)

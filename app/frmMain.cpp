@@ -71,6 +71,7 @@ void frmMain::showLoadedTitles(const storage::LoadReport& report)
 {
     const storage::Catalogue& cat = catalogue();
     m_selector->show(cat);
+    ui->Frame1->showHint(cat.intKensu == 0 && !report.failure ? words::firstTitleHint() : QString());
 
     {
         // Qt would drag the minimum below 1 for an empty catalogue, or move the
@@ -172,7 +173,8 @@ void frmMain::showCount(const QString& text)
 
 void frmMain::paintVolumes()
 {
-    ui->Frame1->showVolumes(intKan, m_volumesUnknown ? 0 : m_shownCount, LeadingValue(ui->cboSyo->currentText()));
+    ui->Frame1->showVolumes(intKan, m_volumesUnknown ? 0 : m_shownCount,
+                            LeadingValue(NarrowDigits(ui->cboSyo->currentText())));
 }
 
 void frmMain::showEmptyCatalogue()
@@ -429,14 +431,11 @@ void frmMain::lblKansu_Click()
     const Busy busy(*this);
     if (refuseUnreachable())
         return;
-    const words::Question ask = words::countEditQuestion();
-    QString entry = m_services.dialogs.InputBox(ask.prompt, ask.caption, {});
-    if (entry.isEmpty())
+    const std::optional<QString> asked = AskCountEdit(m_services.dialogs);
+    if (!asked)
         return;
-    const std::optional<double> value = StrictValue(entry);
-    if (!value || *value < 1)
-        return;
-    if (*value > 50) {
+    QString entry = *asked;
+    if (StrictValue(entry).value_or(0) > 50) {
         say(words::countOver50());
         entry = QStringLiteral("50");
     }
@@ -474,7 +473,7 @@ void frmMain::cboSyo_Click(int /*index*/)
     const QString name = shownName();
     m_selector->select(name, m_shown);
     const storage::Outcome outcome =
-        m_store.setStart(name, RoundToInt16(LeadingValue(ui->cboSyo->currentText()) - 1).value_or(0));
+        m_store.setStart(name, RoundToInt16(LeadingValue(NarrowDigits(ui->cboSyo->currentText())) - 1).value_or(0));
     if (!outcome.ok()) {
         afterFailedChange(outcome, name);
         return;

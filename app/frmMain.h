@@ -88,6 +88,7 @@ private:
     void showRangeMenu(int index, const QPoint& at);
     // Keeps a change done for undo; a click is where the next range starts.
     void remember(const storage::Outcome& outcome);
+    void connectKeys(); // WindowKeys.cpp
     // The start volumes offered: 1, 51, ... 501.
     void fillStartVolumes();
 

@@ -157,35 +157,6 @@ Result<QByteArray> EncodeRecord(std::initializer_list<Field> fields)
     return EncodeRecord(std::span<const Field>(fields.begin(), fields.size()));
 }
 
-RecordText::RecordText(qsizetype room) : m_text(room, Qt::Uninitialized), m_out(m_text.data()) {}
-
-void RecordText::string(const QString& text)
-{
-    if (std::exchange(m_fieldOpen, true))
-        *m_out++ = QLatin1Char(Comma);
-    m_quoteInside = m_quoteInside || text.contains(QLatin1Char(Quote));
-    *m_out++ = QLatin1Char(Quote);
-    m_out = std::copy(text.cbegin(), text.cend(), m_out);
-    *m_out++ = QLatin1Char(Quote);
-}
-
-void RecordText::integer(qint16 value)
-{
-    if (std::exchange(m_fieldOpen, true))
-        *m_out++ = QLatin1Char(Comma);
-    char digits[8];
-    const char* const end = std::to_chars(digits, digits + sizeof digits, int(value)).ptr;
-    for (const char* d = digits; d != end; ++d)
-        *m_out++ = QLatin1Char(*d);
-}
-
-void RecordText::endRecord()
-{
-    *m_out++ = QLatin1Char(Cr);
-    *m_out++ = QLatin1Char(Lf);
-    m_fieldOpen = false;
-}
-
 std::optional<QByteArray> RecordText::encode()
 {
     if (m_quoteInside)

@@ -1,13 +1,18 @@
 // The window as created and as it browses the catalogue.
 #include "support/WindowFixture.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QCompleter>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QToolButton>
 
 using namespace kav;
 using namespace kav::test;
+using namespace Qt::StringLiterals;
 
 class TestWindow : public QObject
 {
@@ -33,6 +38,12 @@ private Q_SLOTS:
     void unreadableTitleListLocksWrites_data();
     void unreadableTitleListLocksWrites();
     void trailingBlankLinesAreFine();
+    void keys_data();
+    void keys();
+    void wideDigits_data();
+    void wideDigits();
+    void titleSearch_data();
+    void titleSearch();
 };
 
 void TestWindow::controlGeometry_data()
@@ -190,6 +201,14 @@ void TestWindow::emptyCatalogue()
     QCOMPARE(f.cboSyo()->count(), 11);
     QCOMPARE(f.cboSyo()->itemText(10), QStringLiteral("501"));
     QVERIFY(f.dialogs.calls.isEmpty());
+    auto* hint = f.window->findChild<QLabel*>(u"hint"_s); // for a screen reader too
+    QCOMPARE(QAccessible::queryAccessibleInterface(hint)->text(QAccessible::Name),
+             u"「登録」ボタンで最初の題名を登録して下さい。"_s);
+    QVERIFY(!hint->isHidden());
+    f.dialogs.answerInput(u"T"_s);
+    f.dialogs.answerInput(u"3"_s);
+    f.window->cmdNew_Click();
+    QVERIFY(hint->isHidden());
 }
 
 void TestWindow::browseThreeTitles()
@@ -396,6 +415,129 @@ void TestWindow::trailingBlankLinesAreFine()
     QCOMPARE(f.window->catalogue().intKensu, qint16(2));
     QVERIFY(!f.window->titlesLocked());
     QVERIFY(f.dialogs.calls.isEmpty());
+}
+
+void TestWindow::keys_data()
+{
+    QTest::addColumn<QKeySequence>("key");
+    QTest::addColumn<bool>("inSelector"); // the selector's text field has the focus
+    QTest::addColumn<QString>("trace");   // dialog captions | help commands | pages printed | title text
+    QTest::newRow("Ctrl+N registers") << QKeySequence(u"Ctrl+N"_s) << false << u"題名入力||0|A"_s;
+    QTest::newRow("Delete deletes") << QKeySequence(Qt::Key_Delete) << false << u"削除確認||0|A"_s;
+    QTest::newRow("Delete in a text field") << QKeySequence(Qt::Key_Delete) << true << u"||0|"_s;
+    QTest::newRow("Ctrl+P prints") << QKeySequence(u"Ctrl+P"_s) << false << u"||1|A"_s;
+    QTest::newRow("F1 helps") << QKeySequence(Qt::Key_F1) << true << u"|0|0|A"_s;
+    QTest::newRow("Ctrl+Q quits") << QKeySequence(u"Ctrl+Q"_s) << true << u"|1818|0|A"_s;
+}
+
+void TestWindow::keys()
+{
+    QFETCH(QKeySequence, key);
+    QFETCH(bool, inSelector);
+    QFETCH(QString, trace);
+    WindowFixture f;
+    f.writeText(u"データ.txt"_s, u"\"A\",12,0\r\n"_s);
+    f.start();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    f.dialogs.answerInput(QString());
+    f.dialogs.answerMessage(mb::Cancel);
+    QWidget* target = inSelector ? static_cast<QWidget*>(f.cboName()->lineEdit()) : f.hsbData();
+    target->setFocus();
+    f.cboName()->lineEdit()->setCursorPosition(0);
+    QTest::keySequence(target, key);
+    QString help;
+    for (const auto& call : f.help.calls)
+        help += QString::number(call.command);
+    QCOMPARE(QStringList({f.dialogs.captions().join(u','), help, QString::number(f.printer.documents.size()),
+                          f.cboName()->currentText()})
+                 .join(u'|'),
+             trace);
+}
+
+void TestWindow::wideDigits_data()
+{
+    QTest::addColumn<bool>("edit"); // the count edit, else a registration's count
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("count"); // stored; 0: nothing registered or changed
+    QTest::addColumn<qsizetype>("told");
+    for (const bool edit : {false, true}) {
+        const char* k = edit ? "edit " : "new ";
+        QTest::addRow("%sfull width", k) << edit << QStringList{u"１２"_s} << 12 << qsizetype(0);
+        QTest::addRow("%sideographic space", k) << edit << QStringList{u"　３"_s} << 3 << qsizetype(0);
+        QTest::addRow("%smixed", k) << edit << QStringList{u"1２"_s} << 12 << qsizetype(0);
+        QTest::addRow("%sabc, asked again", k) << edit << QStringList{u"abc"_s, u"５"_s} << 5 << qsizetype(1);
+        QTest::addRow("%sabc, then cancel", k) << edit << QStringList{u"abc"_s, QString()} << 0 << qsizetype(1);
+    }
+    // The count edit takes a whole number only (a registration reads 7巻 as 7).
+    QTest::newRow("edit 7巻") << true << QStringList{u"７巻"_s, QString()} << 0 << qsizetype(1);
+}
+
+void TestWindow::wideDigits()
+{
+    QFETCH(bool, edit);
+    QFETCH(QStringList, entries);
+    QFETCH(int, count);
+    QFETCH(qsizetype, told);
+    WindowFixture f;
+    f.writeText(u"データ.txt"_s, u"\"A\",30,0\r\n"_s);
+    f.start();
+    for (const QString& entry : (edit ? QStringList() : QStringList{u"T"_s}) + entries)
+        f.dialogs.answerInput(entry);
+    edit ? f.window->lblKansu_Click() : f.window->cmdNew_Click();
+    const int p = edit ? 1 : storage::FindTitle(f.window->catalogue(), u"T"_s);
+    QCOMPARE(p == 0 ? 0 : int(f.window->catalogue().intKansu[p]), count == 0 && edit ? 30 : count);
+    // Every answer was asked for; the rest of the dialogs are the message.
+    QCOMPARE(f.dialogs.captions().size() - entries.size() - (edit ? 0 : 1), told);
+}
+
+void TestWindow::titleSearch_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<int>("down"); // Down presses before Enter on the offer
+    QTest::addColumn<QString>("shown");
+    const QStringList kana = {u"かなりや日和"_s, u"カナリア"_s, u"ｶﾅﾘｱ2"_s};
+    const QStringList latin = {u"Kana Days"_s, u"ＫＡＮＡ"_s};
+    QTest::newRow("hiragana") << u"かな"_s << kana << 2 << kana[1];
+    QTest::newRow("katakana") << u"カナ"_s << kana << 3 << kana[2];
+    QTest::newRow("half width") << u"ｶﾅ"_s << kana << 1 << kana[0];
+    QTest::newRow("case and width") << u"kana"_s << latin << 2 << latin[1];
+    QTest::newRow("inside a name") << u"ＤＡＹ"_s << QStringList{latin[0]} << 1 << latin[0];
+    // Typed text equal to a title is no pick, nor is Enter on the offer with nothing chosen.
+    QTest::newRow("typed, no pick") << u"ＫＡＮＡ"_s << latin << 0 << u"Z1"_s;
+    QTest::newRow("nothing") << u"zz"_s << QStringList() << 0 << u"Z1"_s;
+}
+
+void TestWindow::titleSearch()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, offered);
+    QFETCH(QString, shown);
+    WindowFixture f;
+    QStringList names = {u"かなりや日和"_s, u"カナリア"_s, u"ｶﾅﾘｱ2"_s, u"Kana Days"_s, u"ＫＡＮＡ"_s};
+    for (int i = 1995; i >= 1; --i)
+        names.prepend(u"Z%1"_s.arg(i));
+    f.writeText(u"データ.txt"_s, u"\"%1\",1,0\r\n"_s.arg(names.join(u"\",1,0\r\n\""_s)));
+    f.start();
+    f.window->show(); // the offer is a window of its own
+    QLineEdit* edit = f.cboName()->lineEdit();
+    edit->clear();
+    QInputMethodEvent typing; // as an input method commits it
+    typing.setCommitString(typed);
+    QCoreApplication::sendEvent(edit, &typing);
+    QCoreApplication::processEvents(); // the user reads the offer
+    auto* completer = edit->findChild<QCompleter*>();
+    QStringList seen;
+    for (int r = 0; completer->popup()->isVisible() && r < completer->completionModel()->rowCount(); ++r)
+        seen.append(completer->completionModel()->index(r, 0).data().toString());
+    QCOMPARE(seen, offered);
+    QFETCH(int, down);
+    for (int d = 0; d < down && !offered.isEmpty(); ++d)
+        QTest::keyClick(completer->popup(), Qt::Key_Down);
+    QTest::keyClick(offered.isEmpty() ? static_cast<QWidget*>(edit) : completer->popup(), Qt::Key_Return);
+    QCOMPARE(f.window->catalogue().strName[f.hsbData()->value()], shown);
+    QCOMPARE(edit->text(), shown == u"Z1"_s ? typed : shown);
 }
 
 QTEST_MAIN(TestWindow)

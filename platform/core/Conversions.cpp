@@ -51,15 +51,33 @@ std::optional<qint16> toInt16(double whole)
 
 } // namespace
 
-double LeadingValue(QStringView text)
+std::optional<double> LeadingNumber(QStringView text)
 {
     const qsizetype start = skipBlanks(text, 0);
     bool sawDigit = false;
     const qsizetype end = scanNumber(text, start, sawDigit);
     if (!sawDigit)
-        return 0;
+        return std::nullopt;
     const double value = text.sliced(start, end - start).toDouble();
     return value == 0 ? 0 : value; // no "-0"
+}
+
+double LeadingValue(QStringView text)
+{
+    return LeadingNumber(text).value_or(0);
+}
+
+QString NarrowDigits(QStringView text)
+{
+    QString out = text.toString();
+    for (QChar& c : out) {
+        if (c.unicode() < 0x80 || !(c.isDigit() || c.isSpace()))
+            continue;
+        const QString folded = QString(c).normalized(QString::NormalizationForm_KC);
+        if (folded.size() == 1 && folded[0].unicode() < 0x80)
+            c = folded[0];
+    }
+    return out;
 }
 
 std::optional<double> StrictValue(QStringView text)

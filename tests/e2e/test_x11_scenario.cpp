@@ -215,12 +215,13 @@ struct Screen
     QString first;
     QString position;
     QList<Volume> volumes; // 50
+    bool hint = false;     // an empty folder's line across the middle row
 };
 
 Screen titleScreen(const QString& name, int shown, int first, const QString& count, const QString& position,
                    const QList<int>& pink = {}, const QList<int>& black = {})
 {
-    Screen s{name, count, QString::number(first), position, {}};
+    Screen s{name, count, QString::number(first), position, {}, name.isEmpty() && shown == 0};
     for (int i = 1; i <= 50; ++i) {
         if (i > shown)
             s.volumes.append(Volume{});
@@ -253,6 +254,8 @@ QStringList differences(const QImage& shot, const Screen& s)
         const QRect r = volumeInside(i);
         const QString seen = colourName(shot.pixelColor(r.topLeft() + QPoint(1, 1)));
         if (!v.colour.isValid()) {
+            if (s.hint && i > 20 && i <= 30)
+                continue;
             if (differing(shot, r, drawnLabel(r.size(), frameFace, serif(), {}, 0)) > 0)
                 out << QStringLiteral("label %1 shown (%2), should be hidden").arg(i).arg(seen);
         } else if (differing(shot, r, drawnLabel(r.size(), v.colour, serif(), v.caption, Qt::AlignCenter)) > 8) {
@@ -261,6 +264,10 @@ QStringList differences(const QImage& shot, const Screen& s)
                        .arg(colourName(v.colour), v.caption, seen);
         }
     }
+    if (s.hint &&
+        differing(shot, volumeInside(21).united(volumeInside(30)),
+                  drawnLabel(volumeInside(21).united(volumeInside(30)).size(), frameFace, serif(), {}, 0)) < 50)
+        out << QStringLiteral("no hint in the empty frame");
     if (differing(shot, CountInside, drawnLabel(CountInside.size(), Cyan, gothic(21), s.count, Qt::AlignCenter)) > 4)
         out << QStringLiteral("count label should read \"%1\"").arg(s.count);
     if (differing(shot, PositionLabel,
@@ -599,9 +606,10 @@ void TestX11Scenario::startsOnAnEmptyFolder()
 void TestX11Scenario::registeringA120VolumeSeriesSplitsItInThree()
 {
     REQUIRE_SESSION();
-    clickOn(NewButton);
+    m_x.key(QStringLiteral("ctrl+n")); // the button is clicked in the next session
     CHECK_EMPTY(answer(QStringLiteral("題名入力"), QStringLiteral("Kagami"), QStringLiteral("Return")));
-    CHECK_EMPTY(answer(QStringLiteral("巻数入力"), QStringLiteral("120"), QStringLiteral("Return")));
+    // As an input method types it: full-width digits.
+    CHECK_EMPTY(answer(QStringLiteral("巻数入力"), QStringLiteral("１２０"), QStringLiteral("Return")));
     CHECK_EMPTY(answer(QStringLiteral("１データ５０件制限"), {}, QStringLiteral("Return")));
     CHECK_EMPTY(backAtTheWindow());
 

@@ -8,9 +8,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <charconv>
 #include <initializer_list>
 #include <optional>
 #include <span>
+#include <utility>
 #include <variant>
 
 // The record encoding every data file shares: fields separated by ",", strings in
@@ -32,10 +35,31 @@ Result<QByteArray> EncodeRecords(std::span<const Field> fields, qsizetype perRec
 class RecordText
 {
 public:
-    explicit RecordText(qsizetype room);
-    void string(const QString& text);
-    void integer(qint16 value);
-    void endRecord();
+    explicit RecordText(qsizetype room) : m_text(room, Qt::Uninitialized), m_out(m_text.data()) {}
+    void string(const QString& text)
+    {
+        if (std::exchange(m_fieldOpen, true))
+            *m_out++ = u',';
+        m_quoteInside = m_quoteInside || text.contains(u'"');
+        *m_out++ = u'"';
+        m_out = std::copy(text.cbegin(), text.cend(), m_out);
+        *m_out++ = u'"';
+    }
+    void integer(qint16 value)
+    {
+        if (std::exchange(m_fieldOpen, true))
+            *m_out++ = u',';
+        char digits[8];
+        const char* const end = std::to_chars(digits, digits + sizeof digits, int(value)).ptr;
+        for (const char* d = digits; d != end; ++d)
+            *m_out++ = QLatin1Char(*d);
+    }
+    void endRecord()
+    {
+        *m_out++ = u'\r';
+        *m_out++ = u'\n';
+        m_fieldOpen = false;
+    }
     // Nothing when a string holds a double quote or a character CP932 cannot hold
     // (EncodeRecord names the field).
     std::optional<QByteArray> encode();

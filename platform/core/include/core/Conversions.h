@@ -11,6 +11,13 @@ namespace kav {
 // point; stops at the first other character. No number gives 0 ("50巻" is 50).
 double LeadingValue(QStringView text);
 
+// The leading number, or nothing when the text does not start with one.
+std::optional<double> LeadingNumber(QStringView text);
+
+// A number as an input method types it, for the rules above: full-width digits and
+// spaces (the ideographic space too) become ASCII; everything else stays as typed.
+QString NarrowDigits(QStringView text);
+
 // Strict text-to-number: the whole text (blanks around it allowed) must be a number.
 std::optional<double> StrictValue(QStringView text);
 
