@@ -412,16 +412,22 @@ QString stepDone(const storage::Change& change, bool redo, int first)
 {
     const QString title = storage::ChangedTitle(change);
     QString what;
+    // What the volumes or the field hold now: after an undo, what they held before the command.
     if (const auto* flags = std::get_if<storage::FlagsChange>(&change)) {
         const int from = flags->indexes.first() + first - 1;
         const int to = flags->indexes.last() + first - 1;
+        const bool mixed = !redo && flags->before.count(flags->before.value(0)) != flags->before.size();
+        const qint16 now = redo ? flags->after : flags->before.value(0);
         what = QStringLiteral("「%1」の%2巻を%3")
                    .arg(title, from == to ? IntText(from) : IntText(from) + QStringLiteral("〜") + IntText(to),
-                        flags->after == 0 ? QStringLiteral("収集済みに") : QStringLiteral("未収集に"));
+                        mixed      ? QStringLiteral("元の状態に")
+                        : now == 0 ? QStringLiteral("収集済みに")
+                                   : QStringLiteral("未収集に"));
     } else if (const auto* field = std::get_if<storage::FieldChange>(&change)) {
+        const qint16 now = redo ? field->after : field->before;
         what = field->field == storage::FieldChange::Count
-                   ? QStringLiteral("「%1」の巻数を%2巻に").arg(title, IntText(field->after))
-                   : QStringLiteral("「%1」の開始巻を%2に").arg(title, IntText(field->after + 1));
+                   ? QStringLiteral("「%1」の巻数を%2巻に").arg(title, IntText(now))
+                   : QStringLiteral("「%1」の開始巻を%2に").arg(title, IntText(now + 1));
     } else {
         what = (std::holds_alternative<storage::AddChange>(change) ? QStringLiteral("「%1」の登録")
                                                                    : QStringLiteral("「%1」の削除"))
