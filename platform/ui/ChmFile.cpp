@@ -152,8 +152,13 @@ std::optional<QByteArray> ChmFile::read(const QString& objectPath) const
         const LONGINT64 got =
             chm_retrieve_object(m_handle, &info, reinterpret_cast<unsigned char*>(bytes.data()) + done, done,
                                 static_cast<LONGINT64>(info.length - done));
-        if (got <= 0)
+        if (got <= 0) {
+            if (::chmFile* fresh = chm_open(QFile::encodeName(m_path).constData())) {
+                chm_close(m_handle);
+                m_handle = fresh;
+            }
             return std::nullopt;
+        }
         done += static_cast<LONGUINT64>(got);
     }
     return bytes;

@@ -81,7 +81,9 @@ private:
     bool streamCutShort() const;
     QByteArray languageCodec() const;
 
-    ::chmFile* m_handle;
+    // Opened again after a failed read: chmlib keeps a block it failed to unpack as if it
+    // had, and would give its stale buffer to the next read.
+    mutable ::chmFile* m_handle;
     QString m_path;
     QString m_title;
     quint32 m_lcid = 0;
