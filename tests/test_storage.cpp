@@ -548,7 +548,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("failureLine");
         const int skip = int(OnReadFailure::SkipGroup);
         const int stop = int(OnReadFailure::Stop);
+        QTest::newRow("empty") << QByteArray() << skip << Flags{} << 1;
         QTest::newRow("two values") << "1,1\r\n"_ba << skip << flagsOf({{1, 1}, {2, 1}}) << 1;
+        QTest::newRow("no line end at the end") << "0,0,0,0,0,0,0,0,0,1"_ba << skip << flagsOf({{10, 1}}) << 1;
+        QByteArray fiftyLines;
+        for (int i = 1; i <= 50; ++i)
+            fiftyLines += i == 20 ? "1\r\n" : "0\r\n";
+        QTest::newRow("fifty lines of one") << fiftyLines << skip << flagsOf({{20, 1}}) << 0;
         const QByteArray five = "0,0,1,0,0,0,0,0,0,0\r\n0,1,0,0,0,0,0,0,0,0\r\n"_ba + zeroLines(3);
         QTest::newRow("five lines") << five << skip << flagsOf({{3, 1}, {12, 1}}) << 0;
         QTest::newRow("one line") << QByteArray(five).replace("\r\n", ",").chopped(1) << skip
