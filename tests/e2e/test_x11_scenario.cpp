@@ -601,6 +601,10 @@ void TestX11Scenario::startsOnAnEmptyFolder()
 
     CHECK_SCREEN(titleScreen({}, 0, 1, QStringLiteral("0巻"), QStringLiteral("1 / 0")));
     CHECK_FOLDER((Files{{QStringLiteral("データ.TXT"), {}}}));
+    // Centred on the 1280 x 1024 screen, give or take the frame the window manager adds.
+    const QRect geometry = m_x.windowGeometry();
+    QVERIFY2(qAbs(geometry.center().x() - 640) <= 20, qPrintable(QString::number(geometry.x())));
+    QVERIFY2(qAbs(geometry.center().y() - 512) <= 40, qPrintable(QString::number(geometry.y())));
 }
 
 void TestX11Scenario::registeringA120VolumeSeriesSplitsItInThree()
