@@ -662,18 +662,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::addColumn<TitleProblem>("problem");
         QTest::newRow("plain") << u"名探偵コナン"_s << TitleProblem::None;
-        QTest::newRow("asterisk") << u"A*"_s << TitleProblem::Forbidden;
-        QTest::newRow("quote") << u"A\"B"_s << TitleProblem::Forbidden;
+        for (const QChar c : u"\\/:,;*?\"<>|"_s)
+            QTest::addRow("%s", qPrintable(QString(c))) << u"A"_s + c + u"B"_s << TitleProblem::Forbidden;
+        QTest::newRow("only the character") << u"*"_s << TitleProblem::Forbidden;
+        QTest::newRow("at the end") << u"Title?"_s << TitleProblem::Forbidden;
         QTest::newRow("tab") << u"a\tb"_s << TitleProblem::Control;
+        QTest::newRow("line break") << u"a\r\nb"_s << TitleProblem::Control;
         QTest::newRow("not in code page 932") << u"한국"_s << TitleProblem::NotCp932;
         QTest::newRow("230 characters") << QString(230, u'x') << TitleProblem::None;
         QTest::newRow("231 characters") << QString(231, u'x') << TitleProblem::TooLong;
+        QTest::newRow("300 characters") << QString(300, u'x') << TitleProblem::TooLong;
+        QTest::newRow("77 kanji") << QString(77, u'漫') << TitleProblem::TooLong; // 231 bytes of a file name
         QTest::newRow("CON") << u"CON"_s << TitleProblem::Reserved;
         QTest::newRow("con") << u"con"_s << TitleProblem::Reserved;
         QTest::newRow("Nul.txt") << u"Nul.txt"_s << TitleProblem::Reserved;
         QTest::newRow("aux with blanks before the dot") << u"aux  .old"_s << TitleProblem::Reserved;
         QTest::newRow("COM1") << u"COM1"_s << TitleProblem::Reserved;
         QTest::newRow("lpt9") << u"lpt9"_s << TitleProblem::Reserved;
+        QTest::newRow("Lpt1") << u"Lpt1"_s << TitleProblem::Reserved;
+        QTest::newRow("com9.abc") << u"com9.abc"_s << TitleProblem::Reserved;
         QTest::newRow("PRN") << u"PRN"_s << TitleProblem::Reserved;
         QTest::newRow("COM10") << u"COM10"_s << TitleProblem::None;
         QTest::newRow("LPT0") << u"LPT0"_s << TitleProblem::None;
