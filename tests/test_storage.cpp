@@ -418,6 +418,7 @@ private Q_SLOTS:
         QTest::newRow("number out of range") << "\"A\",5,0\r\n\"B\",99999,0\r\n\"C\",1,0\r\n"_ba << 1 << 2;
         QTest::newRow("bad bytes on line 3")
             << "\"A\",5,0\r\n\"B\",6,0\r\n\"\x85\x40\",7,0\r\n\"D\",8,0\r\n"_ba << 2 << 3;
+        QTest::newRow("lone lead byte on line 3") << "\"A\",1,0\r\n\"B\",1,0\r\n\"\x81\",1,0\r\n"_ba << 2 << 3;
         QTest::newRow("2000 titles") << titleRecords(2000) << 2000 << 0;
         QTest::newRow("2001 titles") << titleRecords(2001) << 2000 << 2001;
     }
