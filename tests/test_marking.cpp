@@ -24,8 +24,6 @@ private Q_SLOTS:
     void offsetTitleWritesSecondLine();
     void flagValues_data();
     void flagValues();
-    void fileLayout_data();
-    void fileLayout();
     void typedSelectorText_data();
     void typedSelectorText();
     void newTitleAfterRegistration();
@@ -104,48 +102,6 @@ void TestMarking::flagValues()
     QCOMPARE(f.labelColour(7), colour);
     QCOMPARE(f.read(u"T.TXT"_s), flagFile({7}, after));
     QVERIFY(f.dialogs.calls.isEmpty());
-}
-
-void TestMarking::fileLayout_data()
-{
-    QTest::addColumn<bool>("present");
-    QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QByteArray>("after");
-
-    QByteArray oneLine;
-    for (int i = 1; i <= 50; ++i)
-        oneLine += (i == 10 || i == 50 ? "1" : "0") + QByteArray(i < 50 ? "," : "\r\n");
-    QByteArray tooMany = oneLine;
-    tooMany.chop(2);
-    tooMany += ",1,1,1,1,1\r\n";
-    QByteArray fiftyLines;
-    for (int i = 1; i <= 50; ++i)
-        fiftyLines += i == 20 ? "1\r\n" : "0\r\n";
-
-    QTest::newRow("missing file is created") << false << QByteArray() << flagFile({3});
-    QTest::newRow("empty file") << true << QByteArray() << flagFile({3});
-    QTest::newRow("one line of two") << true << QByteArray("1,1\r\n") << flagFile({1, 2, 3});
-    QTest::newRow("fifty on one line") << true << oneLine << flagFile({3, 10, 50});
-    QTest::newRow("fifty lines of one") << true << fiftyLines << flagFile({3, 20});
-    QTest::newRow("values past fifty dropped") << true << tooMany << flagFile({3, 10, 50});
-    QTest::newRow("no line end at the end") << true << QByteArray("0,0,0,0,0,0,0,0,0,1") << flagFile({3, 10});
-    QTest::newRow("flag 3 already set") << true << QByteArray("0,0,1,0,0,0,0,0,0,1\r\n") << flagFile({10});
-}
-
-void TestMarking::fileLayout()
-{
-    QFETCH(bool, present);
-    QFETCH(QByteArray, before);
-    QFETCH(QByteArray, after);
-    WindowFixture f;
-    f.writeText(TitleList, u"\"T\",10,0\r\n"_s);
-    if (present)
-        f.write(u"T.TXT"_s, before);
-    f.start();
-    f.window->lblKan_Click(3);
-    // Whatever the layout read, five lines of ten are written.
-    QCOMPARE(f.readAnyCase(u"T.TXT"_s), after);
-    QCOMPARE(after.count("\r\n"), 5);
 }
 
 void TestMarking::typedSelectorText_data()

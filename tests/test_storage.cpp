@@ -418,6 +418,7 @@ private Q_SLOTS:
         QTest::newRow("number out of range") << "\"A\",5,0\r\n\"B\",99999,0\r\n\"C\",1,0\r\n"_ba << 1 << 2;
         QTest::newRow("bad bytes on line 3")
             << "\"A\",5,0\r\n\"B\",6,0\r\n\"\x85\x40\",7,0\r\n\"D\",8,0\r\n"_ba << 2 << 3;
+        QTest::newRow("lone lead byte on line 3") << "\"A\",1,0\r\n\"B\",1,0\r\n\"\x81\",1,0\r\n"_ba << 2 << 3;
         QTest::newRow("2000 titles") << titleRecords(2000) << 2000 << 0;
         QTest::newRow("2001 titles") << titleRecords(2001) << 2000 << 2001;
     }
@@ -548,7 +549,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("failureLine");
         const int skip = int(OnReadFailure::SkipGroup);
         const int stop = int(OnReadFailure::Stop);
+        QTest::newRow("empty") << QByteArray() << skip << Flags{} << 1;
         QTest::newRow("two values") << "1,1\r\n"_ba << skip << flagsOf({{1, 1}, {2, 1}}) << 1;
+        QTest::newRow("no line end at the end") << "0,0,0,0,0,0,0,0,0,1"_ba << skip << flagsOf({{10, 1}}) << 1;
+        QByteArray fiftyLines;
+        for (int i = 1; i <= 50; ++i)
+            fiftyLines += i == 20 ? "1\r\n" : "0\r\n";
+        QTest::newRow("fifty lines of one") << fiftyLines << skip << flagsOf({{20, 1}}) << 0;
         const QByteArray five = "0,0,1,0,0,0,0,0,0,0\r\n0,1,0,0,0,0,0,0,0,0\r\n"_ba + zeroLines(3);
         QTest::newRow("five lines") << five << skip << flagsOf({{3, 1}, {12, 1}}) << 0;
         QTest::newRow("one line") << QByteArray(five).replace("\r\n", ",").chopped(1) << skip
@@ -656,18 +663,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::addColumn<TitleProblem>("problem");
         QTest::newRow("plain") << u"名探偵コナン"_s << TitleProblem::None;
-        QTest::newRow("asterisk") << u"A*"_s << TitleProblem::Forbidden;
-        QTest::newRow("quote") << u"A\"B"_s << TitleProblem::Forbidden;
+        for (const QChar c : u"\\/:,;*?\"<>|"_s)
+            QTest::addRow("%s", qPrintable(QString(c))) << u"A"_s + c + u"B"_s << TitleProblem::Forbidden;
+        QTest::newRow("only the character") << u"*"_s << TitleProblem::Forbidden;
+        QTest::newRow("at the end") << u"Title?"_s << TitleProblem::Forbidden;
         QTest::newRow("tab") << u"a\tb"_s << TitleProblem::Control;
+        QTest::newRow("line break") << u"a\r\nb"_s << TitleProblem::Control;
         QTest::newRow("not in code page 932") << u"한국"_s << TitleProblem::NotCp932;
         QTest::newRow("230 characters") << QString(230, u'x') << TitleProblem::None;
         QTest::newRow("231 characters") << QString(231, u'x') << TitleProblem::TooLong;
+        QTest::newRow("300 characters") << QString(300, u'x') << TitleProblem::TooLong;
+        QTest::newRow("77 kanji") << QString(77, u'漫') << TitleProblem::TooLong; // 231 bytes of a file name
         QTest::newRow("CON") << u"CON"_s << TitleProblem::Reserved;
         QTest::newRow("con") << u"con"_s << TitleProblem::Reserved;
         QTest::newRow("Nul.txt") << u"Nul.txt"_s << TitleProblem::Reserved;
         QTest::newRow("aux with blanks before the dot") << u"aux  .old"_s << TitleProblem::Reserved;
         QTest::newRow("COM1") << u"COM1"_s << TitleProblem::Reserved;
         QTest::newRow("lpt9") << u"lpt9"_s << TitleProblem::Reserved;
+        QTest::newRow("Lpt1") << u"Lpt1"_s << TitleProblem::Reserved;
+        QTest::newRow("com9.abc") << u"com9.abc"_s << TitleProblem::Reserved;
         QTest::newRow("PRN") << u"PRN"_s << TitleProblem::Reserved;
         QTest::newRow("COM10") << u"COM10"_s << TitleProblem::None;
         QTest::newRow("LPT0") << u"LPT0"_s << TitleProblem::None;

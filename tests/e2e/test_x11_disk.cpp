@@ -63,8 +63,6 @@ class TestX11Disk : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void titleAppendedMeanwhileSurvivesEveryEdit();
-    void flagSetMeanwhileSurvivesAClick();
     void twoWindowsOnOneFolder();
     void flagFileWithByteOrderMark();
     void conflictCopyAppearing();
@@ -153,49 +151,6 @@ void TestX11Disk::clickOn(XSession& x, QPoint at)
 {
     x.click(at);
     x.moveMouse(Logo);
-}
-
-// A title another program appends while the window runs is kept by each command.
-void TestX11Disk::titleAppendedMeanwhileSurvivesEveryEdit()
-{
-    writeAsAnother(path(TitleList), record(QStringLiteral("A"), 5, 0) + record(QStringLiteral("B"), 4, 0));
-    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()), "the window did not appear");
-    CHECK_EMPTY(waitForLabels(m_x, 6, QStringLiteral("GGGGG-"), 5000));
-    const QByteArray other = record(QStringLiteral("他のソフト"), 2, 0);
-    writeAsAnother(path(TitleList), record(QStringLiteral("A"), 5, 0) + record(QStringLiteral("B"), 4, 0) + other);
-
-    clickOn(m_x, CountLabel);
-    CHECK_EMPTY(answer(m_x, QStringLiteral("巻数に入力"), QStringLiteral("7"), QStringLiteral("Return")));
-    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("A"), 7, 0) + record(QStringLiteral("B"), 4, 0) + other));
-    CHECK_EMPTY(waitForLabels(m_x, 8, QStringLiteral("GGGGGGG-"), 5000));
-
-    clickOn(m_x, FirstArrow);
-    QThread::msleep(300);
-    m_x.key(QStringLiteral("Home"));
-    m_x.key(QStringLiteral("Down"));
-    m_x.key(QStringLiteral("Return"));
-    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("A"), 7, 50) + record(QStringLiteral("B"), 4, 0) + other));
-
-    clickOn(m_x, DelButton);
-    CHECK_EMPTY(answer(m_x, QStringLiteral("削除確認"), {}, QStringLiteral("Return")));
-    CHECK_EMPTY(waitForFile(TitleList, record(QStringLiteral("B"), 4, 0) + other));
-    CHECK_EMPTY(waitForLabels(m_x, 5, QStringLiteral("GGGG-"), 5000));
-    m_x.stopProgram();
-}
-
-// A flag another program set is kept by a click on another label, and shown.
-void TestX11Disk::flagSetMeanwhileSurvivesAClick()
-{
-    writeAsAnother(path(TitleList), record(QStringLiteral("A"), 10, 0));
-    writeAsAnother(path(QStringLiteral("A.TXT")), flagFile({}));
-    QVERIFY2(m_x.launch(QStringLiteral(KAVURIO_BINARY), m_dir->path()), "the window did not appear");
-    CHECK_EMPTY(waitForLabels(m_x, 5, QStringLiteral("GGGGG"), 5000));
-
-    writeAsAnother(path(QStringLiteral("A.TXT")), flagFile({2}));
-    clickOn(m_x, labelCorner(5));
-    CHECK_EMPTY(waitForFile(QStringLiteral("A.TXT"), flagFile({2, 5})));
-    CHECK_EMPTY(waitForLabels(m_x, 5, QStringLiteral("GPGGP"), 5000));
-    m_x.stopProgram();
 }
 
 // Two windows on one folder: both commands end up on disk, and each window shows
