@@ -192,12 +192,8 @@ Result<QByteArray> EncodeTitles(const Catalogue& catalogue)
     for (int p = 1; p <= catalogue.intKensu; ++p)
         room += catalogue.strName[p].size() + 18; // quotes, two commas, two numbers, CR LF
     RecordText text(room);
-    for (int p = 1; p <= catalogue.intKensu; ++p) {
-        text.string(catalogue.strName[p]);
-        text.integer(catalogue.intKansu[p]);
-        text.integer(catalogue.intSyo[p]);
-        text.endRecord();
-    }
+    for (int p = 1; p <= catalogue.intKensu; ++p)
+        text.record(catalogue.strName[p], catalogue.intKansu[p], catalogue.intSyo[p]);
     if (std::optional<QByteArray> bytes = text.encode())
         return std::move(*bytes);
     // A name that cannot be written: record by record, for the failure that names it.

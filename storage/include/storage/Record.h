@@ -49,10 +49,23 @@ public:
     {
         if (std::exchange(m_fieldOpen, true))
             *m_out++ = u',';
-        char digits[8];
-        const char* const end = std::to_chars(digits, digits + sizeof digits, int(value)).ptr;
-        for (const char* d = digits; d != end; ++d)
-            *m_out++ = QLatin1Char(*d);
+        m_out = digits(m_out, value);
+    }
+    // A whole record of a string and two integers, the title list's layout, in one go.
+    void record(const QString& text, qint16 first, qint16 second)
+    {
+        QChar* out = m_out;
+        m_quoteInside = m_quoteInside || text.contains(u'"');
+        *out++ = u'"';
+        out = std::copy(text.cbegin(), text.cend(), out);
+        *out++ = u'"';
+        *out++ = u',';
+        out = digits(out, first);
+        *out++ = u',';
+        out = digits(out, second);
+        *out++ = u'\r';
+        *out++ = u'\n';
+        m_out = out;
     }
     void endRecord()
     {
@@ -65,6 +78,15 @@ public:
     std::optional<QByteArray> encode();
 
 private:
+    static QChar* digits(QChar* out, qint16 value)
+    {
+        char text[8];
+        const char* const end = std::to_chars(text, text + sizeof text, int(value)).ptr;
+        for (const char* d = text; d != end; ++d)
+            *out++ = QLatin1Char(*d);
+        return out;
+    }
+
     QString m_text;
     QChar* m_out;
     bool m_fieldOpen = false;
