@@ -3,7 +3,7 @@
 #include "BusyCursor.h"
 #include "ui_frmMain.h"
 
-#include "FolderNotices.h"
+#include "FolderAdvice.h"
 #include "Messages.h"
 #include "Printing.h"
 #include "TitleQuestions.h"

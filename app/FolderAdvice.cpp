@@ -1,4 +1,4 @@
-#include "FolderNotices.h"
+#include "FolderAdvice.h"
 
 #include "Messages.h"
 
