@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
-#include <QTextBoundaryFinder>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -16,33 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace kav {
 namespace {
-
-// Every place `wanted` (in search form) stands in text, as [start, end) of whole
-// graphemes; the text is folded once, however many places there are.
-QList<std::pair<qsizetype, qsizetype>> foldedHits(const QString& text, const QString& wanted)
-{
-    QString folded;
-    QList<qsizetype> origin; // per folded character, where its grapheme starts in text
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    for (qsizetype next = graphemes.toNextBoundary(); next > 0; next = graphemes.toNextBoundary()) {
-        const QString part = searchForm(text.mid(start, next - start));
-        folded += part;
-        origin.insert(origin.size(), part.size(), start);
-        start = next;
-    }
-    origin.append(text.size());
-    QList<std::pair<qsizetype, qsizetype>> hits;
-    for (qsizetype at = folded.indexOf(wanted); at >= 0 && !wanted.isEmpty();
-         at = folded.indexOf(wanted, at + wanted.size())) {
-        qsizetype end = at + wanted.size();
-        while (end < origin.size() - 1 && origin[end] == origin[end - 1])
-            ++end;
-        if (hits.isEmpty() || origin[at] >= hits.last().second)
-            hits.append({origin[at], origin[end]});
-    }
-    return hits;
-}
 
 QToolButton* toolButton(const QIcon& icon, const QString& tip)
 {
@@ -126,7 +98,7 @@ void FindBar::find(bool keepCurrent)
     m_hits.clear();
     const QString wanted = searchForm(m_words->text());
     QTextDocument* document = m_view->document();
-    for (const auto& [from, to] : foldedHits(document->toPlainText(), wanted)) {
+    for (const auto& [from, to] : findAllFolded(document->toPlainText(), wanted)) {
         QTextCursor hit(document);
         hit.setPosition(int(from));
         hit.setPosition(int(to), QTextCursor::KeepAnchor);

@@ -149,8 +149,9 @@ QString searchForm(const QString& text)
     return text.normalized(QString::NormalizationForm_KC).toCaseFolded();
 }
 
-// The text is folded grapheme by grapheme, so a match maps back to whole graphemes.
-std::optional<std::pair<qsizetype, qsizetype>> findFolded(const QString& text, const QString& wanted)
+// The text is folded grapheme by grapheme, once however many places there are, so a
+// match maps back to whole graphemes.
+QList<std::pair<qsizetype, qsizetype>> findAllFolded(const QString& text, const QString& wanted)
 {
     QString folded;
     QList<qsizetype> origin; // per folded character, where its grapheme starts in text
@@ -163,13 +164,24 @@ std::optional<std::pair<qsizetype, qsizetype>> findFolded(const QString& text, c
         start = next;
     }
     origin.append(text.size());
-    const qsizetype at = folded.indexOf(wanted);
-    if (at < 0)
+    QList<std::pair<qsizetype, qsizetype>> hits;
+    for (qsizetype at = folded.indexOf(wanted); at >= 0 && !wanted.isEmpty();
+         at = folded.indexOf(wanted, at + wanted.size())) {
+        qsizetype end = at + wanted.size();
+        while (end < origin.size() - 1 && origin[end] == origin[end - 1])
+            ++end; // the whole of the last grapheme
+        if (hits.isEmpty() || origin[at] >= hits.last().second)
+            hits.append({origin[at], origin[end]});
+    }
+    return hits;
+}
+
+std::optional<std::pair<qsizetype, qsizetype>> findFolded(const QString& text, const QString& wanted)
+{
+    const QList<std::pair<qsizetype, qsizetype>> hits = findAllFolded(text, wanted);
+    if (hits.isEmpty())
         return std::nullopt;
-    qsizetype end = at + wanted.size();
-    while (end < origin.size() - 1 && origin[end] == origin[end - 1])
-        ++end; // the whole of the last grapheme
-    return std::pair(origin[at], origin[end]);
+    return hits.first();
 }
 
 HelpSearch::HelpSearch(QString chmPath) : m_chmPath(std::move(chmPath)) {}

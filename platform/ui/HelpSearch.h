@@ -21,6 +21,8 @@ QString searchForm(const QString& text);
 // Where the first match of `wanted` (in search form) stands in `text`, from the start
 // of the grapheme where it begins to the end of the one where it ends.
 std::optional<std::pair<qsizetype, qsizetype>> findFolded(const QString& text, const QString& wanted);
+// Every such place, not overlapping, in order.
+QList<std::pair<qsizetype, qsizetype>> findAllFolded(const QString& text, const QString& wanted);
 
 // Full text search over every page of a help file, as the reader sees it: no markup,
 // any script. The pages are read once, on a thread of their own with a handle of their
