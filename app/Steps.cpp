@@ -103,15 +103,9 @@ void frmMain::markRange(int from, int to, qint16 flag, int anchor)
     if (last < 1)
         return;
     const Busy busy(*this);
-    if (refuseUnreachable())
+    const QString name = markableTitle();
+    if (name.isEmpty())
         return;
-    const QString name = shownName();
-    m_selector->select(name, m_shown);
-    strFile = storage::FlagFileLower(name);
-    if (storage::NamesProgramFile(name)) {
-        say(words::programFileTitle(name, strFile));
-        return;
-    }
     storage::Flags after{};
     const storage::Outcome outcome = m_store.setFlags(name, from, to, flag, after);
     if (outcome.kind == storage::Outcome::Unusable || outcome.kind == storage::Outcome::Failed) {

@@ -340,17 +340,23 @@ void frmMain::lblKan_Click(int index)
     if (index < 1 || index > storage::FlagCount || m_shown < 1 || m_shown > catalogue().intKensu)
         return;
     const Busy busy(*this);
+    if (const QString name = markableTitle(); !name.isEmpty())
+        SaveVolumes(name, index);
+}
+
+QString frmMain::markableTitle()
+{
     if (refuseUnreachable())
-        return;
+        return {};
     // The flags belong to the title on display, whatever was typed into the selector.
     const QString name = shownName();
     m_selector->select(name, m_shown);
     strFile = storage::FlagFileLower(name);
     if (storage::NamesProgramFile(name)) {
         say(words::programFileTitle(name, strFile));
-        return;
+        return {};
     }
-    SaveVolumes(name, index);
+    return name;
 }
 
 void frmMain::SaveVolumes(const QString& name, int index)

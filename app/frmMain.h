@@ -101,6 +101,9 @@ private:
     void LoadVolumes();
     // Switches flag index of title name in its flag file as it is on disk now.
     void SaveVolumes(const QString& name, int index);
+    // The shown title, its flag file named for a change; empty (and said why) when its
+    // flags cannot be changed.
+    QString markableTitle();
     void paintVolumes();
     // After an edit on disk: the catalogue again, name shown where it now stands.
     void showEdited(const QString& name);

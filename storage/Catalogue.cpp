@@ -207,6 +207,16 @@ Result<QByteArray> EncodeTitles(const Catalogue& catalogue)
     return bytes;
 }
 
+void RemoveRecord(Catalogue& catalogue, int position)
+{
+    for (int q = position; q < catalogue.intKensu; ++q) {
+        catalogue.strName[q] = catalogue.strName[q + 1];
+        catalogue.intKansu[q] = catalogue.intKansu[q + 1];
+        catalogue.intSyo[q] = catalogue.intSyo[q + 1];
+    }
+    --catalogue.intKensu;
+}
+
 Result<QByteArray> AppendedTitles(const LoadReport& report, const Catalogue& catalogue, const QList<NewRecord>& records)
 {
     QByteArray added;

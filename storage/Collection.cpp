@@ -213,12 +213,7 @@ Outcome Collection::removeTitle(const QString& title, const RemoveChange* expect
                      change.flagFile != expected->flagFile))
         return Changed(title);
     auto left = std::make_shared<Catalogue>(*fresh.list.catalogue);
-    for (int q = p; q < left->intKensu; ++q) {
-        left->strName[q] = left->strName[q + 1];
-        left->intKansu[q] = left->intKansu[q + 1];
-        left->intSyo[q] = left->intSyo[q + 1];
-    }
-    --left->intKensu;
+    RemoveRecord(*left, p);
     // The list goes first: if it cannot be rewritten, the title keeps its flags.
     Outcome outcome = replaceList(TitleListUpper(), std::move(left));
     if (!outcome.ok())

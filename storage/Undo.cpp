@@ -124,12 +124,7 @@ Outcome Collection::undoAdd(const AddChange& change)
         const Result<QByteArray> bytes = m_files.readAll(FlagFileUpper(piece.name));
         if (!bytes || bytes.value() != zeros)
             return Changed(piece.name);
-        for (int q = p; q < left->intKensu; ++q) {
-            left->strName[q] = left->strName[q + 1];
-            left->intKansu[q] = left->intKansu[q + 1];
-            left->intSyo[q] = left->intSyo[q + 1];
-        }
-        --left->intKensu;
+        RemoveRecord(*left, p);
     }
     // The list first, as a deletion does: if it cannot be rewritten, the pieces keep their flags.
     Outcome outcome = replaceList(TitleListLower(), std::move(left));

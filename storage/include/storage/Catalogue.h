@@ -76,6 +76,9 @@ LoadReport LoadTitles(FileService& files, Catalogue& catalogue);
 LoadReport ParseTitles(const QByteArray& bytes, Catalogue& catalogue);
 Result<QByteArray> EncodeTitles(const Catalogue& catalogue);
 
+// Takes record position out, the records after it moving up one.
+void RemoveRecord(Catalogue& catalogue, int position);
+
 struct NewRecord
 {
     QString name;
